@@ -1,0 +1,49 @@
+#pragma once
+// Every failure of the engine layer and the desktop services is an Error:
+// a number the user can quote and a description that names the file, table
+// or column concerned.
+#include <stdexcept>
+#include <string>
+
+class Error : public std::runtime_error {
+public:
+    Error(int number, const std::string& description)
+        : std::runtime_error(description), number_(number) {}
+    int Number() const noexcept { return number_; }
+    std::string Description() const { return what(); }
+
+private:
+    int number_;
+};
+
+// Numbers follow the runtime's and the database engine's own numbering, so a
+// reported number means the same thing whichever layer raised it.
+namespace err {
+// File and picture services.
+constexpr int InvalidArgument = 5;
+constexpr int FileNotFound = 53;
+constexpr int DeviceIO = 57;
+constexpr int DiskFull = 61;
+constexpr int InputPastEnd = 62;
+constexpr int PermissionDenied = 70;
+constexpr int PathFileAccess = 75;
+constexpr int InvalidPicture = 481;
+// Database engine.
+constexpr int Engine = 3000;
+constexpr int InvalidEngineArgument = 3001;
+constexpr int UpdateWithoutAddNew = 3020;
+constexpr int NoCurrentRecord = 3021;
+constexpr int DuplicateKey = 3022;
+constexpr int DatabaseNotFound = 3024;
+constexpr int DiskFullEngine = 3026;
+constexpr int ReadOnly = 3027;
+constexpr int DiskOrNetwork = 3043;
+constexpr int InUseExclusively = 3045;
+constexpr int CannotOpen = 3051;
+constexpr int TableNotFound = 3078;
+constexpr int RecordDeleted = 3167;
+constexpr int Locked = 3260;
+constexpr int ItemNotFound = 3265;
+constexpr int NotADatabase = 3343;
+constexpr int ObjectClosed = 3420;
+}  // namespace err

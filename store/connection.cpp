@@ -1,0 +1,27 @@
+#include "store/connection.h"
+
+#include "platform/files.h"
+
+std::string DatabasePath(const std::string& appFolder) { return JoinPath(appFolder, kDatabaseFileName); }
+std::string TransferFilePath(const std::string& appFolder) { return JoinPath(appFolder, kTransferFileName); }
+
+void OpenPICDB(Workspace& wrkPIC, Database& dbsPIC, const std::string& appFolder) {
+    DBEngine& engine = DBEngine::Instance();
+    wrkPIC = engine.CreateWorkspace("", "admin", "", dbUseJet);
+    dbsPIC = wrkPIC.OpenDatabase(DatabasePath(appFolder), false, false, "");
+}
+
+void ClosePICDB(Workspace& wrkPIC, Database& dbsPIC) {
+    dbsPIC.Close();
+    wrkPIC.Close();
+}
+
+void CreatePICDB(const std::string& path) {
+    Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+    Database db = ws.CreateDatabase(path);
+    Transaction t(db);
+    db.Execute("CREATE TABLE pic_list (pic_name TEXT, pic BLOB)", dbFailOnError);
+    db.Execute("CREATE INDEX pic_list_pic_name ON pic_list (pic_name)", dbFailOnError);
+    t.Commit();
+    ws.Close();
+}

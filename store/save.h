@@ -1,0 +1,18 @@
+#pragma once
+// Storing a picture file under a name, replacing every earlier row of that name.
+#include <string>
+
+#include "platform/desktop.h"
+#include "platform/engine.h"
+#include "platform/files.h"
+
+// "DELETE FROM pic_list WHERE  pic_name = '<name>'" with each apostrophe of
+// the name doubled, so the name can never end the literal.
+std::string RemovalStatement(const std::string& name);
+
+// Removes the rows named `name` and adds one row holding the bytes of `file`,
+// in one transaction, and makes it the recordset's current row. Returns false
+// when FileToPICField finds no file (it has told the user); the new row is
+// then dropped. On false or on any Error, every earlier row is left as it was.
+bool StorePicture(Database& dbsPIC, const std::string& name, const std::string& file, FileSystem& files,
+                  MessageBox& messages);

@@ -1,0 +1,49 @@
+#pragma once
+// Helpers shared by the tests: temporary folders, raw SQLite access that
+// bypasses the engine layer, byte files and recording fakes.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/desktop.h"
+#include "platform/engine.h"
+#include "platform/files.h"
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    // Names of the entries in the folder, sorted.
+    std::vector<std::string> Entries() const;
+
+private:
+    std::string path_;
+};
+
+Bytes ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const Bytes& bytes);
+// Deterministic bytes with plenty of zeros among them.
+Bytes PatternBytes(std::size_t n, unsigned seed = 1);
+
+// Runs SQL on a file with SQLite directly, as another program would.
+void RawSql(const std::string& dbPath, const std::string& sql);
+// Rows of (name, pic) read directly, in rowid order; a Null name reads as "<NULL>".
+std::vector<std::pair<std::string, Bytes>> RawRows(const std::string& dbPath);
+// A database made the way the sqlite3 shell makes one.
+void MakePictureDb(const std::string& dbPath);
+void RawInsert(const std::string& dbPath, const std::string* name, const Bytes& pic);
+
+// Runs `body` in a child process, as the unprivileged user "nobody" when the
+// tests run as root, and returns its exit status.
+int RunAsUnprivileged(const std::function<int()>& body);
+
+struct RecordingMessageBox : MessageBox {
+    std::vector<std::pair<std::string, int>> shown;
+    void MsgBox(const std::string& prompt, int style) override { shown.emplace_back(prompt, style); }
+};
