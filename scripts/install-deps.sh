@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev libsqlite3-dev sqlite3
   libgtest-dev googletest
   fonts-noto-cjk xvfb xdotool x11-utils
+  xauth imagemagick libx11-dev
+  mdbtools-dev
 )
 
 missing=()

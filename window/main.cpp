@@ -1,10 +1,18 @@
 #include <QApplication>
-#include <QWidget>
+
+#include "platform/desktop.h"
+#include "platform/files.h"
+#include "window/frmpicture.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle("Kaldoria");
-    window.show();
+    QtMessageBox messages;
+    PosixFileSystem files;
+    QtPictureService pictures;
+    QtFileDialog cdPic;
+    frmPicture w({messages, files, pictures, cdPic, ApplicationFolder()});
+    // A failed start has been reported already; the window is never shown.
+    if (!w.Loaded()) return 1;
+    w.show();
     return app.exec();
 }
