@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: deps build run test clean
+.PHONY: deps build run test test-sanitize test-fuzz bench clean install uninstall screenshot
 
 deps:
 	@scripts/install-deps.sh
@@ -19,6 +19,36 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Qt is not instrumented; its own leaks are suppressed, never the project's.
+test-sanitize: deps
+	cmake -S . -B build-sanitize -G Ninja -DKALDORIA_SANITIZE=ON
+	cmake --build build-sanitize -j $(JOBS)
+	cd build-sanitize && QT_QPA_PLATFORM=offscreen \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/reliability/lsan.supp:print_suppressions=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+# The fuzz targets (clang, libFuzzer): the seed corpus replayed, then a short
+# run of each; scripts/fuzz.sh without --brief runs them long.
+test-fuzz: deps
+	BUILD_FUZZ=$(CURDIR)/build-fuzz scripts/fuzz.sh --brief
+
+# Speed and memory figures for the README's Benchmarks section (not run by CI).
+bench: deps
+	bench/run.sh $(BUILD)
+
+# A per-user copy under ~/.local/share/kaldoria with a menu entry; uninstall keeps the database.
+install: build
+	@scripts/install.sh $(BUILD)
+
+uninstall:
+	@scripts/install.sh --uninstall
+
+# Refreshes docs/screenshot.png from the built window under Xvfb.
+screenshot: build
+	@scripts/screenshot.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

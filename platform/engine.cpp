@@ -312,6 +312,36 @@ struct Cell {
     std::int64_t size = 0;
 };
 
+// A snapshot's rows, their cells kept in blocks of a fixed number of rows:
+// a long result grows without moving what it holds, so each cell's memory is
+// touched once (fresh pages cost more than the copying here).
+class SnapshotRows {
+public:
+    void SetWidth(std::size_t width) { width_ = std::max<std::size_t>(width, 1); }
+    // Appends a row of empty cells and returns its first cell.
+    Cell* Add() {
+        if (count_ % kBlockRows == 0) blocks_.push_back(std::make_unique<Cell[]>(kBlockRows * width_));
+        Cell* row = blocks_.back().get() + (count_ % kBlockRows) * width_;
+        ++count_;
+        return row;
+    }
+    const Cell* operator[](std::size_t row) const {
+        return blocks_[row / kBlockRows].get() + (row % kBlockRows) * width_;
+    }
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    void clear() {
+        blocks_.clear();
+        count_ = 0;
+    }
+
+private:
+    static constexpr std::size_t kBlockRows = 256;
+    std::vector<std::unique_ptr<Cell[]>> blocks_;
+    std::size_t width_ = 1;
+    std::size_t count_ = 0;
+};
+
 class RecordsetImpl {
 public:
     std::shared_ptr<ConnectionImpl> conn;
@@ -324,7 +354,7 @@ public:
     // Snapshot: its own read connection (null inside a write transaction of
     // the main connection, whose own view it then shares) and the rows.
     Db snapshotDb;
-    std::vector<std::vector<Cell>> rows;
+    SnapshotRows rows;
     std::size_t pos = 0;
 
     // Table: the current row by rowid.
@@ -833,16 +863,15 @@ Recordset Database::OpenRecordset(const std::string& source, int type) {
         for (int i = 0; i < sqlite3_column_count(original.get()); ++i)
             r->names.emplace_back(sqlite3_column_name(original.get(), i));
         const std::string context = "SQL 문 [" + source + "] 읽기";
+        r->rows.SetWidth(r->names.size());
         if (auto lazy = LazySelect(db, source, original.get(), r->table, r->origin)) {
             Stmt s = Prepare(db, *lazy);
             int rc;
             while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
                 long long rowid = sqlite3_column_int64(s.get(), 0);
-                std::vector<Cell> row;
-                row.reserve(r->names.size());
+                Cell* row = r->rows.Add();
                 for (std::size_t i = 0; i < r->names.size(); ++i)
-                    row.push_back(RecordsetImpl::MakeCell(s.get(), 1 + 2 * static_cast<int>(i), rowid));
-                r->rows.push_back(std::move(row));
+                    row[i] = RecordsetImpl::MakeCell(s.get(), 1 + 2 * static_cast<int>(i), rowid);
             }
             Check(db, rc, context);
         } else {
@@ -850,9 +879,9 @@ Recordset Database::OpenRecordset(const std::string& source, int type) {
             r->origin.clear();
             int rc;
             while ((rc = sqlite3_step(original.get())) == SQLITE_ROW) {
-                std::vector<Cell> row(r->names.size());
-                for (std::size_t i = 0; i < row.size(); ++i) row[i].value = ColumnValue(original.get(), static_cast<int>(i));
-                r->rows.push_back(std::move(row));
+                Cell* row = r->rows.Add();
+                for (std::size_t i = 0; i < r->names.size(); ++i)
+                    row[i].value = ColumnValue(original.get(), static_cast<int>(i));
             }
             Check(db, rc, context);
         }
@@ -951,12 +980,12 @@ void CheckDatabaseFile(const std::string& path, bool readOnly) {
         throw Error(err::CannotOpen, "데이터베이스 파일이 있는 폴더 '" + FolderOf(path) + "'에 쓸 수 없습니다.");
 }
 
-// Pages up to which opening checks every page of the file (8 MiB at the
+// Pages up to which opening checks every page of the file (1 MiB at the
 // default page size, a few milliseconds). A larger file has only the first
 // and last rows of each table checked, so that opening does not take time in
 // proportion to the pictures stored; damage deeper inside is reported as
 // err::NotADatabase by the statement that reads it.
-constexpr long long kFullCheckPages = 2048;
+constexpr long long kFullCheckPages = 256;
 
 void CheckPages(sqlite3* db, const std::string& path) {
     const std::string context = "데이터베이스 " + path + " 검사";

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libsqlite3-dev sqlite3
   libgtest-dev googletest
   fonts-noto-cjk xvfb xdotool x11-utils
+  clang libclang-rt-14-dev
   xauth imagemagick libx11-dev
   mdbtools-dev
 )

@@ -1,28 +1,72 @@
-#include <QCommandLineParser>
-#include <QCoreApplication>
+// kaldoria-db: makes, fills, inspects and backs up Kaldoria picture databases
+// from the command line, through the same store code as the window.
+#include <QGuiApplication>
 #include <cstdio>
 
-#include "store/connection.h"
+#include "tools/command.h"
+#include "tools/commands.h"
+#include "tools/jet/migrate_command.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* synopsis;
+    CommandFunction run;
+};
+
+// One line per command; main() dispatches through this table only.
+constexpr Command kCommands[] = {
+    {"create", "create PATH [--sample]      새 데이터베이스를 만듭니다 (--sample: 견본 도장 포함)", RunCreate},
+    {"list", "list PATH                   저장된 그림을 표 순서대로 보여 줍니다", RunList},
+    {"import", "import PATH NAME FILE       그림 파일을 NAME으로 저장합니다 (같은 이름은 바꿉니다)", RunImport},
+    {"export", "export PATH NAME FILE       NAME의 그림을 FILE로 내보냅니다\n"
+               "  export PATH --all DIR       모든 그림을 DIR 안의 파일로 내보냅니다",
+     RunExport},
+    {"check", "check PATH                  무결성과 모든 그림을 검사합니다", RunCheck},
+    // Conversion of older Jet-format databases (tools/jet/).
+    {"migrate", "migrate PATH [--to NEW]     이전 Jet 형식의 dojang.mdb를 변환합니다 (원본은 남겨 둡니다)", RunMigrate},
+};
+
+// The tool reports its own failures; Qt's warnings (a missing runtime
+// folder, font notes of the offscreen platform) are only noise here.
+void QuietQt(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+void PrintUsage(std::FILE* to) {
+    std::fprintf(to, "사용법: kaldoria-db COMMAND ...\n\n명령:\n");
+    for (const Command& c : kCommands) std::fprintf(to, "  %s\n", c.synopsis);
+    std::fprintf(to, "\n명령마다 'kaldoria-db COMMAND --help'로 자세한 설명을 볼 수 있습니다.\n");
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    // Drawing text needs a GUI application; a command-line tool shows no
+    // window, so it runs headless unless the user chose a platform.
+    qInstallMessageHandler(QuietQt);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName("kaldoria-db");
-    QCommandLineParser parser;
-    parser.setApplicationDescription("Kaldoria 도장 데이터베이스 도구");
-    parser.addHelpOption();
-    parser.addPositionalArgument("command", "create");
-    parser.addPositionalArgument("path", "데이터베이스 파일");
-    parser.process(app);
-    const QStringList args = parser.positionalArguments();
-    if (args.size() != 2 || args[0] != "create") {
-        std::fprintf(stderr, "사용법: kaldoria-db create PATH\n");
-        return 2;
+
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() < 2) {
+        PrintUsage(stderr);
+        return exitcode::Usage;
     }
-    try {
-        CreatePICDB(args[1].toStdString());
-    } catch (const Error& e) {
-        std::fprintf(stderr, "kaldoria-db: 오류 %d: %s\n", e.Number(), e.what());
-        return 1;
+    const QString name = args[1];
+    if (name == "-h" || name == "--help" || name == "help") {
+        PrintUsage(stdout);
+        return exitcode::Ok;
     }
-    return 0;
+    for (const Command& c : kCommands) {
+        if (name != QLatin1String(c.name)) continue;
+        QStringList own = args.mid(2);
+        own.prepend(QStringLiteral("kaldoria-db ") + name);
+        return c.run(own);
+    }
+    std::fprintf(stderr, "kaldoria-db: 알 수 없는 명령입니다: %s\n\n", name.toLocal8Bit().constData());
+    PrintUsage(stderr);
+    return exitcode::Usage;
 }

@@ -71,6 +71,44 @@ TEST_F(OpenFailures, CorruptPage) {
     ExpectRefused(dir, path, err::NotADatabase);
 }
 
+// A file too large to check page by page at every open: the edges of each
+// table are checked at open, damage elsewhere is reported when it is read.
+struct LargeFile : OpenFailures {
+    static constexpr std::size_t kPage = 4096;
+    void SetUp() override {
+        MakePictureDb(path);
+        RawSql(path, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 600) "
+                     "INSERT INTO pic_list SELECT 'n' || i, randomblob(3000) FROM n");
+        ASSERT_GT(ReadBytes(path).size(), 1u << 20);
+    }
+    void Damage(std::size_t page) {
+        Bytes all = ReadBytes(path);
+        for (std::size_t i = (page - 1) * kPage; i < (page - 1) * kPage + 200; ++i) all[i] = 0xA5;
+        WriteBytes(path, all);
+    }
+};
+
+TEST_F(LargeFile, SoundFileOpensAndReads) {
+    Database db = NewWorkspace().OpenDatabase(path);
+    EXPECT_EQ(db.OpenRecordset("SELECT pic_name FROM pic_list", dbOpenSnapshot).RecordCount(), 600);
+}
+
+TEST_F(LargeFile, DamagedRootIsRefusedAtOpen) {
+    Damage(2);
+    ExpectRefused(dir, path, err::NotADatabase);
+}
+
+TEST_F(LargeFile, DamageInsideIsReportedWhenRead) {
+    Damage(300);
+    Database db = NewWorkspace().OpenDatabase(path);
+    try {
+        db.OpenRecordset("SELECT pic_name, length(pic) FROM pic_list", dbOpenSnapshot);
+        ADD_FAILURE() << "read a damaged table";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.Number(), err::NotADatabase) << e.what();
+    }
+}
+
 TEST_F(OpenFailures, JetFileNamesTheConversion) {
     Bytes jet(4096, 0);
     const char header[] = "\x00\x01\x00\x00Standard Jet DB";

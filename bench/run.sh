@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the three benchmarks and runs them one after another (about two
+# minutes in all); the figures go to standard output.
+#   bench/run.sh [BUILD-FOLDER] [--quick]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+[ $# -gt 0 ] && shift
+[ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja >/dev/null
+cmake --build "$build" --target bench_transfer bench_startup bench_save
+echo "date: $(date -u '+%Y-%m-%d %H:%M UTC'); load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+for area in transfer startup save; do
+    echo
+    echo "== $area"
+    "$build/bench_$area" "$@"
+done

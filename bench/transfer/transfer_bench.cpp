@@ -1,0 +1,211 @@
+// Chunked transfer against the sqlite3 shell: storing a file with
+// FileToPICField and writing it back with PICFieldToFile, beside the shell's
+// readfile() and writefile() on the same kind of table, for 1, 64 and 256 MiB
+// of random bytes. Every measured run is a fresh process on a fresh database;
+// each side is timed around the statement or routine alone (the shell by its
+// own ".timer"), and our peak memory growth is taken from /proc/self/status.
+//
+//   bench_transfer [--quick]       all sizes (--quick: 1 and 64 MiB, 3 runs)
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+#include "bench/bench_util.h"
+#include "store/connection.h"
+#include "store/transfer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSelect = "SELECT * FROM pic_list WHERE  pic_name = 'x'";
+
+struct SilentMessageBox : MessageBox {
+    void MsgBox(const std::string& prompt, int) override { std::fprintf(stderr, "message: %s\n", prompt.c_str()); }
+};
+
+// Child: stores `file` under the name 'x' and reports the time and the growth of resident memory.
+int StoreChild(const std::string& db, const std::string& file) {
+    Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+    Database dbs = ws.OpenDatabase(db);
+    PosixFileSystem files;
+    SilentMessageBox messages;
+    bench::ResetPeak();
+    const long before = bench::StatusKib("VmRSS");
+    const double start = bench::Now();
+    Recordset rs = dbs.OpenRecordset("pic_list", dbOpenTable);
+    rs.AddNew();
+    Field pic = rs.Fields("pic");
+    if (!FileToPICField(file, pic, files, messages)) return 2;
+    rs.Fields("pic_name").SetValue(std::string("x"));
+    rs.Update();
+    rs.Close();
+    const double seconds = bench::Now() - start;
+    const long peak = bench::StatusKib("VmHWM");
+    ws.Close();
+    std::printf("seconds=%.6f growth=%ld\n", seconds, peak - before);
+    return 0;
+}
+
+// Child: writes the row named 'x' to the transfer file of `folder`.
+int LoadChild(const std::string& db, const std::string& folder) {
+    Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+    Database dbs = ws.OpenDatabase(db);
+    PosixFileSystem files;
+    bench::ResetPeak();
+    const long before = bench::StatusKib("VmRSS");
+    const double start = bench::Now();
+    Recordset rs = dbs.OpenRecordset(kSelect, dbOpenSnapshot);
+    if (rs.RecordCount() != 1) return 2;
+    PICFieldToFile(rs.Fields("pic"), TransferFilePath(folder), files);
+    rs.Close();
+    const double seconds = bench::Now() - start;
+    const long peak = bench::StatusKib("VmHWM");
+    ws.Close();
+    std::printf("seconds=%.6f growth=%ld\n", seconds, peak - before);
+    return 0;
+}
+
+void FreshDatabase(const std::string& path) {
+    fs::remove(path);
+    fs::remove(path + "-journal");
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
+        sqlite3_exec(db, "CREATE TABLE pic_list (pic_name TEXT, pic BLOB)", nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw std::runtime_error("cannot create " + path);
+    sqlite3_close(db);
+}
+
+void RandomFile(const std::string& path, std::size_t size, unsigned seed) {
+    std::mt19937_64 rng(seed);
+    std::vector<std::uint64_t> block(1 << 17);  // 1 MiB
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) throw std::runtime_error("cannot write " + path);
+    for (std::size_t done = 0; done < size;) {
+        for (auto& w : block) w = rng();
+        std::size_t n = std::min(size - done, block.size() * 8);
+        std::fwrite(block.data(), 1, n, f);
+        done += n;
+    }
+    if (std::fclose(f) != 0) throw std::runtime_error("cannot write " + path);
+}
+
+bool SameBytes(const std::string& a, const std::string& b) {
+    if (!fs::exists(b) || fs::file_size(a) != fs::file_size(b)) return false;
+    std::FILE* fa = std::fopen(a.c_str(), "rb");
+    std::FILE* fb = std::fopen(b.c_str(), "rb");
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    bool same = fa && fb;
+    while (same) {
+        std::size_t na = std::fread(ba.data(), 1, ba.size(), fa);
+        std::size_t nb = std::fread(bb.data(), 1, bb.size(), fb);
+        if (na != nb || std::memcmp(ba.data(), bb.data(), na) != 0) same = false;
+        if (na == 0) break;
+    }
+    if (fa) std::fclose(fa);
+    if (fb) std::fclose(fb);
+    return same;
+}
+
+// The shell's own timing of the one statement it ran.
+double ShellSeconds(const bench::ChildResult& r) {
+    std::size_t at = r.out.find("Run Time: real ");
+    if (r.status != 0 || at == std::string::npos) throw std::runtime_error("sqlite3 shell failed: " + r.out);
+    return std::atof(r.out.c_str() + at + 15);
+}
+
+bench::ChildResult Checked(bench::ChildResult r, const char* what) {
+    if (r.status != 0) throw std::runtime_error(std::string(what) + " failed: " + r.out);
+    return r;
+}
+
+struct Figures {
+    std::vector<double> ours, shell, growth, shellPeak;
+};
+
+int Driver(bool quick) {
+    const fs::path dir = fs::temp_directory_path() / ("kaldoria-bench-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string self = bench::SelfPath();
+    const std::string file = (dir / "in.bin").string();
+    const std::string oursDb = (dir / "ours.db").string();
+    const std::string shellDb = (dir / "shell.db").string();
+    const std::string shellOut = (dir / "shell-out.bin").string();
+    const std::string transfer = TransferFilePath(dir.string());
+
+    std::printf("machine: %s\nsqlite %s; %s\n", bench::Machine(dir.string()).c_str(), sqlite3_libversion(),
+                "times are medians of fresh processes on fresh databases; growth = VmHWM - VmRSS before");
+    // The shell's resident size when it only opens the database, to tell its growth.
+    FreshDatabase(shellDb);
+    const long shellBase = Checked(bench::Run({"sqlite3", shellDb}, "SELECT count(*) FROM pic_list;\n"), "sqlite3").maxRssKib;
+
+    struct Size {
+        int mib, runs;
+    };
+    std::vector<Size> sizes = quick ? std::vector<Size>{{1, 3}, {64, 3}} : std::vector<Size>{{1, 11}, {64, 5}, {256, 3}};
+    bool allMet = true;
+    std::printf("\n%-8s %-5s %10s %10s %7s %6s %12s %12s\n", "size", "dir", "ours ms", "shell ms", "ratio", "goal",
+                "ours growth", "shell peak");
+    for (const Size& size : sizes) {
+        RandomFile(file, static_cast<std::size_t>(size.mib) << 20, static_cast<unsigned>(size.mib));
+        Figures in, out;
+        for (int run = 0; run < size.runs; ++run) {
+            FreshDatabase(oursDb);
+            auto store = Checked(bench::Run({self, "store", oursDb, file}), "store");
+            in.ours.push_back(bench::Field(store.out, "seconds"));
+            in.growth.push_back(bench::Field(store.out, "growth"));
+            auto load = Checked(bench::Run({self, "load", oursDb, dir.string()}), "load");
+            out.ours.push_back(bench::Field(load.out, "seconds"));
+            out.growth.push_back(bench::Field(load.out, "growth"));
+            if (!SameBytes(file, transfer)) throw std::runtime_error("round trip differs at " + std::to_string(size.mib) + " MiB");
+
+            FreshDatabase(shellDb);
+            auto shellIn = bench::Run({"sqlite3", shellDb},
+                                      ".timer on\nINSERT INTO pic_list VALUES ('x', readfile('" + file + "'));\n");
+            in.shell.push_back(ShellSeconds(shellIn));
+            in.shellPeak.push_back(static_cast<double>(shellIn.maxRssKib));
+            fs::remove(shellOut);
+            auto shellOutRun = bench::Run({"sqlite3", shellDb}, ".timer on\nSELECT writefile('" + shellOut +
+                                                                    "', pic) FROM pic_list WHERE pic_name='x';\n");
+            out.shell.push_back(ShellSeconds(shellOutRun));
+            out.shellPeak.push_back(static_cast<double>(shellOutRun.maxRssKib));
+            if (!SameBytes(file, shellOut)) throw std::runtime_error("shell round trip differs");
+        }
+        for (int d = 0; d < 2; ++d) {
+            const Figures& f = d == 0 ? in : out;
+            const double goal = d == 0 ? 1.1 : 1.0;
+            const double ratio = bench::Median(f.ours) / bench::Median(f.shell);
+            const double growth = *std::max_element(f.growth.begin(), f.growth.end());
+            const bool met = ratio <= goal && (size.mib != 256 || growth <= 16 * 1024);
+            allMet = allMet && met;
+            std::printf("%4d MiB %-5s %10.1f %10.1f %7.2f %6s %9.1f MiB %9.1f MiB%s\n", size.mib, d == 0 ? "store" : "load",
+                        bench::Median(f.ours) * 1000, bench::Median(f.shell) * 1000, ratio,
+                        ratio <= goal ? "met" : "MISSED", growth / 1024, bench::Median(f.shellPeak) / 1024,
+                        size.mib == 256 ? (growth <= 16 * 1024 ? "  (memory goal met)" : "  (memory goal MISSED)") : "");
+        }
+        std::fflush(stdout);
+    }
+    std::printf("\ngoals: store <= 1.1x shell, load <= 1.0x shell, growth at 256 MiB <= 16 MiB; "
+                "shell base resident size %.1f MiB; round trips byte-for-byte equal\n%s\n",
+                shellBase / 1024.0, allMet ? "all goals met" : "some goals MISSED");
+    fs::remove_all(dir);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    try {
+        std::string mode = argc > 1 ? argv[1] : "";
+        if (mode == "store" && argc == 4) return StoreChild(argv[2], argv[3]);
+        if (mode == "load" && argc == 4) return LoadChild(argv[2], argv[3]);
+        if (mode.empty() || mode == "--quick") return Driver(mode == "--quick");
+        std::fprintf(stderr, "usage: %s [--quick]\n", argv[0]);
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_transfer: %s\n", e.what());
+        return 1;
+    }
+}

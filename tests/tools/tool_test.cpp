@@ -1,0 +1,528 @@
+// kaldoria-db run as a separate process on real database files, some of them
+// made by the sqlite3 shell, checked through what a user would see: exit
+// statuses, messages, rows read back with SQLite directly and files written.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QImage>
+#include <QStandardPaths>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <set>
+
+#include "run_tool.h"
+#include "support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+Bytes Encoded(const QImage& image, const char* format) {
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return Bytes(data.begin(), data.end());
+}
+
+Bytes Bitmap(int w, int h, QColor color, const char* format = "BMP") {
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(color);
+    return Encoded(image, format);
+}
+
+QImage Decoded(const Bytes& bytes) {
+    return QImage::fromData(QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
+}
+
+std::string Hex(const Bytes& bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string s = "X'";
+    for (auto b : bytes) {
+        s += digits[b >> 4];
+        s += digits[b & 15];
+    }
+    return s + "'";
+}
+
+// Runs SQL through the sqlite3 command-line shell, as a user making a database by hand would.
+void Shell(const std::string& db, const std::string& sql) {
+    Outcome r = RunProgram("sqlite3", {Q(db), Q(sql)});
+    ASSERT_EQ(r.status, 0) << r.err;
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(text.substr(start, nl - start));
+    return lines;
+}
+
+using Rows = std::vector<std::pair<std::string, Bytes>>;
+
+struct ToolTest : ::testing::Test {
+    TempDir dir;
+    std::string db = dir.File("dojang.mdb");
+
+    // A database made by the sqlite3 shell: one good bitmap, one value that
+    // is no picture, a Null name and an empty name with a Null picture.
+    Bytes good = Bitmap(8, 6, Qt::red);
+    void MakeMixedByShell() {
+        Shell(db, "CREATE TABLE pic_list (pic_name TEXT, pic BLOB);"
+                  "INSERT INTO pic_list VALUES ('도장', " + Hex(good) + ");"
+                  "INSERT INTO pic_list VALUES ('깨진', X'00FF0010AB');"
+                  "INSERT INTO pic_list VALUES (NULL, " + Hex(good) + ");"
+                  "INSERT INTO pic_list VALUES ('', NULL);");
+    }
+};
+
+// --- create -----------------------------------------------------------------
+
+struct Existing {
+    const char* what;
+    Bytes content;
+    friend void PrintTo(const Existing& c, std::ostream* os) { *os << c.what; }
+};
+
+struct CreateRefuses : ToolTest, ::testing::WithParamInterface<Existing> {};
+
+TEST_P(CreateRefuses, AnythingAlreadyAtThePath) {
+    WriteBytes(db, GetParam().content);
+    Outcome r = RunTool({"create", Q(db), "--sample"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, db) && Has(r.err, "덮어쓰지 않습니다")) << r.err;
+    EXPECT_EQ(ReadBytes(db), GetParam().content);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"dojang.mdb"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Tool, CreateRefuses,
+                         ::testing::Values(Existing{"empty file", {}},
+                                           Existing{"text file", {'h', 'e', 'l', 'l', 'o', '\n'}},
+                                           Existing{"zeros", Bytes(4096, 0)}),
+                         [](const auto& info) {
+                             std::string n = info.param.what;
+                             std::replace(n.begin(), n.end(), ' ', '_');
+                             return n;
+                         });
+
+TEST_F(ToolTest, CreateRefusesAnExistingDatabaseAndKeepsItsRows) {
+    ASSERT_EQ(RunTool({"create", Q(db), "--sample"}).status, 0);
+    const Bytes before = ReadBytes(db);
+    EXPECT_EQ(RunTool({"create", Q(db)}).status, 1);
+    EXPECT_EQ(ReadBytes(db), before);
+    EXPECT_EQ(RawRows(db).size(), 1u);
+}
+
+TEST_F(ToolTest, CreateMakesAnEmptyPictureTable) {
+    Outcome r = RunTool({"create", Q(db)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(RawRows(db).empty());
+    RawInsert(db, nullptr, {1, 2, 3});  // pic_list with pic_name and pic
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"dojang.mdb"});
+}
+
+TEST_F(ToolTest, CreateInAMissingFolderLeavesNothing) {
+    Outcome r = RunTool({"create", Q(dir.File("no/such/dojang.mdb")), "--sample"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "no/such/dojang.mdb")) << r.err;
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+// Headless and without a chosen platform, as `make run` and `make install` call it.
+TEST_F(ToolTest, SampleIsARedSealWithTheWordDrawnHeadless) {
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.remove("QT_QPA_PLATFORM");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    Outcome r = RunTool({"create", Q(db), "--sample"}, dir.path(), env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(Has(r.err, "글꼴")) << r.err;  // a Korean font was found
+
+    Rows rows = RawRows(db);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].first, "도장");
+    ASSERT_GE(rows[0].second.size(), 2u);
+    EXPECT_EQ(rows[0].second[0], 'B');
+    EXPECT_EQ(rows[0].second[1], 'M');
+    const QImage stamp = Decoded(rows[0].second);
+    ASSERT_EQ(stamp.size(), QSize(64, 64));
+    auto red = [&](int x, int y) {
+        QColor c = stamp.pixelColor(x, y);
+        return c.red() > 150 && c.green() < 110 && c.blue() < 110;
+    };
+    EXPECT_FALSE(red(0, 0));
+    EXPECT_TRUE(red(32, 3) || red(32, 4));  // the ring
+    int word = 0;                             // the two syllables inside it
+    for (int y = 20; y < 44; ++y)
+        for (int x = 12; x < 52; ++x) word += red(x, y);
+    EXPECT_GT(word, 120);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"dojang.mdb"});
+}
+
+// --- import -----------------------------------------------------------------
+
+TEST_F(ToolTest, ImportReplacesEveryRowOfTheNameInADatabaseMadeByTheShell) {
+    const Bytes a = Bitmap(3, 3, Qt::blue), b = Bitmap(4, 4, Qt::green), fresh = Bitmap(5, 2, Qt::black);
+    Shell(db, "CREATE TABLE pic_list (pic_name TEXT, pic BLOB);"
+              "INSERT INTO pic_list VALUES ('도장', " + Hex(a) + ");"
+              "INSERT INTO pic_list VALUES ('남의 것', " + Hex(b) + ");"
+              "INSERT INTO pic_list VALUES ('도장', " + Hex(a) + ");");
+    WriteBytes(dir.File("new.bmp"), fresh);
+    Outcome r = RunTool({"import", Q(db), "도장", Q(dir.File("new.bmp"))});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(RawRows(db), (Rows{{"남의 것", b}, {"도장", fresh}}));
+}
+
+TEST_F(ToolTest, ImportThatCannotAddTheRowKeepsTheOldRows) {
+    MakePictureDb(db);
+    const Bytes old = Bitmap(2, 2, Qt::red);
+    const std::string name = "도장";
+    RawInsert(db, &name, old);
+    // The delete succeeds, the insert fails: both must be undone together.
+    RawSql(db, "CREATE TRIGGER refuse BEFORE INSERT ON pic_list BEGIN SELECT RAISE(ABORT, 'full'); END;");
+    WriteBytes(dir.File("new.bmp"), Bitmap(9, 9, Qt::green));
+    Outcome r = RunTool({"import", Q(db), "도장", Q(dir.File("new.bmp"))});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "full")) << r.err;
+    EXPECT_EQ(RawRows(db), (Rows{{"도장", old}}));
+}
+
+struct Unreadable {
+    const char* what;
+    std::function<void(const std::string&)> make;
+    friend void PrintTo(const Unreadable& c, std::ostream* os) { *os << c.what; }
+};
+
+struct ImportRefuses : ToolTest, ::testing::WithParamInterface<Unreadable> {};
+
+TEST_P(ImportRefuses, BeforeTheDatabaseIsTouched) {
+    ASSERT_EQ(RunTool({"create", Q(db), "--sample"}).status, 0);
+    const Bytes before = ReadBytes(db);
+    const std::string file = dir.File("in.bmp");
+    GetParam().make(file);
+    const auto entries = dir.Entries();
+    Outcome r = RunTool({"import", Q(db), "새 도장", Q(file)}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, file)) << r.err;
+    EXPECT_EQ(ReadBytes(db), before);
+    EXPECT_EQ(dir.Entries(), entries);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, ImportRefuses,
+    ::testing::Values(Unreadable{"missing", [](const std::string&) {}},
+                      Unreadable{"empty", [](const std::string& f) { WriteBytes(f, {}); }},
+                      Unreadable{"text", [](const std::string& f) { WriteBytes(f, {'n', 'o', 't', ' ', 'a'}); }},
+                      Unreadable{"truncated_bitmap",
+                                 [](const std::string& f) {
+                                     Bytes b = Bitmap(40, 40, Qt::red);
+                                     b.resize(60);
+                                     WriteBytes(f, b);
+                                 }},
+                      Unreadable{"folder", [](const std::string& f) { fs::create_directory(f); }}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(ToolTest, ImportRefusesABlankNameWithTheWindowsMessage) {
+    ASSERT_EQ(RunTool({"create", Q(db)}).status, 0);
+    WriteBytes(dir.File("in.bmp"), Bitmap(2, 2, Qt::red));
+    Outcome r = RunTool({"import", Q(db), "   ", Q(dir.File("in.bmp"))});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "이름을 입력해 주십시요.")) << r.err;
+    EXPECT_TRUE(RawRows(db).empty());
+}
+
+TEST_F(ToolTest, ImportStoresABitmapAsIsAndConvertsOtherFormats) {
+    ASSERT_EQ(RunTool({"create", Q(db)}).status, 0);
+    QImage picture(7, 5, QImage::Format_RGB32);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x) picture.setPixel(x, y, qRgb(x * 30, y * 50, 200));
+    const Bytes bmp = Encoded(picture, "BMP"), png = Encoded(picture, "PNG");
+    WriteBytes(dir.File("a.bmp"), bmp);
+    WriteBytes(dir.File("b.png"), png);
+    ASSERT_EQ(RunTool({"import", Q(db), "비트맵", Q(dir.File("a.bmp"))}).status, 0);
+    Outcome r = RunTool({"import", Q(db), "PNG", Q(dir.File("b.png"))});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    Rows rows = RawRows(db);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].second, bmp);
+    const Bytes& converted = rows[1].second;
+    ASSERT_GE(converted.size(), 2u);
+    EXPECT_EQ(std::string(converted.begin(), converted.begin() + 2), "BM");
+    EXPECT_EQ(Decoded(converted).convertToFormat(QImage::Format_RGB32), picture);
+    EXPECT_EQ(ReadBytes(dir.File("b.png")), png);
+}
+
+// --- export -----------------------------------------------------------------
+
+// Sizes around the 32000-byte chunk, all full of zeros among other bytes.
+struct ExportSizes : ToolTest, ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(ExportSizes, OneNameRoundTripsByteForByte) {
+    MakePictureDb(db);
+    const Bytes value = PatternBytes(GetParam(), static_cast<unsigned>(GetParam()));
+    const std::string name = "a/b\x01 '도장'";
+    RawInsert(db, &name, value);
+    Outcome r = RunTool({"export", Q(db), Q(name), Q(dir.File("out.bin"))});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dir.File("out.bin")), value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tool, ExportSizes, ::testing::Values(0, 1, 31999, 32000, 32001, 3 * 32000 + 17));
+
+TEST_F(ToolTest, ExportAllWritesEveryRowOnceUnderSafeNames) {
+    MakePictureDb(db);
+    const std::vector<std::pair<const char*, std::size_t>> named = {
+        {"도장", 500},      {"도장", 501},  {"a/b", 32000},     {"../../escape", 7}, {"..", 8},
+        {"tab\there", 9},   {"line\nnext", 10}, {"", 11},        {"a_b", 12},         {"back\\slash", 13},
+        {" ", 14},          {".hidden", 15}};
+    std::vector<Bytes> values;
+    unsigned seed = 1;
+    for (const auto& [name, size] : named) {
+        values.push_back(PatternBytes(size, seed++));
+        const std::string n = name;
+        RawInsert(db, &n, values.back());
+    }
+    values.push_back(PatternBytes(16, seed++));
+    RawInsert(db, nullptr, values.back());
+
+    // A file already in the folder is numbered around, never written over.
+    const std::string out = dir.File("backup");
+    fs::create_directory(out);
+    const Bytes mine = {'m', 'i', 'n', 'e'};
+    WriteBytes(out + "/도장.bmp", mine);
+    values.push_back(mine);
+    Outcome r = RunTool({"export", Q(db), "--all", Q(out)}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"backup", "dojang.mdb"}));
+
+    std::multiset<Bytes> written;
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(out)) {
+        ASSERT_TRUE(e.is_regular_file()) << e.path();
+        const std::string file = e.path().filename().string();
+        names.insert(file);
+        EXPECT_EQ(file.substr(file.size() - 4), ".bmp");
+        EXPECT_NE(file[0], '.') << file;
+        for (unsigned char c : file) EXPECT_TRUE(c >= 0x20 && c != 0x7f && c != '\\') << file;
+        written.insert(ReadBytes(e.path().string()));
+    }
+    EXPECT_EQ(written, std::multiset<Bytes>(values.begin(), values.end()));
+    EXPECT_EQ(ReadBytes(out + "/도장.bmp"), mine);
+    for (const char* expected : {"도장-2.bmp", "도장-3.bmp", "a_b.bmp", "a_b-2.bmp", "이름 없음.bmp", "tab_here.bmp"})
+        EXPECT_TRUE(names.count(expected)) << expected;
+    EXPECT_TRUE(Has(r.out, "13")) << r.out;
+    EXPECT_FALSE(Has(r.out, "\r")) << "no progress line when not on a terminal";
+}
+
+// On a terminal (here the pseudo-terminal of util-linux's script) --all counts the files as it goes.
+TEST_F(ToolTest, ExportAllShowsProgressOnATerminal) {
+    if (QStandardPaths::findExecutable("script").isEmpty()) GTEST_SKIP() << "no script(1)";
+    MakeMixedByShell();
+    const std::string command = "'" KALDORIA_DB "' export '" + db + "' --all '" + dir.File("out") + "'";
+    Outcome r = RunProgram("script", {"-qec", Q(command), "/dev/null"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "\r내보내는 중 4/4")) << r.out;
+}
+
+TEST_F(ToolTest, ExportNeverOverwritesAndReportsAMissingName) {
+    MakeMixedByShell();
+    const Bytes mine = {'k', 'e', 'e', 'p'};
+    WriteBytes(dir.File("taken.bmp"), mine);
+    Outcome taken = RunTool({"export", Q(db), "도장", Q(dir.File("taken.bmp"))});
+    EXPECT_EQ(taken.status, 1);
+    EXPECT_TRUE(Has(taken.err, "taken.bmp")) << taken.err;
+    EXPECT_EQ(ReadBytes(dir.File("taken.bmp")), mine);
+
+    Outcome missing = RunTool({"export", Q(db), "없는 이름", Q(dir.File("new.bmp"))});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(Has(missing.err, "\"없는 이름\"")) << missing.err;
+    EXPECT_FALSE(fs::exists(dir.File("new.bmp")));
+}
+
+// --- list and check ---------------------------------------------------------
+
+TEST_F(ToolTest, ListShowsEveryRowAndWhichAreNoPictures) {
+    MakeMixedByShell();
+    Outcome r = RunTool({"list", Q(db)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 5u) << r.out;
+    EXPECT_EQ(lines[0], "\"도장\"\t" + std::to_string(good.size()) + " 바이트\t8×6 BMP");
+    EXPECT_TRUE(lines[1].starts_with("\"깨진\"\t5 바이트\t읽을 수 있는 그림이 아닙니다")) << lines[1];
+    EXPECT_EQ(lines[2], "Null\t" + std::to_string(good.size()) + " 바이트\t8×6 BMP");
+    EXPECT_EQ(lines[3], "\"\"\t0 바이트\t값이 없습니다 (Null)");
+    EXPECT_TRUE(Has(lines[4], "4") && Has(lines[4], "2")) << lines[4];
+}
+
+TEST_F(ToolTest, CheckNamesTheRowsThatAreNoPictures) {
+    MakeMixedByShell();
+    Outcome r = RunTool({"check", Q(db)});
+    EXPECT_EQ(r.status, 4) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "2번째 행 \"깨진\"")) << r.out;
+    EXPECT_TRUE(Has(r.out, "4번째 행 \"\"")) << r.out;
+    EXPECT_FALSE(Has(r.out, "\"도장\"")) << r.out;
+}
+
+struct CheckCase {
+    const char* what;
+    std::function<void(const std::string& db)> make;
+    int status;
+    friend void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.what; }
+};
+
+struct CheckStatus : ToolTest, ::testing::WithParamInterface<CheckCase> {};
+
+TEST_P(CheckStatus, TellsWhatIsWrongByItsExitStatus) {
+    GetParam().make(db);
+    const bool existed = fs::exists(db);
+    const Bytes before = existed ? ReadBytes(db) : Bytes{};
+    Outcome r = RunTool({"check", Q(db)}, dir.path());
+    EXPECT_EQ(r.status, GetParam().status) << r.out << r.err;
+    EXPECT_FALSE(r.out.empty() && r.err.empty());
+    if (existed) {
+        EXPECT_EQ(ReadBytes(db), before);
+    }
+    EXPECT_EQ(dir.Entries(), existed ? std::vector<std::string>{"dojang.mdb"} : std::vector<std::string>{});
+}
+
+void FillRows(const std::string& db) {
+    MakePictureDb(db);
+    RawSql(db, "CREATE INDEX by_name ON pic_list (pic_name)");
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "도장 " + std::to_string(i);
+        RawInsert(db, &name, Bitmap(30, 30, QColor(i * 6, 0, 0)));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, CheckStatus,
+    ::testing::Values(
+        CheckCase{"sound", [](const std::string& db) { FillRows(db); }, 0},
+        CheckCase{"empty_table", [](const std::string& db) { MakePictureDb(db); }, 0},
+        CheckCase{"damaged_pages",
+                  [](const std::string& db) {
+                      FillRows(db);
+                      Bytes b = ReadBytes(db);
+                      std::fill(b.begin() + 4096 + 8, b.begin() + 4096 + 400, 0xEE);
+                      std::fill(b.begin() + 3 * 4096, b.begin() + 3 * 4096 + 400, 0xEE);
+                      WriteBytes(db, b);
+                  },
+                  3},
+        CheckCase{"index_out_of_step",
+                  [](const std::string& db) {
+                      FillRows(db);
+                      // The index now claims to hold another column than it does.
+                      RawSql(db, "PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql="
+                                 "'CREATE INDEX by_name ON pic_list (pic)' WHERE name='by_name';");
+                  },
+                  3},
+        CheckCase{"missing_file", [](const std::string&) {}, 1},
+        CheckCase{"text_file", [](const std::string& db) { WriteBytes(db, Bytes(200, 'x')); }, 1},
+        CheckCase{"no_picture_table", [](const std::string& db) { RawSql(db, "CREATE TABLE other (x)"); }, 1},
+        CheckCase{"value_not_a_picture",
+                  [](const std::string& db) {
+                      FillRows(db);
+                      const std::string name = "zeros";
+                      RawInsert(db, &name, Bytes(64, 0));
+                  },
+                  4}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+// --- read-only files, stray files, usage ------------------------------------
+
+// A copy of the tool runs as an unprivileged user on a database it may only read.
+TEST_F(ToolTest, ReadingCommandsWorkOnAReadOnlyDatabase) {
+    MakeMixedByShell();
+    const std::string tool = dir.File("kaldoria-db");
+    fs::copy_file(KALDORIA_DB, tool);
+    fs::create_directory(dir.File("ro"));
+    fs::rename(db, dir.File("ro/dojang.mdb"));
+    const std::string ro = dir.File("ro/dojang.mdb");
+    const Bytes before = ReadBytes(ro);
+    fs::create_directory(dir.File("out"));
+    fs::permissions(dir.File("out"), fs::perms::all);
+    fs::permissions(ro, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(dir.File("ro"), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    for (const std::string& args : {"list '" + ro + "'", "export '" + ro + "' 도장 '" + dir.File("out/x.bmp") + "'",
+                                   "export '" + ro + "' --all '" + dir.File("out/all") + "'"}) {
+        const std::string command = "'" + tool + "' " + args + " >/dev/null 2>&1";
+        EXPECT_EQ(RunAsUnprivileged([&] { return WEXITSTATUS(std::system(command.c_str())); }), 0) << args;
+    }
+    const std::string check = "'" + tool + "' check '" + ro + "' >/dev/null 2>&1";
+    EXPECT_EQ(RunAsUnprivileged([&] { return WEXITSTATUS(std::system(check.c_str())); }), 4);
+    EXPECT_EQ(ReadBytes(dir.File("out/x.bmp")), good);
+    EXPECT_EQ(ReadBytes(ro), before);
+    fs::permissions(dir.File("ro"), fs::perms::owner_all, fs::perm_options::add);
+    EXPECT_EQ(fs::directory_iterator(dir.File("ro"))->path().filename(), "dojang.mdb");
+}
+
+struct Stray {
+    const char* what;
+    QStringList args;  // "DB" and "DIR" stand for the database and the folder
+    friend void PrintTo(const Stray& c, std::ostream* os) { *os << c.what; }
+};
+
+struct NoStrayFiles : ToolTest, ::testing::WithParamInterface<Stray> {};
+
+TEST_P(NoStrayFiles, OnlyCreateAndExportMakeFiles) {
+    MakeMixedByShell();
+    WriteBytes(dir.File("in.bmp"), Bitmap(3, 3, Qt::red));
+    WriteBytes(dir.File("bad.bmp"), {'x'});
+    const auto entries = dir.Entries();
+    QStringList args = GetParam().args;
+    args.replaceInStrings("DB", Q(db));
+    args.replaceInStrings("DIR", Q(dir.path()));
+    Outcome r = RunTool(args, dir.path());
+    EXPECT_NE(r.status, -1) << r.err;
+    EXPECT_EQ(dir.Entries(), entries) << r.out << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, NoStrayFiles,
+    ::testing::Values(Stray{"list", {"list", "DB"}}, Stray{"check", {"check", "DB"}},
+                      Stray{"import", {"import", "DB", "새", "DIR/in.bmp"}},
+                      Stray{"import_refused", {"import", "DB", "새", "DIR/bad.bmp"}},
+                      Stray{"import_missing_database", {"import", "DIR/none.mdb", "새", "DIR/in.bmp"}},
+                      Stray{"export_missing_name", {"export", "DB", "없음", "DIR/out.bmp"}},
+                      Stray{"export_taken", {"export", "DB", "도장", "DIR/in.bmp"}},
+                      Stray{"create_taken", {"create", "DB", "--sample"}},
+                      Stray{"list_missing_database", {"list", "DIR/none.mdb"}}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+struct UsageCase {
+    const char* what;
+    QStringList args;
+    int status;
+    friend void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.what; }
+};
+
+struct Usage : ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(Usage, ExitStatusAndAMessage) {
+    Outcome r = RunTool(GetParam().args);
+    EXPECT_EQ(r.status, GetParam().status) << r.err;
+    EXPECT_FALSE((GetParam().status == 0 ? r.out : r.err).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Tool, Usage,
+                         ::testing::Values(UsageCase{"nothing", {}, 2}, UsageCase{"unknown", {"drop", "x"}, 2},
+                                           UsageCase{"too_few", {"import", "x", "y"}, 2},
+                                           UsageCase{"too_many", {"list", "x", "y"}, 2},
+                                           UsageCase{"all_with_a_name", {"export", "x", "--all", "n", "d"}, 2},
+                                           UsageCase{"unknown_option", {"list", "--fast", "x"}, 2},
+                                           UsageCase{"help", {"--help"}, 0},
+                                           UsageCase{"command_help", {"check", "--help"}, 0}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+}  // namespace

@@ -1,0 +1,84 @@
+#pragma once
+// What every kaldoria-db command shares: exit statuses, parsing a command's
+// own arguments, reporting failures on the console and opening a database.
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+#include <string>
+
+#include "platform/desktop.h"
+#include "platform/engine.h"
+
+// Exit statuses of every command; `check` adds the last two.
+namespace exitcode {
+constexpr int Ok = 0;
+constexpr int Failure = 1;
+constexpr int Usage = 2;
+constexpr int IntegrityFailure = 3;
+constexpr int UnreadablePictures = 4;
+}  // namespace exitcode
+
+// A command's entry point. `arguments` starts with "kaldoria-db <command>"
+// and holds the command's own arguments after it, ready for
+// QCommandLineParser::parse. Returns the exit status.
+using CommandFunction = int (*)(const QStringList& arguments);
+
+// Parses `arguments` and wants exactly `positionals` positional arguments
+// (one of several counts when given as a list). On --help prints the help and
+// returns exitcode::Ok in `status`; on a usage error prints it with the help
+// and returns exitcode::Usage. Returns true when the command should go on.
+bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, std::initializer_list<int> positionals,
+                      int& status);
+
+// The command's help, its usage line naming "kaldoria-db <command>".
+std::string HelpText(const QCommandLineParser& parser, const QString& command);
+
+// Prints "kaldoria-db: 오류 <number>: <description>" on stderr; returns exitcode::Failure.
+int ReportError(const Error& e);
+// Prints "kaldoria-db: <message>" on stderr; returns exitcode::Failure.
+int ReportFailure(const std::string& message);
+// A line on stdout.
+void Say(const std::string& line);
+
+// A path from the command line as the file system spells it.
+std::string LocalPath(const QString& path);
+
+// The message-box seam on the console: messages go to stderr.
+class ConsoleMessageBox : public MessageBox {
+public:
+    void MsgBox(const std::string& prompt, int style) override;
+};
+
+// A database opened for one command: closed (recordsets first) when it goes.
+// Read-only opens work on files and folders the user cannot write.
+class OpenedDatabase {
+public:
+    OpenedDatabase(const std::string& path, bool readOnly);
+    ~OpenedDatabase();
+    OpenedDatabase(const OpenedDatabase&) = delete;
+    OpenedDatabase& operator=(const OpenedDatabase&) = delete;
+    Database& db() { return db_; }
+
+private:
+    Workspace ws_;
+    Database db_;
+};
+
+// A name as `list` and the messages show it: in double quotes with
+// backslashes, quotes and control characters escaped, so that an empty name
+// or one of blanks is visible; a Null name shows as Null.
+std::string ShownName(const Variant& name);
+
+// An unnamed temporary file, gone from the file system from the start and
+// released when the object goes; Path() reaches it while it is open.
+class AnonymousFile {
+public:
+    AnonymousFile();
+    ~AnonymousFile();
+    AnonymousFile(const AnonymousFile&) = delete;
+    AnonymousFile& operator=(const AnonymousFile&) = delete;
+    std::string Path() const;
+
+private:
+    int fd_ = -1;
+};

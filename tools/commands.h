@@ -1,0 +1,10 @@
+#pragma once
+// The commands of kaldoria-db; each takes the arguments described in
+// command.h and returns its exit status.
+#include <QStringList>
+
+int RunCreate(const QStringList& arguments);
+int RunList(const QStringList& arguments);
+int RunCheck(const QStringList& arguments);
+int RunImport(const QStringList& arguments);
+int RunExport(const QStringList& arguments);

@@ -1,0 +1,156 @@
+// export: writes stored values back to files byte for byte, never over an existing file.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "store/transfer.h"
+#include "tools/command.h"
+#include "tools/commands.h"
+
+namespace {
+
+[[noreturn]] void RaiseFileError(int e, const std::string& what, const std::string& path) {
+    int number = err::PathFileAccess;
+    if (e == EACCES || e == EPERM || e == EROFS) number = err::PermissionDenied;
+    else if (e == ENOSPC || e == EDQUOT) number = err::DiskFull;
+    else if (e == EIO) number = err::DeviceIO;
+    throw Error(number, "파일 '" + path + "' " + what + ": " + std::strerror(e));
+}
+
+// Writes the field's bytes, chunk by chunk, into a new file at `path`.
+// Returns false, touching nothing, when something already has that name.
+// Any other failure raises an Error and removes the partly written file.
+bool WriteNewFile(const LongBinaryField& pic, const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == EEXIST) return false;
+        RaiseFileError(errno, "만들기 실패", path);
+    }
+    try {
+        const std::int32_t size = pic.FieldSize();
+        for (std::int32_t offset = 0; offset < size; offset += kChunkSize) {
+            const Bytes chunk = pic.GetChunk(offset, std::min(kChunkSize, size - offset));
+            for (std::size_t done = 0; done < chunk.size();) {
+                ssize_t n = ::write(fd, chunk.data() + done, chunk.size() - done);
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0) RaiseFileError(errno, "쓰기 실패", path);
+                done += static_cast<std::size_t>(n);
+            }
+        }
+        // A backup is only worth something once it is on the disk.
+        if (::fsync(fd) != 0) RaiseFileError(errno, "쓰기 실패", path);
+        int closing = fd;
+        fd = -1;
+        if (::close(closing) != 0) RaiseFileError(errno, "닫기 실패", path);
+    } catch (...) {
+        if (fd >= 0) ::close(fd);
+        ::unlink(path.c_str());
+        throw;
+    }
+    return true;
+}
+
+// A file name for a stored name: separators and control characters become
+// "_", a leading dot gets a "_" before it (no hidden files, no "." or ".."),
+// an empty or blank name becomes "이름 없음", and very long names are cut.
+std::string SafeBaseName(const Variant& name) {
+    const QString text = QString::fromStdString(TextOf(name));
+    QString safe;
+    for (QChar c : text) {
+        const bool unsafe = c == u'/' || c == u'\\' || c.category() == QChar::Other_Control;
+        safe += unsafe ? QChar(u'_') : c;
+    }
+    if (safe.trimmed().isEmpty()) safe = QStringLiteral("이름 없음");
+    if (safe.startsWith(u'.')) safe.prepend(u'_');
+    while (safe.toUtf8().size() > 200) {
+        safe.chop(1);
+        if (!safe.isEmpty() && safe.back().isHighSurrogate()) safe.chop(1);
+    }
+    return safe.toStdString();
+}
+
+int ExportOne(Database& db, const std::string& wanted, const std::string& file) {
+    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+    long matches = 0;
+    std::int32_t written = 0;
+    for (; !rs.EOF_(); rs.MoveNext()) {
+        if (TextOf(rs.Fields("pic_name").Value()) != wanted) continue;
+        // The first row of the name is the one the window shows.
+        if (++matches > 1) continue;
+        Field pic = rs.Fields("pic");
+        if (!WriteNewFile(pic, file)) return ReportFailure("'" + file + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+        written = pic.FieldSize();
+    }
+    rs.Close();
+    if (matches == 0) return ReportFailure("이름이 " + ShownName(wanted) + "인 그림이 없습니다.");
+    Say(ShownName(wanted) + " → '" + file + "' (" + std::to_string(written) + " 바이트)");
+    if (matches > 1)
+        ReportFailure("이 이름의 행이 " + std::to_string(matches) + "개 있어, 창에서처럼 첫 번째 행을 내보냈습니다.");
+    return exitcode::Ok;
+}
+
+int ExportAll(Database& db, const std::string& dir) {
+    const QString qdir = QFile::decodeName(dir.c_str());
+    if (QFileInfo(qdir).exists() && !QFileInfo(qdir).isDir())
+        return ReportFailure("'" + dir + "'은(는) 폴더가 아닙니다.");
+    if (!QDir().mkpath(qdir)) return ReportFailure("폴더 '" + dir + "'을(를) 만들 수 없습니다.");
+
+    const bool terminal = ::isatty(::fileno(stdout));
+    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+    const long total = rs.RecordCount();
+    long done = 0;
+    for (; !rs.EOF_(); rs.MoveNext()) {
+        const std::string base = JoinPath(dir, SafeBaseName(rs.Fields("pic_name").Value()));
+        // Collisions, with each other or with files already there, are numbered.
+        for (long n = 1;; ++n) {
+            const std::string candidate = base + (n > 1 ? "-" + std::to_string(n) : std::string()) + ".bmp";
+            if (WriteNewFile(rs.Fields("pic"), candidate)) break;
+        }
+        ++done;
+        if (terminal) {
+            std::printf("\r내보내는 중 %ld/%ld", done, total);
+            std::fflush(stdout);
+        }
+    }
+    rs.Close();
+    if (terminal && done > 0) std::printf("\n");
+    Say("그림 " + std::to_string(done) + "개를 '" + dir + "'에 내보냈습니다.");
+    return exitcode::Ok;
+}
+
+}  // namespace
+
+int RunExport(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "저장된 값을 바이트 그대로 파일로 내보냅니다. 있는 파일은 덮어쓰지 않습니다.\n"
+        "  export PATH NAME FILE   이름이 NAME인 첫 번째 행을 새 파일 FILE로\n"
+        "  export PATH --all DIR   모든 행을 폴더 DIR(없으면 만듭니다) 안의 '<이름>.bmp' 파일로.\n"
+        "                          파일 이름에서 경로 구분자와 제어 문자는 '_'가 되고,\n"
+        "                          겹치는 이름에는 '-2', '-3'...이 붙습니다.");
+    parser.addPositionalArgument("PATH", "데이터베이스 파일 (예: dojang.mdb)");
+    parser.addPositionalArgument("NAME", "내보낼 그림의 이름 (--all이면 쓰지 않습니다)", "NAME FILE | --all DIR");
+    parser.addPositionalArgument("FILE", "새로 만들 파일, --all이면 폴더 DIR", "");
+    const QCommandLineOption all("all", "모든 행을 폴더 안에 내보냅니다.");
+    parser.addOption(all);
+    int status = exitcode::Ok;
+    if (!ParseCommandLine(parser, arguments, {2, 3}, status)) return status;
+    const QStringList args = parser.positionalArguments();
+    if (args.size() != (parser.isSet(all) ? 2 : 3)) {
+        std::fprintf(stderr, "kaldoria-db: 인수의 개수가 맞지 않습니다.\n\n%s", HelpText(parser, arguments.value(0)).c_str());
+        return exitcode::Usage;
+    }
+    try {
+        OpenedDatabase opened(LocalPath(args[0]), true);
+        if (parser.isSet(all)) return ExportAll(opened.db(), LocalPath(args[1]));
+        return ExportOne(opened.db(), args[1].toStdString(), LocalPath(args[2]));
+    } catch (const Error& e) {
+        return ReportError(e);
+    }
+}

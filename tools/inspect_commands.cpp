@@ -1,0 +1,108 @@
+// list and check: read-only looks at a picture database.
+#include <QFile>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "tools/command.h"
+#include "tools/commands.h"
+#include "tools/stored_picture.h"
+
+namespace {
+
+const char* const kDatabaseArgument = "데이터베이스 파일 (예: dojang.mdb)";
+
+// True when the file starts like an SQLite database, so that a refusal to
+// open it means damage rather than a file of some other kind.
+bool HasDatabaseHeader(const std::string& path) {
+    QFile file(QFile::decodeName(path.c_str()));
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    return file.read(16) == QByteArray("SQLite format 3", 16);
+}
+
+std::string RowLabel(long row, const Variant& name) { return std::to_string(row) + "번째 행 " + ShownName(name); }
+
+}  // namespace
+
+int RunList(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "표 pic_list의 모든 행을 표 순서대로 한 줄에 하나씩 보여 줍니다: 이름(따옴표 안, Null은 Null),\n"
+        "바이트 수, 그리고 그림의 너비×높이와 형식 또는 그림이 아닌 까닭.");
+    parser.addPositionalArgument("PATH", kDatabaseArgument);
+    int status = exitcode::Ok;
+    if (!ParseCommandLine(parser, arguments, {1}, status)) return status;
+    try {
+        OpenedDatabase opened(LocalPath(parser.positionalArguments()[0]), true);
+        Recordset rs = opened.db().OpenRecordset("pic_list", dbOpenTable);
+        long rows = 0, unreadable = 0;
+        for (; !rs.EOF_(); rs.MoveNext()) {
+            const StoredPicture picture = InspectPicture(rs.Fields("pic"));
+            ++rows;
+            if (!picture.readable) ++unreadable;
+            Say(ShownName(rs.Fields("pic_name").Value()) + "\t" + std::to_string(picture.bytes) + " 바이트\t" +
+                Describe(picture));
+        }
+        rs.Close();
+        Say("행 " + std::to_string(rows) + "개" +
+            (unreadable ? ", 그 가운데 그림이 아닌 값 " + std::to_string(unreadable) + "개" : std::string()));
+        return exitcode::Ok;
+    } catch (const Error& e) {
+        return ReportError(e);
+    }
+}
+
+int RunCheck(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "데이터베이스 엔진의 무결성 검사(PRAGMA integrity_check)를 하고, 저장된 모든 값이\n"
+        "읽을 수 있는 그림인지 확인합니다. 파일은 읽기만 합니다.\n\n"
+        "종료 상태: 0 이상 없음, 1 검사할 수 없음 (파일이 없거나 표가 없는 등),\n"
+        "2 잘못된 명령줄, 3 데이터베이스 파일이 손상됨, 4 그림이 아닌 값이 있음.");
+    parser.addPositionalArgument("PATH", kDatabaseArgument);
+    int status = exitcode::Ok;
+    if (!ParseCommandLine(parser, arguments, {1}, status)) return status;
+    const std::string path = LocalPath(parser.positionalArguments()[0]);
+    try {
+        std::unique_ptr<OpenedDatabase> opened;
+        try {
+            opened = std::make_unique<OpenedDatabase>(path, true);
+        } catch (const Error& e) {
+            if (e.Number() != err::NotADatabase || !HasDatabaseHeader(path)) throw;
+            Say("무결성 검사: 손상됨 - " + std::string(e.what()));
+            return exitcode::IntegrityFailure;
+        }
+        Database& db = opened->db();
+
+        std::vector<std::string> problems;
+        Recordset integrity = db.OpenRecordset("PRAGMA integrity_check", dbOpenSnapshot);
+        for (; !integrity.EOF_(); integrity.MoveNext()) problems.push_back(TextOf(integrity.Fields(0).Value()));
+        integrity.Close();
+        if (problems != std::vector<std::string>{"ok"}) {
+            Say("무결성 검사: 손상됨");
+            for (const auto& p : problems) Say("  " + p);
+            return exitcode::IntegrityFailure;
+        }
+        Say("무결성 검사: 이상 없음");
+
+        Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+        long rows = 0, unreadable = 0;
+        for (; !rs.EOF_(); rs.MoveNext()) {
+            ++rows;
+            const StoredPicture picture = InspectPicture(rs.Fields("pic"));
+            if (picture.readable) continue;
+            ++unreadable;
+            Say("  " + RowLabel(rows, rs.Fields("pic_name").Value()) + ": " + picture.problem);
+        }
+        rs.Close();
+        if (unreadable) {
+            Say("그림 검사: " + std::to_string(rows) + "개 가운데 " + std::to_string(unreadable) +
+                "개는 읽을 수 있는 그림이 아닙니다");
+            return exitcode::UnreadablePictures;
+        }
+        Say("그림 검사: " + std::to_string(rows) + "개 모두 읽을 수 있습니다");
+        return exitcode::Ok;
+    } catch (const Error& e) {
+        return ReportError(e);
+    }
+}

@@ -1,0 +1,69 @@
+#include "tools/jet/migrate_command.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+
+#include <cstdio>
+#include <string>
+
+#include "tools/jet/jet_migrate.h"
+
+namespace {
+
+std::string Local(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+std::string Grouped(std::uint64_t n) {
+    std::string digits = std::to_string(n), out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string Shown(const std::optional<std::string>& name) { return name ? "\"" + *name + "\"" : "(Null)"; }
+
+}  // namespace
+
+int RunMigrate(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "이전 Jet 형식의 dojang.mdb를 Kaldoria 데이터베이스로 변환합니다.\n"
+        "PATH만 주면 그 자리에서 변환하고 원본은 옆에 새 이름(예: dojang.jet.mdb)으로 남겨 둡니다.\n"
+        "--to NEW를 주면 NEW에 새 데이터베이스를 만들고 PATH는 그대로 둡니다.");
+    parser.addHelpOption();
+    parser.addPositionalArgument("PATH", "변환할 Jet 형식의 데이터베이스 파일");
+    parser.addOption({"to", "새 데이터베이스를 만들 곳 (이미 있으면 거부합니다)", "NEW"});
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "kaldoria-db migrate: %s\n\n%s", parser.errorText().toLocal8Bit().constData(),
+                     parser.helpText().toLocal8Bit().constData());
+        return 2;
+    }
+    if (parser.isSet("help")) {
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1 || (parser.isSet("to") && parser.value("to").isEmpty())) {
+        std::fprintf(stderr, "사용법: kaldoria-db migrate PATH [--to NEW]\n");
+        return 2;
+    }
+    const std::string path = Local(positional[0]);
+    std::optional<std::string> to;
+    if (parser.isSet("to")) to = Local(parser.value("to"));
+    try {
+        MigrationResult r = MigrateJetDatabase(path, to);
+        std::printf("Jet %d 형식의 '%s'에서 도장 %zu개, 모두 %s바이트를 옮겼습니다.\n", r.jetVersion, path.c_str(),
+                    r.rows.size(), Grouped(r.bytes).c_str());
+        for (const CarriedRow& row : r.rows) {
+            std::string size = row.valueIsNull ? "그림 없음 (Null)" : Grouped(row.bytes) + "바이트";
+            std::printf("  %s: %s\n", Shown(row.name).c_str(), size.c_str());
+        }
+        std::printf("새 데이터베이스: '%s'\n", r.target.c_str());
+        if (!r.keptOriginal.empty()) std::printf("원본은 '%s'(으)로 남겨 두었습니다.\n", r.keptOriginal.c_str());
+        return 0;
+    } catch (const Error& e) {
+        std::fprintf(stderr, "kaldoria-db: 오류 %d: %s\n", e.Number(), e.what());
+        return 1;
+    }
+}

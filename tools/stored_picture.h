@@ -1,0 +1,46 @@
+#pragma once
+// Reading a stored value as a picture straight from its field, chunk by
+// chunk, so that checking a database never copies a stored value whole.
+#include <QByteArray>
+#include <QIODevice>
+#include <QSize>
+#include <string>
+
+#include "platform/engine.h"
+
+// A read-only, random-access device over a long binary field; each read is
+// one GetChunk of at most kChunkSize bytes.
+class FieldDevice : public QIODevice {
+public:
+    explicit FieldDevice(const LongBinaryField& field);
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return size_; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    const LongBinaryField& field_;
+    qint64 size_;
+};
+
+// A bitmap file whose header declares more bytes than it holds was cut
+// short; the codec would quietly fill in the missing rows. Returns the reason
+// for such a file, or an empty text. `head` is at least the first 6 bytes.
+std::string BitmapShortfall(const QByteArray& head, qint64 actual);
+
+struct StoredPicture {
+    qint64 bytes = 0;
+    bool null = false;      // the column holds Null
+    bool readable = false;  // the picture services can load it
+    QSize size;             // width × height when readable
+    QByteArray format;      // "bmp", "png"... when readable
+    std::string problem;    // why not, when not readable
+};
+
+// Decodes the field's value as the window would load it. Engine errors are raised.
+StoredPicture InspectPicture(const Field& pic);
+
+// "64×64 BMP", or the reason the value is not a readable picture.
+std::string Describe(const StoredPicture& picture);
