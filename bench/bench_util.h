@@ -20,7 +20,22 @@
 #include <string>
 #include <vector>
 
+#include "platform/desktop.h"
+
 namespace bench {
+
+// Desktop seams for driving the window without a screen to click on.
+struct RecordingBox : MessageBox {
+    std::vector<std::string> shown;
+    void MsgBox(const std::string& prompt, int) override { shown.push_back(prompt); }
+};
+
+struct CancelDialog : FileDialog {
+    void SetFilter(const std::string&) override {}
+    bool ShowOpen() override { return false; }
+    std::string FileName() const override { return {}; }
+};
+
 
 inline double Now() {
     using namespace std::chrono;

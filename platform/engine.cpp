@@ -113,7 +113,15 @@ std::string QuoteId(std::string_view id) {
     return out + "\"";
 }
 
-Variant ColumnValue(sqlite3_stmt* s, int i) {
+// A blob left in its table, read by rowid when asked for.
+struct LazyBlob {
+    long long rowid;
+    std::int64_t size;
+};
+// A value as read, or a LazyBlob: kept per cell of a snapshot, so it stays small.
+using CellValue = std::variant<std::monostate, long long, double, std::string, Bytes, LazyBlob>;
+
+CellValue ColumnValue(sqlite3_stmt* s, int i) {
     switch (sqlite3_column_type(s, i)) {
     case SQLITE_INTEGER: return static_cast<long long>(sqlite3_column_int64(s, i));
     case SQLITE_FLOAT: return sqlite3_column_double(s, i);
@@ -306,10 +314,17 @@ public:
 };
 
 struct Cell {
-    Variant value;
-    bool lazyBlob = false;  // a blob left in the table, read by rowid
-    long long rowid = 0;
-    std::int64_t size = 0;
+    CellValue value;
+    const LazyBlob* Lazy() const { return std::get_if<LazyBlob>(&value); }
+    // The value as the field shows it; a lazy blob must be read instead.
+    Variant Take() {
+        return std::visit(
+            [](auto&& v) -> Variant {
+                if constexpr (std::is_same_v<std::decay_t<decltype(v)>, LazyBlob>) return {};
+                else return std::move(v);
+            },
+            value);
+    }
 };
 
 // A snapshot's rows, their cells kept in blocks of a fixed number of rows:
@@ -424,16 +439,14 @@ public:
     static Cell MakeCell(sqlite3_stmt* s, int typeCol, long long rowid) {
         Cell cell;
         if (std::strcmp(reinterpret_cast<const char*>(sqlite3_column_text(s, typeCol)), "blob") == 0) {
-            cell.lazyBlob = true;
-            cell.rowid = rowid;
-            cell.size = sqlite3_column_int64(s, typeCol + 1);
+            cell.value = LazyBlob{rowid, sqlite3_column_int64(s, typeCol + 1)};
         } else {
             cell.value = ColumnValue(s, typeCol + 1);
         }
         return cell;
     }
 
-    sqlite3_blob* OpenBlob(int field, const Cell& cell) {
+    sqlite3_blob* OpenBlob(int field, const LazyBlob& cell) {
         if (blob && blobRow == cell.rowid && blobField == field) return blob.get();
         blob.reset();
         sqlite3_blob* raw = nullptr;
@@ -482,8 +495,9 @@ Variant Field::Value() const {
         return edit ? *edit : Variant{};
     }
     Cell cell = rs_->CurrentCell(index_);
-    if (!cell.lazyBlob) return cell.value;
-    return GetChunk(0, static_cast<std::int32_t>(std::min<std::int64_t>(cell.size, INT32_MAX)));
+    if (const LazyBlob* lazy = cell.Lazy())
+        return GetChunk(0, static_cast<std::int32_t>(std::min<std::int64_t>(lazy->size, INT32_MAX)));
+    return cell.Take();
 }
 
 void Field::SetValue(const Variant& value) {
@@ -503,7 +517,8 @@ std::int32_t Field::FieldSize() const {
         size = stage ? static_cast<std::int64_t>(stage->Size()) : static_cast<std::int64_t>(TextOf(Value()).size());
     } else {
         Cell cell = rs_->CurrentCell(index_);
-        size = cell.lazyBlob ? cell.size : static_cast<std::int64_t>(TextOf(cell.value).size());
+        const LazyBlob* lazy = cell.Lazy();
+        size = lazy ? lazy->size : static_cast<std::int64_t>(TextOf(cell.Take()).size());
     }
     if (size > INT32_MAX) throw Error(err::InvalidEngineArgument, "열 " + Name() + "의 값이 너무 큽니다.");
     return static_cast<std::int32_t>(size);
@@ -514,26 +529,19 @@ Bytes Field::GetChunk(std::int32_t offset, std::int32_t count) const {
     rs_->CheckIndex(index_);
     if (offset < 0 || count < 0)
         throw Error(err::InvalidEngineArgument, "GetChunk의 위치나 길이가 음수입니다 (열 " + Name() + ").");
-    if (rs_->adding) {
-        std::string text = TextOf(Value());
-        std::size_t from = std::min<std::size_t>(static_cast<std::size_t>(offset), text.size());
-        std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), text.size() - from);
-        return Bytes(text.begin() + static_cast<std::ptrdiff_t>(from), text.begin() + static_cast<std::ptrdiff_t>(from + n));
-    }
-    Cell cell = rs_->CurrentCell(index_);
-    if (!cell.lazyBlob) {
-        const Bytes* bytes = std::get_if<Bytes>(&cell.value);
-        std::string text = bytes ? std::string() : TextOf(cell.value);
-        std::span<const std::uint8_t> all = bytes ? std::span<const std::uint8_t>(*bytes)
-                                                  : std::span<const std::uint8_t>(
-                                                        reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-        std::size_t from = std::min<std::size_t>(static_cast<std::size_t>(offset), all.size());
-        std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), all.size() - from);
+    Cell cell;
+    if (!rs_->adding) cell = rs_->CurrentCell(index_);
+    const LazyBlob* lazy = cell.Lazy();
+    if (!lazy) {
+        // A value held in memory: its bytes, or its text's.
+        const std::string all = TextOf(rs_->adding ? Value() : cell.Take());
+        const std::size_t from = std::min<std::size_t>(static_cast<std::size_t>(offset), all.size());
+        const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), all.size() - from);
         return Bytes(all.begin() + static_cast<std::ptrdiff_t>(from), all.begin() + static_cast<std::ptrdiff_t>(from + n));
     }
-    sqlite3_blob* blob = rs_->OpenBlob(index_, cell);
-    std::int64_t from = std::min<std::int64_t>(offset, cell.size);
-    std::int64_t n = std::min<std::int64_t>(count, cell.size - from);
+    sqlite3_blob* blob = rs_->OpenBlob(index_, *lazy);
+    std::int64_t from = std::min<std::int64_t>(offset, lazy->size);
+    std::int64_t n = std::min<std::int64_t>(count, lazy->size - from);
     Bytes out(static_cast<std::size_t>(n));
     if (n > 0) {
         int rc = sqlite3_blob_read(blob, out.data(), static_cast<int>(n), static_cast<int>(from));
@@ -852,7 +860,7 @@ Recordset Database::OpenRecordset(const std::string& source, int type) {
         sqlite3* db = c.handle();
         if (sqlite3_get_autocommit(db)) {
             sqlite3* raw = nullptr;
-            int rc = sqlite3_open_v2(c.path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_EXRESCODE, nullptr);
+            int rc = sqlite3_open_v2(c.path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE, nullptr);
             r->snapshotDb.reset(raw);
             if (rc != SQLITE_OK) Raise(raw, rc, "데이터베이스 " + c.path + " 읽기");
             sqlite3_busy_timeout(raw, kBusyTimeoutMs);
@@ -1031,7 +1039,8 @@ Database Workspace::OpenDatabase(const std::string& path, bool exclusive, bool r
     auto c = std::make_shared<ConnectionImpl>();
     c->path = path;
     sqlite3* raw = nullptr;
-    int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_EXRESCODE;
+    // Each connection serves one thread, so SQLite need not lock on every call.
+    int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE;
     int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
     c->db.reset(raw);
     if (rc != SQLITE_OK) Raise(raw, rc, "데이터베이스 " + path + " 열기");
@@ -1069,7 +1078,7 @@ Database Workspace::CreateDatabase(const std::string& path) {
     auto c = std::make_shared<ConnectionImpl>();
     c->path = path;
     sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE, nullptr);
+    int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE, nullptr);
     c->db.reset(raw);
     if (rc != SQLITE_OK) {
         c->db.reset();

@@ -10,6 +10,7 @@
 #include "store/connection.h"
 #include "store/save.h"
 #include "store/transfer.h"
+#include "window/namelist.h"
 #include "window/picturebox.h"
 
 namespace {
@@ -136,19 +137,20 @@ bool frmPicture::Guarded(void (frmPicture::*work)()) {
 void frmPicture::Form_Load() {
     OpenPICDB();
     Recordset rs = dbsPIC.OpenRecordset(kNameListStatement, dbOpenSnapshot);
-    QStringList names;
+    auto* names = new NameList(cboName);
+    names->Reserve(static_cast<std::size_t>(rs.RecordCount()));
     if (rs.RecordCount() > 0) {
         rs.MoveFirst();
         while (!rs.EOF_()) {
-            names << QString::fromStdString(TextOf(rs.Fields(0).Value()));
+            names->Append(TextOf(rs.Fields(0).Value()));
             rs.MoveNext();
         }
     }
     rs.Close();
-    // One insertion for all rows: same items in the same order, far fewer
-    // updates of the box when the table is large.
+    // The whole list at once, in the order read; setting a model moves the
+    // current item, so the name box's text is put back.
     const QString text = cboName->currentText();
-    cboName->addItems(names);
+    cboName->setModel(names);
     cboName->setEditText(text);
     ShowDefaultPIC();
 }

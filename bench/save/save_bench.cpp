@@ -26,17 +26,6 @@ namespace {
 constexpr const char* kSaved = "   저장 되었습니다.  ";
 constexpr const char* kName = "stamp-000500";
 
-struct RecordingBox : MessageBox {
-    std::vector<std::string> shown;
-    void MsgBox(const std::string& prompt, int) override { shown.push_back(prompt); }
-};
-
-struct CancelDialog : FileDialog {
-    void SetFilter(const std::string&) override {}
-    bool ShowOpen() override { return false; }
-    std::string FileName() const override { return {}; }
-};
-
 Bytes FileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
@@ -86,10 +75,10 @@ int Run(int argc, char* argv[], int runs) {
     const std::string dbPath = DatabasePath(dir.string());
     bench::MakePictureDatabase(dbPath, 1000);
 
-    RecordingBox messages;
+    bench::RecordingBox messages;
     PosixFileSystem files;
     QtPictureService pictures;
-    CancelDialog cdPic;
+    bench::CancelDialog cdPic;
     {
         frmPicture w({messages, files, pictures, cdPic, dir.string()});
         if (!w.Loaded()) throw std::runtime_error("the window did not start");

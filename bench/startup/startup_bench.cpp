@@ -26,17 +26,6 @@ namespace {
 
 constexpr const char* kStartEnv = "KALDORIA_BENCH_T0";
 
-struct RecordingBox : MessageBox {
-    std::vector<std::string> shown;
-    void MsgBox(const std::string& prompt, int) override { shown.push_back(prompt); }
-};
-
-struct CancelDialog : FileDialog {
-    void SetFilter(const std::string&) override {}
-    bool ShowOpen() override { return false; }
-    std::string FileName() const override { return {}; }
-};
-
 // Quits the event loop once `target` has been painted and that paint has
 // been flushed (the zero timer runs after the whole repaint has finished).
 class FirstPaint : public QObject {
@@ -49,7 +38,8 @@ protected:
         if (watched == target_ && event->type() == QEvent::Paint && !seen_) {
             seen_ = true;
             QTimer::singleShot(0, qApp, [this] {
-                seconds = bench::Now() - std::atof(std::getenv(kStartEnv));
+                const char* start = std::getenv(kStartEnv);
+                seconds = start ? bench::Now() - std::atof(start) : -1;
                 qApp->quit();
             });
         }
@@ -95,10 +85,10 @@ int BareChild(int argc, char* argv[]) {
 
 int WindowChild(int argc, char* argv[], const std::string& folder, int rows) {
     QApplication app(argc, argv);
-    RecordingBox messages;
+    bench::RecordingBox messages;
     PosixFileSystem files;
     QtPictureService pictures;
-    CancelDialog cdPic;
+    bench::CancelDialog cdPic;
     frmPicture w({messages, files, pictures, cdPic, folder});
     if (!w.Loaded()) return 3;
     auto* picName = w.findChild<QWidget*>("picName");

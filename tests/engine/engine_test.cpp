@@ -119,17 +119,20 @@ TEST_F(OpenFailures, JetFileNamesTheConversion) {
 }
 
 TEST_F(OpenFailures, ReadOnlyFileAndFolder) {
+    // 0 when an unprivileged user is refused read-write access with CannotOpen.
+    auto refusedReadWrite = [&] {
+        return RunAsUnprivileged([&] {
+            try {
+                NewWorkspace().OpenDatabase(path);
+                return 1;
+            } catch (const Error& e) {
+                return e.Number() == err::CannotOpen ? 0 : 2;
+            }
+        });
+    };
     MakePictureDb(path);
     ::chmod(path.c_str(), 0444);
-    EXPECT_EQ(RunAsUnprivileged([&] {
-                  try {
-                      NewWorkspace().OpenDatabase(path);
-                      return 1;
-                  } catch (const Error& e) {
-                      return e.Number() == err::CannotOpen ? 0 : 2;
-                  }
-              }),
-              0);
+    EXPECT_EQ(refusedReadWrite(), 0);
     // Read-only access still works where it is asked for.
     EXPECT_EQ(RunAsUnprivileged([&] {
                   NewWorkspace().OpenDatabase(path, false, true).OpenRecordset("SELECT * FROM pic_list", dbOpenSnapshot);
@@ -139,15 +142,7 @@ TEST_F(OpenFailures, ReadOnlyFileAndFolder) {
 
     ::chmod(path.c_str(), 0666);
     ::chmod(dir.path().c_str(), 0555);
-    EXPECT_EQ(RunAsUnprivileged([&] {
-                  try {
-                      NewWorkspace().OpenDatabase(path);
-                      return 1;
-                  } catch (const Error& e) {
-                      return e.Number() == err::CannotOpen ? 0 : 2;
-                  }
-              }),
-              0);
+    EXPECT_EQ(refusedReadWrite(), 0);
     ::chmod(dir.path().c_str(), 0777);
 }
 
