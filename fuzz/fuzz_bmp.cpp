@@ -4,16 +4,12 @@
 // end in an Error; nothing may crash, leak or hang.
 #include <QApplication>
 #include <QImage>
-#include <QPainter>
-#include <QPalette>
 #include <cstdlib>
 
 #include "fuzz_support.h"
 #include "platform/desktop.h"
 #include "platform/error.h"
-#ifdef KALDORIA_HAVE_PICTUREBOX
 #include "window/picturebox.h"
-#endif
 
 namespace {
 // The box's outer size in the window: 1030 twips.
@@ -21,7 +17,6 @@ constexpr int kBoxSide = 69;
 
 // The image of the box showing `picture`, and the size that image must have.
 QImage ShownImage(const QImage& picture, QSize& inner) {
-#ifdef KALDORIA_HAVE_PICTUREBOX
     static PictureBox* box = [] {
         auto* b = new PictureBox;
         b->setFixedSize(kBoxSide, kBoxSide);
@@ -30,14 +25,6 @@ QImage ShownImage(const QImage& picture, QSize& inner) {
     box->SetPicture(picture);
     inner = box->contentsRect().size();
     return box->Image();
-#else
-    inner = QSize(kBoxSide, kBoxSide);
-    QImage canvas(inner, QImage::Format_RGB32);
-    canvas.fill(QPalette().color(QPalette::Window));
-    QPainter painter(&canvas);
-    painter.drawImage(0, 0, picture);
-    return canvas;
-#endif
 }
 }  // namespace
 
