@@ -171,6 +171,17 @@ inline std::string SelfPath() {
     return std::string(buf, static_cast<std::size_t>(n));
 }
 
+// A benchmark's main: runs `body`, turning an exception into a message and exit status 1.
+template <typename Body>
+int Main(const char* name, Body&& body) {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", name, e.what());
+        return 1;
+    }
+}
+
 inline std::string Format(const char* fmt, double a) {
     char buf[64];
     std::snprintf(buf, sizeof buf, fmt, a);

@@ -133,15 +133,12 @@ int Run(int argc, char* argv[], int runs) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    try {
+    return bench::Main("bench_save", [&] {
         std::string mode = argc > 1 ? argv[1] : "";
         if (!mode.empty() && mode != "--quick") {
             std::fprintf(stderr, "usage: %s [--quick]\n", argv[0]);
             return 2;
         }
         return Run(1, argv, mode == "--quick" ? 5 : 31);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_save: %s\n", e.what());
-        return 1;
-    }
+    });
 }

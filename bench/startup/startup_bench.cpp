@@ -162,15 +162,12 @@ int Driver(bool quick) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    try {
+    return bench::Main("bench_startup", [&] {
         std::string mode = argc > 1 ? argv[1] : "";
         if (mode == "bare") return BareChild(1, argv);
         if (mode == "window" && argc == 4) return WindowChild(1, argv, argv[2], std::atoi(argv[3]));
         if (mode.empty() || mode == "--quick") return Driver(mode == "--quick");
         std::fprintf(stderr, "usage: %s [--quick]\n", argv[0]);
         return 2;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_startup: %s\n", e.what());
-        return 1;
-    }
+    });
 }

@@ -26,6 +26,15 @@ struct SilentMessageBox : MessageBox {
     void MsgBox(const std::string& prompt, int) override { std::fprintf(stderr, "message: %s\n", prompt.c_str()); }
 };
 
+// A child's last line: the time since `start` and the growth of resident
+// memory over `before`, for the driver to read.
+int Report(double start, long before) {
+    const double seconds = bench::Now() - start;
+    const long peak = bench::StatusKib("VmHWM");
+    std::printf("seconds=%.6f growth=%ld\n", seconds, peak - before);
+    return 0;
+}
+
 // Child: stores `file` under the name 'x' and reports the time and the growth of resident memory.
 int StoreChild(const std::string& db, const std::string& file) {
     Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
@@ -42,11 +51,7 @@ int StoreChild(const std::string& db, const std::string& file) {
     rs.Fields("pic_name").SetValue(std::string("x"));
     rs.Update();
     rs.Close();
-    const double seconds = bench::Now() - start;
-    const long peak = bench::StatusKib("VmHWM");
-    ws.Close();
-    std::printf("seconds=%.6f growth=%ld\n", seconds, peak - before);
-    return 0;
+    return Report(start, before);
 }
 
 // Child: writes the row named 'x' to the transfer file of `folder`.
@@ -61,11 +66,7 @@ int LoadChild(const std::string& db, const std::string& folder) {
     if (rs.RecordCount() != 1) return 2;
     PICFieldToFile(rs.Fields("pic"), TransferFilePath(folder), files);
     rs.Close();
-    const double seconds = bench::Now() - start;
-    const long peak = bench::StatusKib("VmHWM");
-    ws.Close();
-    std::printf("seconds=%.6f growth=%ld\n", seconds, peak - before);
-    return 0;
+    return Report(start, before);
 }
 
 void FreshDatabase(const std::string& path) {
@@ -197,15 +198,12 @@ int Driver(bool quick) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    try {
+    return bench::Main("bench_transfer", [&] {
         std::string mode = argc > 1 ? argv[1] : "";
         if (mode == "store" && argc == 4) return StoreChild(argv[2], argv[3]);
         if (mode == "load" && argc == 4) return LoadChild(argv[2], argv[3]);
         if (mode.empty() || mode == "--quick") return Driver(mode == "--quick");
         std::fprintf(stderr, "usage: %s [--quick]\n", argv[0]);
         return 2;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_transfer: %s\n", e.what());
-        return 1;
-    }
+    });
 }
