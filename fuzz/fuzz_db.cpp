@@ -7,7 +7,7 @@
 #include "fuzz_support.h"
 #include "platform/error.h"
 #include "store/connection.h"
-#include "store/transfer.h"
+#include "reliability_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     ClearScratch();
@@ -23,22 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!FileEquals(dbPath, data, size)) Fail("a refused open changed the file");
         return 0;
     }
-    PosixFileSystem files;
     try {
-        Recordset names = dbsPIC.OpenRecordset("SELECT pic_name FROM pic_list", dbOpenSnapshot);
-        std::size_t count = 0;
-        if (names.RecordCount() > 0) {
-            names.MoveFirst();
-            while (!names.EOF_()) {
-                (void)TextOf(names.Fields(0).Value());
-                ++count;
-                names.MoveNext();
-            }
-        }
-        names.Close();
-        Recordset def = dbsPIC.OpenRecordset("SELECT * FROM pic_list WHERE  pic_name = '도장'", dbOpenSnapshot);
-        if (def.RecordCount() != 0) PICFieldToFile(def.Fields("pic"), TransferFilePath(folder), files);
-        def.Close();
+        ReadStartUp(dbsPIC, folder);
     } catch (const Error&) {
     }
     try {

@@ -66,6 +66,12 @@ long StartUpReads(const std::string& appFolder) {
     Workspace wrkPIC;
     Database dbsPIC;
     OpenPICDB(wrkPIC, dbsPIC, appFolder);
+    const long count = ReadStartUp(dbsPIC, appFolder);
+    ClosePICDB(wrkPIC, dbsPIC);
+    return count;
+}
+
+long ReadStartUp(Database& dbsPIC, const std::string& appFolder) {
     Recordset names = dbsPIC.OpenRecordset("SELECT pic_name FROM pic_list", dbOpenSnapshot);
     long count = 0;
     if (names.RecordCount() > 0) {
@@ -83,6 +89,5 @@ long StartUpReads(const std::string& appFolder) {
         PICFieldToFile(def.Fields("pic"), TransferFilePath(appFolder), files);
     }
     def.Close();
-    ClosePICDB(wrkPIC, dbsPIC);
     return count;
 }

@@ -25,3 +25,5 @@ std::optional<PictureStamp> ReadStamp(const Bytes& value);
 // name list read through a snapshot, then the picture named "도장" (when
 // there is one) written to the transfer file. Returns the number of names.
 long StartUpReads(const std::string& appFolder);
+// The same reads on a database already open.
+long ReadStartUp(Database& dbsPIC, const std::string& appFolder);
