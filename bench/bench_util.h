@@ -20,7 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/desktop.h"
+#include "platform/filedialog.h"
+#include "platform/messagebox.h"
+#include "platform/pictures.h"
 
 namespace bench {
 

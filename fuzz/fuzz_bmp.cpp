@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "fuzz_support.h"
-#include "platform/desktop.h"
+#include "platform/pictures.h"
 #include "platform/error.h"
 #include "window/picturebox.h"
 

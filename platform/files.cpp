@@ -7,35 +7,18 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/error.h"
+#include "platform/os_error.h"
+#include "platform/unique_fd.h"
 
 namespace {
 
-[[noreturn]] void RaiseErrno(int e, const std::string& what, const std::string& path) {
-    int number = err::PathFileAccess;
-    switch (e) {
-    case ENOENT: number = err::FileNotFound; break;
-    case EACCES:
-    case EPERM:
-    case EROFS: number = err::PermissionDenied; break;
-    case ENOSPC:
-    case EDQUOT: number = err::DiskFull; break;
-    case EIO: number = err::DeviceIO; break;
-    default: break;
-    }
-    throw Error(number, "파일 '" + path + "' " + what + ": " + std::strerror(e));
-}
-
 class PosixBinaryFile : public BinaryFile {
 public:
-    PosixBinaryFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-    ~PosixBinaryFile() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
+    PosixBinaryFile(UniqueFd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
 
     std::int64_t Length() override {
         struct stat st {};
-        if (::fstat(fd(), &st) != 0) RaiseErrno(errno, "길이를 알 수 없습니다", path_);
+        if (::fstat(fd(), &st) != 0) RaiseErrno(errno, "파일 '" + path_ + "' 길이를 알 수 없습니다");
         return st.st_size;
     }
 
@@ -44,7 +27,7 @@ public:
         while (done < into.size()) {
             ssize_t n = ::read(fd(), into.data() + done, into.size() - done);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) RaiseErrno(errno, "읽기 실패", path_);
+            if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "' 읽기 실패");
             if (n == 0) throw Error(err::InputPastEnd, "파일 '" + path_ + "'이(가) 예상보다 일찍 끝났습니다.");
             done += static_cast<std::size_t>(n);
         }
@@ -55,27 +38,25 @@ public:
         while (done < bytes.size()) {
             ssize_t n = ::write(fd(), bytes.data() + done, bytes.size() - done);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) RaiseErrno(errno, "쓰기 실패", path_);
+            if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
             done += static_cast<std::size_t>(n);
         }
     }
 
     void Truncate(std::int64_t length) override {
-        if (::ftruncate(fd(), length) != 0) RaiseErrno(errno, "길이 조정 실패", path_);
+        if (::ftruncate(fd(), length) != 0) RaiseErrno(errno, "파일 '" + path_ + "' 길이 조정 실패");
     }
 
     void Close() override {
-        int fd = fd_;
-        fd_ = -1;
-        if (fd >= 0 && ::close(fd) != 0) RaiseErrno(errno, "닫기 실패", path_);
+        if (fd_.Close() != 0) RaiseErrno(errno, "파일 '" + path_ + "' 닫기 실패");
     }
 
 private:
     int fd() const {
-        if (fd_ < 0) throw Error(err::PathFileAccess, "파일 '" + path_ + "'이(가) 닫혀 있습니다.");
-        return fd_;
+        if (!fd_) throw Error(err::PathFileAccess, "파일 '" + path_ + "'이(가) 닫혀 있습니다.");
+        return fd_.get();
     }
-    int fd_;
+    UniqueFd fd_;
     std::string path_;
 };
 
@@ -88,14 +69,14 @@ bool PosixFileSystem::FileExists(const std::string& path) {
 
 void PosixFileSystem::Kill(const std::string& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) RaiseErrno(EISDIR, "삭제 실패", path);
-    if (::unlink(path.c_str()) != 0) RaiseErrno(errno, "삭제 실패", path);
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) RaiseErrno(EISDIR, "파일 '" + path + "' 삭제 실패");
+    if (::unlink(path.c_str()) != 0) RaiseErrno(errno, "파일 '" + path + "' 삭제 실패");
 }
 
 std::unique_ptr<BinaryFile> PosixFileSystem::OpenBinary(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) RaiseErrno(errno, "열기 실패", path);
-    return std::make_unique<PosixBinaryFile>(fd, path);
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    if (!fd) RaiseErrno(errno, "파일 '" + path + "' 열기 실패");
+    return std::make_unique<PosixBinaryFile>(std::move(fd), path);
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {

@@ -2,7 +2,7 @@
 // Storing a picture file under a name, replacing every earlier row of that name.
 #include <string>
 
-#include "platform/desktop.h"
+#include "platform/messagebox.h"
 #include "platform/engine.h"
 #include "platform/files.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/desktop.h"
+#include "platform/messagebox.h"
 #include "platform/engine.h"
 #include "platform/files.h"
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/desktop.h"
+#include "platform/messagebox.h"
 #include "platform/engine.h"
 #include "platform/files.h"
 

@@ -98,22 +98,3 @@ std::string ShownName(const Variant& name) {
     }
     return shown + "\"";
 }
-
-AnonymousFile::AnonymousFile() {
-    const std::string folder = LocalPath(QDir::tempPath());
-    fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
-        // File systems without O_TMPFILE: a named file, unlinked at once.
-        std::string name = folder + "/kaldoria-db-XXXXXX";
-        fd_ = ::mkstemp(name.data());
-        if (fd_ >= 0) ::unlink(name.c_str());
-    }
-    if (fd_ < 0)
-        throw Error(err::PathFileAccess, "임시 파일을 '" + folder + "'에 만들 수 없습니다: " + std::strerror(errno));
-}
-
-AnonymousFile::~AnonymousFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-std::string AnonymousFile::Path() const { return "/proc/self/fd/" + std::to_string(fd_); }

@@ -6,7 +6,9 @@
 #include <QStringList>
 #include <string>
 
-#include "platform/desktop.h"
+#include "platform/messagebox.h"
+#include "platform/pictures.h"
+#include "platform/temp_file.h"
 #include "platform/engine.h"
 
 // Exit statuses of every command; `check` adds the last two.
@@ -68,17 +70,3 @@ private:
 // backslashes, quotes and control characters escaped, so that an empty name
 // or one of blanks is visible; a Null name shows as Null.
 std::string ShownName(const Variant& name);
-
-// An unnamed temporary file, gone from the file system from the start and
-// released when the object goes; Path() reaches it while it is open.
-class AnonymousFile {
-public:
-    AnonymousFile();
-    ~AnonymousFile();
-    AnonymousFile(const AnonymousFile&) = delete;
-    AnonymousFile& operator=(const AnonymousFile&) = delete;
-    std::string Path() const;
-
-private:
-    int fd_ = -1;
-};

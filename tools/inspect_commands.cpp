@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/file_kind.h"
 #include "tools/command.h"
 #include "tools/commands.h"
 #include "tools/stored_picture.h"
@@ -11,14 +12,6 @@
 namespace {
 
 const char* const kDatabaseArgument = "데이터베이스 파일 (예: dojang.mdb)";
-
-// True when the file starts like an SQLite database, so that a refusal to
-// open it means damage rather than a file of some other kind.
-bool HasDatabaseHeader(const std::string& path) {
-    QFile file(QFile::decodeName(path.c_str()));
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    return file.read(16) == QByteArray("SQLite format 3", 16);
-}
 
 std::string RowLabel(long row, const Variant& name) { return std::to_string(row) + "번째 행 " + ShownName(name); }
 
@@ -68,7 +61,7 @@ int RunCheck(const QStringList& arguments) {
         try {
             opened = std::make_unique<OpenedDatabase>(path, true);
         } catch (const Error& e) {
-            if (e.Number() != err::NotADatabase || !HasDatabaseHeader(path)) throw;
+            if (e.Number() != err::NotADatabase || SniffDatabaseFile(path) != DatabaseKind::SQLite) throw;
             Say("무결성 검사: 손상됨 - " + std::string(e.what()));
             return exitcode::IntegrityFailure;
         }

@@ -7,7 +7,9 @@
 #include <QWidget>
 #include <string>
 
-#include "platform/desktop.h"
+#include "platform/filedialog.h"
+#include "platform/messagebox.h"
+#include "platform/pictures.h"
 #include "platform/engine.h"
 #include "platform/files.h"
 

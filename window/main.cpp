@@ -1,6 +1,9 @@
 #include <QApplication>
 
-#include "platform/desktop.h"
+#include "platform/appfolder.h"
+#include "platform/filedialog.h"
+#include "platform/messagebox.h"
+#include "platform/pictures.h"
 #include "platform/files.h"
 #include "window/frmpicture.h"
 

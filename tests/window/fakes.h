@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/desktop.h"
+#include "platform/filedialog.h"
+#include "platform/messagebox.h"
+#include "platform/pictures.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "support.h"

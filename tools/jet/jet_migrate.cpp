@@ -12,7 +12,10 @@
 #include <cstring>
 
 #include "platform/engine.h"
+#include "platform/file_kind.h"
 #include "platform/files.h"
+#include "platform/os_error.h"
+#include "platform/unique_fd.h"
 #include "store/connection.h"
 #include "store/transfer.h"
 
@@ -39,19 +42,16 @@ bool Taken(const std::string& path) {
 
 std::string Hex(const QByteArray& digest) { return digest.toHex().toStdString(); }
 
-[[noreturn]] void RaiseErrno(int e, const std::string& what) {
-    throw Error(e == ENOSPC ? err::DiskFull : err::PathFileAccess, what + ": " + std::strerror(e));
-}
 
 void SyncPath(const std::string& path, bool directory) {
-    int fd = ::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC));
+    if (!fd) {
         if (directory) return;
         RaiseErrno(errno, Quoted(path) + "을(를) 디스크에 기록할 수 없습니다");
     }
-    int rc = ::fsync(fd);
+    int rc = ::fsync(fd.get());
     int e = errno;
-    ::close(fd);
+    fd.reset();
     // A folder is synced on a best-effort basis: the move has already happened.
     if (rc != 0 && !directory) RaiseErrno(e, Quoted(path) + "을(를) 디스크에 기록할 수 없습니다");
 }
@@ -267,13 +267,8 @@ MigrationResult MigrateJetDatabase(const std::string& path, const std::optional<
     struct stat before {};
     if (::stat(path.c_str(), &before) != 0)
         throw Error(err::FileNotFound, "파일 " + Quoted(path) + "을(를) 찾을 수 없습니다.");
-    if (!IsJetFile(path)) {
-        char head[16] = {};
-        if (int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
-            if (::read(fd, head, sizeof head) < 0) head[0] = 0;
-            ::close(fd);
-        }
-        if (std::memcmp(head, "SQLite format 3", 16) == 0)
+    if (const DatabaseKind kind = SniffDatabaseFile(path); kind != DatabaseKind::Jet) {
+        if (kind == DatabaseKind::SQLite)
             throw Error(err::NotADatabase, Quoted(path) + "은(는) 이미 Kaldoria 데이터베이스입니다. 변환할 것이 없습니다.");
         throw Error(err::NotADatabase, Quoted(path) + "은(는) Jet 형식의 데이터베이스가 아닙니다.");
     }

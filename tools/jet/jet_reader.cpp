@@ -18,6 +18,9 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/file_kind.h"
+#include "platform/unique_fd.h"
+
 namespace {
 
 // The stream from the reading child: frames of one type byte, a 4-byte
@@ -285,9 +288,9 @@ std::vector<bool> NullColumns(MdbTableDef* table) {
 // The reading child: killed and reaped on every path out.
 class Child {
 public:
-    Child(pid_t pid, int fd) : pid_(pid), fd_(fd) {}
+    Child(pid_t pid, UniqueFd fd) : pid_(pid), fd_(std::move(fd)) {}
     ~Child() {
-        if (fd_ >= 0) ::close(fd_);
+        fd_.reset();
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             Reap();
@@ -296,11 +299,11 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
     // Waits for the child to end (killing it first when asked) and says how it ended.
     std::string Finish(bool kill) {
-        if (fd_ >= 0) ::close(fd_), fd_ = -1;
+        fd_.reset();
         if (pid_ <= 0) return {};
         if (kill) ::kill(pid_, SIGKILL);
         int status = Reap();
@@ -323,7 +326,7 @@ private:
         return status;
     }
     pid_t pid_;
-    int fd_;
+    UniqueFd fd_;
 };
 
 class FrameReader {
@@ -394,41 +397,27 @@ private:
 
 }  // namespace
 
-bool IsJetFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    char header[20] = {};
-    ssize_t got = ::read(fd, header, sizeof header);
-    ::close(fd);
-    static const char kJet[] = "\x00\x01\x00\x00Standard Jet DB";
-    return got == static_cast<ssize_t>(sizeof header) && std::memcmp(header, kJet, 19) == 0;
-}
-
 JetReadSummary ReadJetTable(const std::string& path, const JetSource& source, JetRowSink& sink,
                             const JetLimits& limits) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         throw Error(err::FileNotFound, "파일 " + Quoted(path) + "을(를) 찾을 수 없습니다.");
-    if (!S_ISREG(st.st_mode) || !IsJetFile(path))
+    if (!S_ISREG(st.st_mode) || SniffDatabaseFile(path) != DatabaseKind::Jet)
         throw Error(err::NotADatabase, Quoted(path) + "은(는) Jet 형식의 데이터베이스가 아닙니다.");
 
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         throw Error(err::DeviceIO, std::string("읽기 과정을 시작할 수 없습니다: ") + std::strerror(errno));
+    UniqueFd readEnd(fds[0]), writeEnd(fds[1]);
     std::fflush(nullptr);
     pid_t pid = ::fork();
-    if (pid < 0) {
-        int e = errno;
-        ::close(fds[0]);
-        ::close(fds[1]);
-        throw Error(err::DeviceIO, std::string("읽기 과정을 시작할 수 없습니다: ") + std::strerror(e));
-    }
+    if (pid < 0) throw Error(err::DeviceIO, std::string("읽기 과정을 시작할 수 없습니다: ") + std::strerror(errno));
     if (pid == 0) {
-        ::close(fds[0]);
-        ChildMain(fds[1], path, source, limits);
+        readEnd.reset();
+        ChildMain(writeEnd.release(), path, source, limits);
     }
-    ::close(fds[1]);
-    Child child(pid, fds[0]);
+    writeEnd.reset();
+    Child child(pid, std::move(readEnd));
     FrameReader reader(child, path, limits);
 
     JetReadSummary summary;

@@ -59,9 +59,6 @@ struct JetReadSummary {
     int jetVersion = 0;  // 3 or 4
 };
 
-// True when the file starts with the Jet header.
-bool IsJetFile(const std::string& path);
-
 // Streams every row of `source.table` to `sink`. Raises Error on any failure:
 // err::FileNotFound, err::NotADatabase (not Jet, damaged, timed out, reader
 // died), err::TableNotFound / err::ItemNotFound (naming the missing table or

@@ -1,0 +1,28 @@
+#include "platform/pictures.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+
+#include "platform/error.h"
+
+QImage QtPictureService::LoadPicture(const std::string& path) {
+    if (path.empty()) return {};
+    const QString file = QString::fromStdString(path);
+    QFileInfo info(file);
+    if (!info.exists() || info.isDir())
+        throw Error(err::FileNotFound, "그림 파일 '" + path + "'을(를) 찾을 수 없습니다.");
+    QImageReader reader(file);
+    QImage image = reader.read();
+    if (image.isNull())
+        throw Error(err::InvalidPicture, "'" + path + "'은(는) 읽을 수 있는 그림 파일이 아닙니다 (" +
+                                             reader.errorString().toStdString() + ").");
+    return image;
+}
+
+void QtPictureService::SavePicture(const QImage& picture, const std::string& path) {
+    QImageWriter writer(QString::fromStdString(path), "bmp");
+    if (!writer.write(picture))
+        throw Error(err::PathFileAccess,
+                    "그림을 '" + path + "'에 저장할 수 없습니다 (" + writer.errorString().toStdString() + ").");
+}

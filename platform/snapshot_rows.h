@@ -1,0 +1,65 @@
+#pragma once
+// Inside the engine layer: the cells a recordset reads, and a snapshot's rows.
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <variant>
+#include <vector>
+
+#include "platform/engine.h"
+
+// A blob left in its table, read by rowid when asked for.
+struct LazyBlob {
+    long long rowid;
+    std::int64_t size;
+};
+
+// A value as read, or a LazyBlob: kept per cell of a snapshot, so it stays small.
+using CellValue = std::variant<std::monostate, long long, double, std::string, Bytes, LazyBlob>;
+
+struct Cell {
+    CellValue value;
+    const LazyBlob* Lazy() const { return std::get_if<LazyBlob>(&value); }
+    void Set(Variant v) {
+        std::visit([this](auto&& x) { value = std::move(x); }, std::move(v));
+    }
+    // The value as the field shows it; a lazy blob must be read instead.
+    Variant Take() {
+        return std::visit(
+            [](auto&& v) -> Variant {
+                if constexpr (std::is_same_v<std::decay_t<decltype(v)>, LazyBlob>) return {};
+                else return std::move(v);
+            },
+            value);
+    }
+};
+
+// A snapshot's rows, their cells kept in blocks of a fixed number of rows:
+// a long result grows without moving what it holds, so each cell's memory is
+// touched once (fresh pages cost more than the copying here).
+class SnapshotRows {
+public:
+    void SetWidth(std::size_t width) { width_ = std::max<std::size_t>(width, 1); }
+    // Appends a row of empty cells and returns its first cell.
+    Cell* Add() {
+        if (count_ % kBlockRows == 0) blocks_.push_back(std::make_unique<Cell[]>(kBlockRows * width_));
+        Cell* row = blocks_.back().get() + (count_ % kBlockRows) * width_;
+        ++count_;
+        return row;
+    }
+    const Cell* operator[](std::size_t row) const {
+        return blocks_[row / kBlockRows].get() + (row % kBlockRows) * width_;
+    }
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    void clear() {
+        blocks_.clear();
+        count_ = 0;
+    }
+
+private:
+    static constexpr std::size_t kBlockRows = 256;
+    std::vector<std::unique_ptr<Cell[]>> blocks_;
+    std::size_t width_ = 1;
+    std::size_t count_ = 0;
+};
