@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "store/transfer.h"
 #include "tools/command.h"
@@ -23,36 +24,63 @@ namespace {
     throw Error(number, "파일 '" + path + "' " + what + ": " + std::strerror(e));
 }
 
+// A file made new at `path`, never over an existing one, and removed again
+// unless Finish() has put it on the disk.
+class NewFile {
+public:
+    // Taken() is true, and nothing is made, when something already has the
+    // name; any other failure raises an Error.
+    explicit NewFile(std::string path) : path_(std::move(path)) {
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno != EEXIST) RaiseFileError(errno, "만들기 실패", path_);
+        made_ = fd_ >= 0;
+    }
+    ~NewFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (made_ && !finished_) ::unlink(path_.c_str());
+    }
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    bool Taken() const { return !made_; }
+
+    void Write(const std::uint8_t* data, std::size_t size) {
+        for (std::size_t done = 0; done < size;) {
+            ssize_t n = ::write(fd_, data + done, size - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) RaiseFileError(errno, "쓰기 실패", path_);
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    void Finish() {
+        // A backup is only worth something once it is on the disk.
+        if (::fsync(fd_) != 0) RaiseFileError(errno, "쓰기 실패", path_);
+        const int closing = fd_;
+        fd_ = -1;
+        if (::close(closing) != 0) RaiseFileError(errno, "닫기 실패", path_);
+        finished_ = true;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool made_ = false;
+    bool finished_ = false;
+};
+
 // Writes the field's bytes, chunk by chunk, into a new file at `path`.
 // Returns false, touching nothing, when something already has that name.
 // Any other failure raises an Error and removes the partly written file.
 bool WriteNewFile(const LongBinaryField& pic, const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        if (errno == EEXIST) return false;
-        RaiseFileError(errno, "만들기 실패", path);
+    NewFile file(path);
+    if (file.Taken()) return false;
+    const std::int32_t size = pic.FieldSize();
+    for (std::int32_t offset = 0; offset < size; offset += kChunkSize) {
+        const Bytes chunk = pic.GetChunk(offset, std::min(kChunkSize, size - offset));
+        file.Write(chunk.data(), chunk.size());
     }
-    try {
-        const std::int32_t size = pic.FieldSize();
-        for (std::int32_t offset = 0; offset < size; offset += kChunkSize) {
-            const Bytes chunk = pic.GetChunk(offset, std::min(kChunkSize, size - offset));
-            for (std::size_t done = 0; done < chunk.size();) {
-                ssize_t n = ::write(fd, chunk.data() + done, chunk.size() - done);
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0) RaiseFileError(errno, "쓰기 실패", path);
-                done += static_cast<std::size_t>(n);
-            }
-        }
-        // A backup is only worth something once it is on the disk.
-        if (::fsync(fd) != 0) RaiseFileError(errno, "쓰기 실패", path);
-        int closing = fd;
-        fd = -1;
-        if (::close(closing) != 0) RaiseFileError(errno, "닫기 실패", path);
-    } catch (...) {
-        if (fd >= 0) ::close(fd);
-        ::unlink(path.c_str());
-        throw;
-    }
+    file.Finish();
     return true;
 }
 
