@@ -97,8 +97,8 @@ QImage WithoutPaper(const QImage& picture) {
                 line[x] = paper & RGB_MASK;
                 continue;
             }
-            // A pixel part ink, part paper takes the ink's full strength in
-            // its own hue, so edges stay red rather than pink on any paper.
+            // A pixel paler than the ink, part ink and part paper, takes the
+            // ink's strength in its own hue: edges stay red, not pink, on any paper.
             const double scale = std::max(1.0, static_cast<double>(ink) / d);
             line[x] = qRgba(Channel(qRed(paper), qRed(p), scale), Channel(qGreen(paper), qGreen(p), scale),
                             Channel(qBlue(paper), qBlue(p), scale), alpha);
