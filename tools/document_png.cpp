@@ -46,62 +46,86 @@ void ForEachBorderPixel(const QImage& image, Visit visit) {
     }
 }
 
-// The paper is what the border shows most: the per-channel median of the
-// ring of outermost pixels, so that ink touching the edge does not count.
-QRgb PaperColour(const QImage& image) {
-    std::array<Histogram<256>, 3> counts{};
-    ForEachBorderPixel(image, [&](QRgb p) {
-        ++counts[0][qRed(p)];
-        ++counts[1][qGreen(p)];
-        ++counts[2][qBlue(p)];
-    });
-    return qRgb(Median(counts[0]), Median(counts[1]), Median(counts[2]));
-}
+// Per-channel histograms of a set of pixels.
+class ColourCounts {
+public:
+    void Add(QRgb p) {
+        ++counts_[0][qRed(p)];
+        ++counts_[1][qGreen(p)];
+        ++counts_[2][qBlue(p)];
+    }
+    // The per-channel median; black when nothing was counted.
+    QRgb MedianColour() const { return qRgb(Median(counts_[0]), Median(counts_[1]), Median(counts_[2])); }
+
+private:
+    std::array<Histogram<256>, 3> counts_{};
+};
 
 int Channel(int paper, int pixel, double scale) {
     return std::clamp(static_cast<int>(std::lround(paper + (pixel - paper) * scale)), 0, 255);
 }
 
+int Mix(int a, int b, int weight) { return (a * weight + b * (255 - weight)) / 255; }
+
 // A copy in ARGB32 whose alpha grows with each pixel's distance from the paper colour.
 QImage WithoutPaper(const QImage& picture) {
     QImage image = picture.convertToFormat(QImage::Format_ARGB32);
-    const QRgb paper = PaperColour(image);
-    Histogram<kDistances> border{};
-    ForEachBorderPixel(image, [&](QRgb p) { ++border[Distance(p, paper)]; });
+    // The paper is what the border shows most: the per-channel median of the
+    // ring of outermost pixels, so that ink touching the edge does not count.
+    ColourCounts border;
+    ForEachBorderPixel(image, [&](QRgb p) { border.Add(p); });
+    const QRgb paper = border.MedianColour();
+    Histogram<kDistances> grain{};
+    ForEachBorderPixel(image, [&](QRgb p) { ++grain[Distance(p, paper)]; });
 
     // Distances from the paper colour: up to `low` is the paper's grain and
     // gets alpha 0 (3 × the border's median distance clears even coarse
     // grain, and ink at the edge cannot raise it; 24 at least, a JPEG's
     // noise); from `high`, 64 levels further, it is ink and gets 255; the
     // ramp in between makes the soft edge.
-    const int low = std::clamp(3 * Median(border), 24, kDistances - 1 - 64);
+    const int low = std::clamp(3 * Median(grain), 24, kDistances - 1 - 64);
     const int high = low + 64;
 
-    Histogram<kDistances> all{};
+    // The ink: the median distance and colour of the clearly inked pixels.
+    Histogram<kDistances> inkDistances{};
+    ColourCounts inkColours;
+    bool inked = false;
     for (int y = 0; y < image.height(); ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) ++all[Distance(line[x], paper)];
+        for (int x = 0; x < image.width(); ++x) {
+            const int d = Distance(line[x], paper);
+            if (d < high) continue;
+            ++inkDistances[d];
+            inkColours.Add(line[x]);
+            inked = true;
+        }
     }
-    // The ink's typical distance: the median of the clearly inked pixels.
-    Histogram<kDistances> inked{};
-    std::copy(all.begin() + high, all.end(), inked.begin() + high);
-    const int ink = std::max(high, Median(inked));
+    const int ink = std::max(high, Median(inkDistances));
+    const QRgb inkColour = inkColours.MedianColour();
 
     for (int y = 0; y < image.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
             const QRgb p = line[x];
             const int d = Distance(p, paper);
-            const int alpha = std::clamp((d - low) * 255 / (high - low), 0, 255) * qAlpha(p) / 255;
-            if (alpha == 0) {
+            const int ramp = std::clamp((d - low) * 255 / (high - low), 0, 255);
+            if (ramp * qAlpha(p) / 255 == 0) {
                 line[x] = paper & RGB_MASK;
                 continue;
             }
             // A pixel paler than the ink, part ink and part paper, takes the
-            // ink's strength in its own hue: edges stay red, not pink, on any paper.
+            // ink's strength in its own hue: edges stay red, not pink, on any
+            // paper. The fainter it is, the more its hue is the paper's grain,
+            // so the more it takes the ink's colour instead.
             const double scale = std::max(1.0, static_cast<double>(ink) / d);
-            line[x] = qRgba(Channel(qRed(paper), qRed(p), scale), Channel(qGreen(paper), qGreen(p), scale),
-                            Channel(qBlue(paper), qBlue(p), scale), alpha);
+            int r = Channel(qRed(paper), qRed(p), scale), g = Channel(qGreen(paper), qGreen(p), scale),
+                b = Channel(qBlue(paper), qBlue(p), scale);
+            if (inked) {
+                r = Mix(r, qRed(inkColour), ramp);
+                g = Mix(g, qGreen(inkColour), ramp);
+                b = Mix(b, qBlue(inkColour), ramp);
+            }
+            line[x] = qRgba(r, g, b, ramp * qAlpha(p) / 255);
         }
     }
     return image;
