@@ -1,4 +1,5 @@
-// export: writes stored values back to files byte for byte, never over an existing file.
+// export: writes stored values back to files byte for byte, or as PNGs for
+// documents, never over an existing file.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,10 +9,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 #include "store/transfer.h"
 #include "tools/command.h"
 #include "tools/commands.h"
+#include "tools/document_png.h"
+#include "tools/stored_picture.h"
 
 namespace {
 
@@ -23,38 +28,101 @@ namespace {
     throw Error(number, "파일 '" + path + "' " + what + ": " + std::strerror(e));
 }
 
+// A file made new at `path`, never over an existing one, and removed again
+// unless Finish() has put it on the disk.
+class NewFile {
+public:
+    // Taken() is true, and nothing is made, when something already has the
+    // name; any other failure raises an Error.
+    explicit NewFile(std::string path) : path_(std::move(path)) {
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno != EEXIST) RaiseFileError(errno, "만들기 실패", path_);
+        made_ = fd_ >= 0;
+    }
+    ~NewFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (made_ && !finished_) ::unlink(path_.c_str());
+    }
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    bool Taken() const { return !made_; }
+
+    void Write(const std::uint8_t* data, std::size_t size) {
+        for (std::size_t done = 0; done < size;) {
+            ssize_t n = ::write(fd_, data + done, size - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) RaiseFileError(errno, "쓰기 실패", path_);
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    void Finish() {
+        // A backup is only worth something once it is on the disk.
+        if (::fsync(fd_) != 0) RaiseFileError(errno, "쓰기 실패", path_);
+        const int closing = fd_;
+        fd_ = -1;
+        if (::close(closing) != 0) RaiseFileError(errno, "닫기 실패", path_);
+        finished_ = true;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool made_ = false;
+    bool finished_ = false;
+};
+
 // Writes the field's bytes, chunk by chunk, into a new file at `path`.
 // Returns false, touching nothing, when something already has that name.
 // Any other failure raises an Error and removes the partly written file.
 bool WriteNewFile(const LongBinaryField& pic, const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        if (errno == EEXIST) return false;
-        RaiseFileError(errno, "만들기 실패", path);
+    NewFile file(path);
+    if (file.Taken()) return false;
+    const std::int32_t size = pic.FieldSize();
+    for (std::int32_t offset = 0; offset < size; offset += kChunkSize) {
+        const Bytes chunk = pic.GetChunk(offset, std::min(kChunkSize, size - offset));
+        file.Write(chunk.data(), chunk.size());
     }
-    try {
-        const std::int32_t size = pic.FieldSize();
-        for (std::int32_t offset = 0; offset < size; offset += kChunkSize) {
-            const Bytes chunk = pic.GetChunk(offset, std::min(kChunkSize, size - offset));
-            for (std::size_t done = 0; done < chunk.size();) {
-                ssize_t n = ::write(fd, chunk.data() + done, chunk.size() - done);
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0) RaiseFileError(errno, "쓰기 실패", path);
-                done += static_cast<std::size_t>(n);
-            }
-        }
-        // A backup is only worth something once it is on the disk.
-        if (::fsync(fd) != 0) RaiseFileError(errno, "쓰기 실패", path);
-        int closing = fd;
-        fd = -1;
-        if (::close(closing) != 0) RaiseFileError(errno, "닫기 실패", path);
-    } catch (...) {
-        if (fd >= 0) ::close(fd);
-        ::unlink(path.c_str());
-        throw;
-    }
+    file.Finish();
     return true;
 }
+
+// One row's file: the stored value as it is or, with PNG options, the PNG
+// made of its picture, encoded once for every file name tried.
+class RowContent {
+public:
+    RowContent(const Field& pic, const std::optional<PngOptions>& png) : pic_(pic) {
+        if (!png) return;
+        QImage picture;
+        const StoredPicture stored = InspectPicture(pic_, &picture);
+        if (stored.readable) png_ = EncodePng(picture, *png);
+        else problem_ = stored.problem;
+    }
+
+    // Why the value makes no PNG; empty when it does or none is wanted.
+    const std::string& Problem() const { return problem_; }
+
+    // "PNG, 1234 바이트", or the stored value's size.
+    std::string Summary() const {
+        return png_ ? "PNG, " + std::to_string(png_->size()) + " 바이트" : std::to_string(pic_.FieldSize()) + " 바이트";
+    }
+
+    // Returns false, touching nothing, when something already has that name.
+    bool WriteTo(const std::string& path) const {
+        if (!png_) return WriteNewFile(pic_, path);
+        NewFile file(path);
+        if (file.Taken()) return false;
+        file.Write(reinterpret_cast<const std::uint8_t*>(png_->constData()), static_cast<std::size_t>(png_->size()));
+        file.Finish();
+        return true;
+    }
+
+private:
+    Field pic_;
+    std::optional<QByteArray> png_;
+    std::string problem_;
+};
 
 // A file name for a stored name: separators and control characters become
 // "_", a leading dot gets a "_" before it (no hidden files, no "." or ".."),
@@ -75,52 +143,70 @@ std::string SafeBaseName(const Variant& name) {
     return safe.toStdString();
 }
 
-int ExportOne(Database& db, const std::string& wanted, const std::string& file) {
+int ExportOne(Database& db, const std::string& wanted, const std::string& file, const std::optional<PngOptions>& png) {
     Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
     long matches = 0;
-    std::int32_t written = 0;
+    std::string summary;
     for (; !rs.EOF_(); rs.MoveNext()) {
         if (TextOf(rs.Fields("pic_name").Value()) != wanted) continue;
         // The first row of the name is the one the window shows.
         if (++matches > 1) continue;
-        Field pic = rs.Fields("pic");
-        if (!WriteNewFile(pic, file)) return ReportFailure("'" + file + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
-        written = pic.FieldSize();
+        const RowContent content(rs.Fields("pic"), png);
+        if (!content.Problem().empty())
+            return ReportFailure(ShownName(wanted) + ": " + content.Problem() + ". PNG로 내보낼 수 없습니다.");
+        if (!content.WriteTo(file)) return ReportFailure("'" + file + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+        summary = content.Summary();
     }
     rs.Close();
     if (matches == 0) return ReportFailure("이름이 " + ShownName(wanted) + "인 그림이 없습니다.");
-    Say(ShownName(wanted) + " → '" + file + "' (" + std::to_string(written) + " 바이트)");
+    Say(ShownName(wanted) + " → '" + file + "' (" + summary + ")");
     if (matches > 1)
         ReportFailure("이 이름의 행이 " + std::to_string(matches) + "개 있어, 창에서처럼 첫 번째 행을 내보냈습니다.");
     return exitcode::Ok;
 }
 
-int ExportAll(Database& db, const std::string& dir) {
+// A row that is no picture makes no PNG: it is named, the rest are written,
+// and the command ends with exitcode::Failure.
+int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptions>& png) {
     const QString qdir = QFile::decodeName(dir.c_str());
     if (QFileInfo(qdir).exists() && !QFileInfo(qdir).isDir())
         return ReportFailure("'" + dir + "'은(는) 폴더가 아닙니다.");
     if (!QDir().mkpath(qdir)) return ReportFailure("폴더 '" + dir + "'을(를) 만들 수 없습니다.");
 
+    const std::string extension = png ? ".png" : ".bmp";
     const bool terminal = ::isatty(::fileno(stdout));
     Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
     const long total = rs.RecordCount();
-    long done = 0;
+    long row = 0, done = 0, skipped = 0;
+    bool progressShown = false;  // the progress line waits for its end of line
     for (; !rs.EOF_(); rs.MoveNext()) {
-        const std::string base = JoinPath(dir, SafeBaseName(rs.Fields("pic_name").Value()));
+        ++row;
+        const Variant name = rs.Fields("pic_name").Value();
+        const RowContent content(rs.Fields("pic"), png);
+        if (!content.Problem().empty()) {
+            if (std::exchange(progressShown, false)) std::printf("\n");
+            ReportFailure(std::to_string(row) + "번째 행 " + ShownName(name) + ": " + content.Problem() +
+                          ". 건너뜁니다.");
+            ++skipped;
+            continue;
+        }
+        const std::string base = JoinPath(dir, SafeBaseName(name));
         // Collisions, with each other or with files already there, are numbered.
         for (long n = 1;; ++n) {
-            const std::string candidate = base + (n > 1 ? "-" + std::to_string(n) : std::string()) + ".bmp";
-            if (WriteNewFile(rs.Fields("pic"), candidate)) break;
+            const std::string candidate = base + (n > 1 ? "-" + std::to_string(n) : std::string()) + extension;
+            if (content.WriteTo(candidate)) break;
         }
         ++done;
         if (terminal) {
-            std::printf("\r내보내는 중 %ld/%ld", done, total);
+            std::printf("\r내보내는 중 %ld/%ld", row, total);
             std::fflush(stdout);
+            progressShown = true;
         }
     }
     rs.Close();
-    if (terminal && done > 0) std::printf("\n");
+    if (progressShown) std::printf("\n");
     Say("그림 " + std::to_string(done) + "개를 '" + dir + "'에 내보냈습니다.");
+    if (skipped > 0) return ReportFailure("그림이 아닌 행 " + std::to_string(skipped) + "개는 내보내지 않았습니다.");
     return exitcode::Ok;
 }
 
@@ -129,16 +215,25 @@ int ExportAll(Database& db, const std::string& dir) {
 int RunExport(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "저장된 값을 바이트 그대로 파일로 내보냅니다. 있는 파일은 덮어쓰지 않습니다.\n"
+        "저장된 값을 바이트 그대로, 또는 문서에 붙일 PNG로 파일에 내보냅니다. 있는 파일은\n"
+        "덮어쓰지 않고, 저장된 행은 바꾸지 않습니다.\n"
         "  export PATH NAME FILE   이름이 NAME인 첫 번째 행을 새 파일 FILE로\n"
-        "  export PATH --all DIR   모든 행을 폴더 DIR(없으면 만듭니다) 안의 '<이름>.bmp' 파일로.\n"
-        "                          파일 이름에서 경로 구분자와 제어 문자는 '_'가 되고,\n"
-        "                          겹치는 이름에는 '-2', '-3'...이 붙습니다.");
+        "  export PATH --all DIR   모든 행을 폴더 DIR(없으면 만듭니다) 안의 '<이름>.bmp' 파일로\n"
+        "                          (PNG이면 '<이름>.png'). 파일 이름에서 경로 구분자와 제어 문자는\n"
+        "                          '_'가 되고, 겹치는 이름에는 '-2', '-3'...이 붙습니다.\n"
+        "PNG 옵션은 저장된 값이 그림일 때만 쓸 수 있습니다. --all에서 그림이 아닌 행은 알리고\n"
+        "건너뛴 뒤 나머지를 내보내며, 상태 1로 끝납니다.");
     parser.addPositionalArgument("PATH", "데이터베이스 파일 (예: dojang.mdb)");
     parser.addPositionalArgument("NAME", "내보낼 그림의 이름 (--all이면 쓰지 않습니다)", "NAME FILE | --all DIR");
     parser.addPositionalArgument("FILE", "새로 만들 파일, --all이면 폴더 DIR", "");
     const QCommandLineOption all("all", "모든 행을 폴더 안에 내보냅니다.");
-    parser.addOption(all);
+    const QCommandLineOption pngOption("png", "저장된 바이트 대신 그림을 PNG로 씁니다.");
+    const QCommandLineOption transparent(
+        "transparent", "종이는 투명하게, 인주는 불투명하게, 가장자리는 부드럽게 한 PNG로 씁니다 (--png 포함).");
+    const QCommandLineOption size(
+        "size", "문서에 놓였을 때 긴 변이 MM 밀리미터가 되도록 PNG의 해상도를 정합니다 (5–100, 픽셀은 그대로; --png 포함).",
+        "MM");
+    parser.addOptions({all, pngOption, transparent, size});
     int status = exitcode::Ok;
     if (!ParseCommandLine(parser, arguments, {2, 3}, status)) return status;
     const QStringList args = parser.positionalArguments();
@@ -146,10 +241,25 @@ int RunExport(const QStringList& arguments) {
         std::fprintf(stderr, "kaldoria-db: 인수의 개수가 맞지 않습니다.\n\n%s", HelpText(parser, arguments.value(0)).c_str());
         return exitcode::Usage;
     }
+    // Every PNG option means a PNG: the stored bytes are a bitmap, whose
+    // size could not be set without changing them.
+    std::optional<PngOptions> png;
+    if (parser.isSet(pngOption) || parser.isSet(transparent) || parser.isSet(size)) {
+        png.emplace().transparent = parser.isSet(transparent);
+        if (parser.isSet(size)) {
+            bool ok = false;
+            const double millimetres = parser.value(size).toDouble(&ok);
+            if (!ok || !(millimetres >= kMinMillimetres && millimetres <= kMaxMillimetres))
+                return ReportFailure("--size에는 " + std::to_string(static_cast<int>(kMinMillimetres)) + "에서 " +
+                                     std::to_string(static_cast<int>(kMaxMillimetres)) +
+                                     " 사이의 밀리미터 수를 주십시오 (받은 값: '" + parser.value(size).toStdString() + "').");
+            png->millimetres = millimetres;
+        }
+    }
     try {
         OpenedDatabase opened(LocalPath(args[0]), true);
-        if (parser.isSet(all)) return ExportAll(opened.db(), LocalPath(args[1]));
-        return ExportOne(opened.db(), args[1].toStdString(), LocalPath(args[2]));
+        if (parser.isSet(all)) return ExportAll(opened.db(), LocalPath(args[1]), png);
+        return ExportOne(opened.db(), args[1].toStdString(), LocalPath(args[2]), png);
     } catch (const Error& e) {
         return ReportError(e);
     }

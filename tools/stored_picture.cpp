@@ -33,7 +33,7 @@ std::string BitmapShortfall(const QByteArray& head, qint64 actual) {
            std::to_string(actual) + " 바이트)";
 }
 
-StoredPicture InspectPicture(const Field& pic) {
+StoredPicture InspectPicture(const Field& pic, QImage* decoded) {
     StoredPicture result;
     result.bytes = pic.FieldSize();
     if (result.bytes == 0) {
@@ -56,6 +56,7 @@ StoredPicture InspectPicture(const Field& pic) {
     }
     result.readable = true;
     result.size = image.size();
+    if (decoded) *decoded = image;
     return result;
 }
 

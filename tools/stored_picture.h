@@ -3,6 +3,7 @@
 // chunk, so that checking a database never copies a stored value whole.
 #include <QByteArray>
 #include <QIODevice>
+#include <QImage>
 #include <QSize>
 #include <string>
 
@@ -39,8 +40,9 @@ struct StoredPicture {
     std::string problem;    // why not, when not readable
 };
 
-// Decodes the field's value as the window would load it. Engine errors are raised.
-StoredPicture InspectPicture(const Field& pic);
+// Decodes the field's value as the window would load it, into `decoded`
+// when given (left alone when the value is not readable). Engine errors are raised.
+StoredPicture InspectPicture(const Field& pic, QImage* decoded = nullptr);
 
 // "64×64 BMP", or the reason the value is not a readable picture.
 std::string Describe(const StoredPicture& picture);

@@ -8,12 +8,15 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QPainter>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <random>
 #include <set>
 
 #include "run_tool.h"
@@ -349,6 +352,137 @@ TEST_F(ToolTest, ExportNeverOverwritesAndReportsAMissingName) {
     EXPECT_FALSE(fs::exists(dir.File("new.bmp")));
 }
 
+// --- export as PNG ----------------------------------------------------------
+
+// A red ring and bar, antialiased, on paper with up to ±`grain` levels of random noise per channel.
+QImage SealOn(QColor paper, int grain) {
+    QImage image(80, 72, QImage::Format_RGB32);
+    std::mt19937 random(15);
+    auto level = [&](int c) { return std::clamp(c + static_cast<int>(random() % (2 * grain + 1)) - grain, 0, 255); };
+    for (int i = 0; i < 80 * 72; ++i)
+        image.setPixel(i % 80, i / 80, qRgb(level(paper.red()), level(paper.green()), level(paper.blue())));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(200, 24, 32), 5));
+    painter.drawEllipse(QPointF(40, 36), 27.5, 27.5);
+    painter.drawLine(QPointF(30, 36), QPointF(50, 36));
+    return image;
+}
+
+struct Paper {
+    const char* what;
+    QColor colour;
+    int grain;
+    friend void PrintTo(const Paper& c, std::ostream* os) { *os << c.what; }
+};
+
+struct TransparentExport : ToolTest, ::testing::WithParamInterface<Paper> {};
+
+TEST_P(TransparentExport, PaperGoesInkStaysRed) {
+    MakePictureDb(db);
+    const std::string name = "직인";
+    RawInsert(db, &name, Encoded(SealOn(GetParam().colour, GetParam().grain), "BMP"));
+    Outcome r = RunTool({"export", Q(db), "직인", Q(dir.File("seal.png")), "--transparent"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const QImage out = Decoded(ReadBytes(dir.File("seal.png"))).convertToFormat(QImage::Format_ARGB32);
+    int soft = 0;
+    for (int y = 0; y < 72; ++y)
+        for (int x = 0; x < 80; ++x) {
+            const QColor c = out.pixelColor(x, y);
+            const double radius = std::hypot(x + 0.5 - 40, y + 0.5 - 36);
+            const bool paper = x == 0 || y == 0 || x == 79 || y == 71 || radius > 31.5 ||
+                               (radius < 23.5 && std::abs(y + 0.5 - 36) > 4.5);
+            EXPECT_TRUE(!paper || c.alpha() == 0) << "paper at " << x << "," << y;
+            EXPECT_TRUE(radius < 26 || radius > 29 || c.alpha() == 255) << "ink at " << x << "," << y;
+            EXPECT_TRUE(c.alpha() == 0 || (c.red() > 150 && c.green() < 80 && c.blue() < 80))
+                << x << "," << y << ": " << c.name(QColor::HexArgb).toStdString();
+            soft += c.alpha() > 0 && c.alpha() < 255;
+        }
+    EXPECT_GT(soft, 40) << "antialiased edges stay partly transparent";
+}
+
+INSTANTIATE_TEST_SUITE_P(Tool, TransparentExport,
+                         ::testing::Values(Paper{"white", Qt::white, 0}, Paper{"light_grey", QColor(192, 192, 192), 0},
+                                           Paper{"yellowish_noisy", QColor(238, 222, 172), 10}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+// Qt reads the resolution back from the pHYs chunk (in metres only). Whole
+// pixels per metre make 0.01 mm the tolerance at these sizes.
+TEST_F(ToolTest, SizeSetsTheLongerSidesPrintedLengthWithPixelsUnchanged) {
+    MakePictureDb(db);
+    const std::map<std::string, QImage> pictures = {{"넓은", SealOn(Qt::white, 0).copy(0, 16, 80, 40)},
+                                                    {"높은", SealOn(Qt::white, 0).copy(20, 0, 30, 71)}};
+    for (const auto& [name, picture] : pictures) RawInsert(db, &name, Encoded(picture, "BMP"));
+    const struct {
+        const char* name;
+        QStringList options;
+        double millimetres;
+    } rows[] = {{"넓은", {"--png", "--size", "24"}, 24}, {"넓은", {"--size=100"}, 100},  // --size alone means PNG
+                {"높은", {"--size", "5"}, 5}, {"높은", {"--png", "--size", "24.5"}, 24.5}};
+    for (const auto& row : rows) {
+        const std::string file = dir.File((row.options.join("") + ".png").toStdString());
+        SCOPED_TRACE(file);
+        ASSERT_EQ(RunTool(QStringList{"export", Q(db), row.name, Q(file)} + row.options).status, 0);
+        const Bytes bytes = ReadBytes(file);
+        ASSERT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "\x89PNG");
+        const QImage png = Decoded(bytes);
+        EXPECT_EQ(png.dotsPerMeterX(), png.dotsPerMeterY());
+        EXPECT_NEAR(std::max(png.width(), png.height()) * 1000.0 / png.dotsPerMeterX(), row.millimetres, 0.01);
+        EXPECT_EQ(png.convertToFormat(QImage::Format_RGB32), pictures.at(row.name));
+    }
+}
+
+TEST_F(ToolTest, ExportAllTransparentWritesAPngPerPictureAndNamesTheOthers) {
+    MakeMixedByShell();
+    for (const std::string name : {"도장", "a/b"}) RawInsert(db, &name, Encoded(SealOn(Qt::white, 0), "BMP"));
+    const Bytes before = ReadBytes(db);
+    Outcome r = RunTool({"export", Q(db), "--all", Q(dir.File("out")), "--transparent"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "2번째 행 \"깨진\"") && Has(r.err, "4번째 행 \"\"")) << r.err;
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.File("out"))) {
+        names.insert(e.path().filename().string());
+        const QImage png = Decoded(ReadBytes(e.path().string()));
+        EXPECT_TRUE(png.hasAlphaChannel() && png.pixelColor(0, 0).alpha() == 0) << e.path();
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"도장.png", "도장-2.png", "a_b.png", "이름 없음.png"}));
+    EXPECT_EQ(ReadBytes(db), before);
+}
+
+struct Refusal {
+    const char* what;
+    QStringList args;  // after "export DB"; "OUT" stands for a new file, "TAKEN" for one already there
+    std::string message;
+    friend void PrintTo(const Refusal& c, std::ostream* os) { *os << c.what; }
+};
+
+struct PngRefuses : ToolTest, ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(PngRefuses, WithAMessageAndNothingWritten) {
+    MakeMixedByShell();
+    Shell(db, "INSERT INTO pic_list VALUES ('없음', NULL);");
+    const Bytes mine = {'m', 'i', 'n', 'e'}, before = ReadBytes(db);
+    WriteBytes(dir.File("taken.png"), mine);
+    QStringList args = QStringList{"export", Q(db)} + GetParam().args;
+    args.replaceInStrings("OUT", Q(dir.File("out.png"))).replaceInStrings("TAKEN", Q(dir.File("taken.png")));
+    Outcome r = RunTool(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, GetParam().message)) << r.err;
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"dojang.mdb", "taken.png"}));
+    EXPECT_EQ(ReadBytes(dir.File("taken.png")), mine);
+    EXPECT_EQ(ReadBytes(db), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, PngRefuses,
+    ::testing::Values(Refusal{"not_a_picture", {"깨진", "OUT", "--transparent"}, "\"깨진\": 읽을 수 있는 그림이 아닙니다"},
+                      Refusal{"null_value", {"없음", "OUT", "--size", "24"}, "\"없음\": 값이 없습니다 (Null)"},
+                      Refusal{"taken", {"도장", "TAKEN", "--transparent"}, "덮어쓰지 않습니다"},
+                      Refusal{"size_below", {"도장", "OUT", "--size", "4.9"}, "'4.9'"},
+                      Refusal{"size_above", {"도장", "OUT", "--png", "--size", "101"}, "'101'"},
+                      Refusal{"size_not_a_number", {"--all", "OUT", "--size", "24mm"}, "'24mm'"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
 // --- list and check ---------------------------------------------------------
 
 TEST_F(ToolTest, ListShowsEveryRowAndWhichAreNoPictures) {
@@ -521,6 +655,7 @@ INSTANTIATE_TEST_SUITE_P(Tool, Usage,
                                            UsageCase{"too_many", {"list", "x", "y"}, 2},
                                            UsageCase{"all_with_a_name", {"export", "x", "--all", "n", "d"}, 2},
                                            UsageCase{"unknown_option", {"list", "--fast", "x"}, 2},
+                                           UsageCase{"size_without_value", {"export", "x", "n", "f", "--size"}, 2},
                                            UsageCase{"help", {"--help"}, 0},
                                            UsageCase{"command_help", {"check", "--help"}, 0}),
                          [](const auto& info) { return std::string(info.param.what); });
