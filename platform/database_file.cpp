@@ -38,7 +38,8 @@ std::string FolderOf(const std::string& path) {
 
 void CheckDatabaseFile(const std::string& path, bool readOnly) {
     struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+    if (path.empty()) throw Error(err::DatabaseNotFound, "데이터베이스 파일의 경로가 비어 있습니다.");
+    if (::stat(path.c_str(), &st) != 0) {
         if (errno == EACCES) throw Error(err::CannotOpen, "데이터베이스 파일 '" + path + "'에 접근할 수 없습니다.");
         throw Error(err::DatabaseNotFound, "데이터베이스 파일 '" + path + "'을(를) 찾을 수 없습니다.");
     }

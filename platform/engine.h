@@ -4,10 +4,13 @@
 // way the rest of the system passes them around; an empty (default) handle or
 // one whose object was closed raises err::ObjectClosed when used.
 //
-// Long binary values never pass through memory whole: GetChunk reads a stored
-// value piece by piece, and AppendChunk stages the pieces of a new row (in
-// memory up to a small limit, then in an anonymous temporary file) until
-// Update writes them into the database.
+// Long binary values are kept out of memory: GetChunk reads a stored value
+// piece by piece, and AppendChunk stages the pieces of a new row (in memory up
+// to a small limit, then in an unnamed temporary file) until Update writes
+// them into the database. A snapshot of a plain read of one rowid table leaves
+// its long values in the table; a snapshot of anything else (a view, a join,
+// a subquery) reads each value once and keeps the long ones in an unnamed
+// temporary file. Only Value() hands out a value whole.
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -24,6 +27,10 @@ constexpr int dbOpenSnapshot = 4;
 constexpr int dbFailOnError = 128;
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The largest value Update will hold in memory whole, for tables whose
+// triggers, constraints or indexes must see the real value as it is inserted.
+inline constexpr std::size_t kWholeValueLimit = std::size_t{16} << 20;
 // Null, integer, real, text (UTF-8) or bytes.
 using Variant = std::variant<std::monostate, long long, double, std::string, Bytes>;
 
@@ -41,6 +48,10 @@ public:
     // Appends to the column of the row being added.
     virtual void AppendChunk(std::span<const std::uint8_t> bytes) = 0;
 };
+
+// What a name refers to: nothing, a table with rowids (the kind rows can be
+// added to and read piece by piece), a table WITHOUT ROWID, or a view.
+enum class TableShape { Missing, RowidTable, WithoutRowid, View };
 
 class RecordsetImpl;
 class ConnectionImpl;
@@ -64,7 +75,9 @@ private:
     int index_;
 };
 
-// A table recordset (dbOpenTable) reads the table live and adds rows to it.
+// A table recordset (dbOpenTable) reads the table live and adds rows to it;
+// opened on a view it holds the view's rows like a snapshot and refuses
+// AddNew, and a table without rowid is refused (err::InvalidOperation).
 // A snapshot (dbOpenSnapshot) holds the rows as they were when it was opened,
 // read-only; it keeps a read lock on the file until it is closed, so close it
 // before committing writes through another connection.
@@ -80,6 +93,11 @@ public:
     Field Fields(std::string_view name) const;
 
     void AddNew();
+    // Stores the row being added. A long value goes in as zeros filled in
+    // place, unless a trigger, CHECK constraint, index or generated column of
+    // the table could see it before it is filled: it is then inserted whole,
+    // up to kWholeValueLimit bytes, and refused beyond that with an Error
+    // naming what looks at the value. The row lands whole or not at all.
     void Update();
     void CancelUpdate();
     Bytes LastModified() const;
@@ -102,8 +120,11 @@ public:
     // Runs exactly one statement; every engine error is raised.
     void Execute(const std::string& sql, int options = 0);
     Recordset OpenRecordset(const std::string& source, int type);
-    // Closing with recordsets still open is refused (err::Engine).
+    // Closes the recordsets still open on it first.
     void Close();
+
+    // What `name` is in the database.
+    TableShape ShapeOf(const std::string& name) const;
 
     // Transactions: writes between BeginTrans and CommitTrans land together or
     // not at all. A write transaction takes the file's write lock at once,

@@ -12,6 +12,7 @@
 #include "platform/engine.h"
 #include "platform/snapshot_rows.h"
 #include "platform/sqlite_call.h"
+#include "platform/temp_file.h"
 
 class ConnectionImpl {
 public:
@@ -41,13 +42,19 @@ public:
     bool closed = false;
     std::vector<std::string> names;
     std::string table;                // table recordsets, and lazy snapshot blobs
+    std::string rowid = "_rowid_";    // the name that reaches the table's rowid
     std::vector<std::string> origin;  // origin column of each field (lazy snapshot blobs)
+    // Why AddNew is refused (a table recordset opened on a view).
+    std::string readOnlyReason;
 
     // Snapshot: its own read connection (null inside a write transaction of
     // the main connection, whose own view it then shares) and the rows.
     Db snapshotDb;
     SnapshotRows rows;
     std::size_t pos = 0;
+    // Long values of a snapshot that could not leave them in the table.
+    std::optional<AnonymousFile> spill;
+    std::uint64_t spillSize = 0;
 
     // Table: the current row by rowid.
     std::optional<long long> current;
@@ -57,6 +64,9 @@ public:
     std::vector<std::optional<Variant>> edits;
     std::vector<std::unique_ptr<ChunkStage>> stages;
     std::optional<long long> lastModified;
+    // What would see each column's value before it is filled in place; read
+    // when a long value is first stored.
+    std::vector<std::optional<std::vector<std::string>>> observers;
 
     // The blob handle of the value read last, kept so that consecutive
     // GetChunk calls cost one seek each and see one consistent value.
@@ -77,6 +87,10 @@ public:
     Cell CurrentCell(int i) const;
     // A cell from a (type, value-or-length) pair of columns of a lazy read.
     static Cell MakeCell(sqlite3_stmt* s, int typeCol, long long rowid);
+    // Reads rows from `stmt` into `rows`, keeping long blobs in the spill file.
+    void ReadWhole(sqlite3_stmt* stmt, const std::string& context);
+    // Up to `count` bytes from `offset` of a cell kept outside.
+    Bytes ReadOutside(int field, const Cell& cell, std::int64_t offset, std::int64_t count);
     // The blob handle for a lazy cell of field `field`, opened or reused.
     sqlite3_blob* OpenBlob(int field, const LazyBlob& cell);
     void ForgetBlob() { blob.reset(); }

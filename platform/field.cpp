@@ -28,13 +28,12 @@ Variant Field::Value() const {
     rs_->CheckIndex(index_);
     if (rs_->adding) {
         auto& edit = rs_->edits[static_cast<std::size_t>(index_)];
-        auto& stage = rs_->stages[static_cast<std::size_t>(index_)];
-        if (stage && stage->InMemory()) return stage->Memory();
+        if (auto& stage = rs_->stages[static_cast<std::size_t>(index_)]) return stage->Read(0, stage->Size());
         return edit ? *edit : Variant{};
     }
     Cell cell = rs_->CurrentCell(index_);
-    if (const LazyBlob* lazy = cell.Lazy())
-        return GetChunk(0, static_cast<std::int32_t>(std::min<std::int64_t>(lazy->size, INT32_MAX)));
+    if (const std::int64_t size = cell.OutsideSize(); size >= 0)
+        return rs_->ReadOutside(index_, cell, 0, size);
     return cell.Take();
 }
 
@@ -55,8 +54,8 @@ std::int32_t Field::FieldSize() const {
         size = stage ? static_cast<std::int64_t>(stage->Size()) : static_cast<std::int64_t>(TextOf(Value()).size());
     } else {
         Cell cell = rs_->CurrentCell(index_);
-        const LazyBlob* lazy = cell.Lazy();
-        size = lazy ? lazy->size : static_cast<std::int64_t>(TextOf(cell.Take()).size());
+        size = cell.OutsideSize();
+        if (size < 0) size = static_cast<std::int64_t>(TextOf(cell.Take()).size());
     }
     if (size > INT32_MAX) throw Error(err::InvalidEngineArgument, "열 " + Name() + "의 값이 너무 큽니다.");
     return static_cast<std::int32_t>(size);
@@ -67,28 +66,21 @@ Bytes Field::GetChunk(std::int32_t offset, std::int32_t count) const {
     rs_->CheckIndex(index_);
     if (offset < 0 || count < 0)
         throw Error(err::InvalidEngineArgument, "GetChunk의 위치나 길이가 음수입니다 (열 " + Name() + ").");
-    Cell cell;
-    if (!rs_->adding) cell = rs_->CurrentCell(index_);
-    const LazyBlob* lazy = cell.Lazy();
-    if (!lazy) {
-        // A value held in memory: its bytes, or its text's.
-        const std::string all = TextOf(rs_->adding ? Value() : cell.Take());
-        const std::size_t from = std::min<std::size_t>(static_cast<std::size_t>(offset), all.size());
-        const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), all.size() - from);
-        return Bytes(all.begin() + static_cast<std::ptrdiff_t>(from), all.begin() + static_cast<std::ptrdiff_t>(from + n));
+    Variant value;
+    if (rs_->adding) {
+        if (auto& stage = rs_->stages[static_cast<std::size_t>(index_)])
+            return stage->Read(static_cast<std::uint64_t>(offset), static_cast<std::uint64_t>(count));
+        value = Value();
+    } else {
+        Cell cell = rs_->CurrentCell(index_);
+        if (cell.OutsideSize() >= 0) return rs_->ReadOutside(index_, cell, offset, count);
+        value = cell.Take();
     }
-    sqlite3_blob* blob = rs_->OpenBlob(index_, *lazy);
-    std::int64_t from = std::min<std::int64_t>(offset, lazy->size);
-    std::int64_t n = std::min<std::int64_t>(count, lazy->size - from);
-    Bytes out(static_cast<std::size_t>(n));
-    if (n > 0) {
-        int rc = sqlite3_blob_read(blob, out.data(), static_cast<int>(n), static_cast<int>(from));
-        if (rc != SQLITE_OK) {
-            rs_->ForgetBlob();
-            Raise(rs_->db(), rc, "열 " + rs_->table + "." + Name() + " 읽기");
-        }
-    }
-    return out;
+    // A value held in memory: its bytes, or its text's.
+    const std::string all = TextOf(value);
+    const std::size_t from = std::min<std::size_t>(static_cast<std::size_t>(offset), all.size());
+    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), all.size() - from);
+    return Bytes(all.begin() + static_cast<std::ptrdiff_t>(from), all.begin() + static_cast<std::ptrdiff_t>(from + n));
 }
 
 void Field::AppendChunk(std::span<const std::uint8_t> bytes) {

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "platform/engine_impl.h"
+#include "platform/table_shape.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ void RecordsetImpl::Close() {
     blob.reset();
     snapshotDb.reset();
     rows.clear();
+    spill.reset();
     stages.clear();
     closed = true;
 }
@@ -56,7 +58,7 @@ Cell RecordsetImpl::CurrentCell(int i) const {
     if (type != dbOpenTable) return rows[pos][static_cast<std::size_t>(i)];
     std::string c = QuoteId(names[static_cast<std::size_t>(i)]);
     Stmt s = Prepare(db(), "SELECT typeof(" + c + "), CASE WHEN typeof(" + c + ")='blob' THEN length(" + c +
-                               ") ELSE " + c + " END FROM " + QuoteId(table) + " WHERE _rowid_=?");
+                               ") ELSE " + c + " END FROM " + QuoteId(table) + " WHERE " + rowid + "=?");
     sqlite3_bind_int64(s.get(), 1, *current);
     int rc = sqlite3_step(s.get());
     if (rc == SQLITE_DONE) throw Error(err::RecordDeleted, "현재 레코드가 삭제되었습니다 (테이블 " + table + ").");
@@ -91,8 +93,49 @@ sqlite3_blob* RecordsetImpl::OpenBlob(int field, const LazyBlob& cell) {
     return blob.get();
 }
 
+void RecordsetImpl::ReadWhole(sqlite3_stmt* stmt, const std::string& context) {
+    sqlite3* handle = db();
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        Cell* row = rows.Add();
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const int col = static_cast<int>(i);
+            const int bytes = sqlite3_column_bytes(stmt, col);
+            if (sqlite3_column_type(stmt, col) != SQLITE_BLOB || static_cast<std::size_t>(bytes) <= ChunkStage::kInlineLimit) {
+                row[i].Set(ColumnValue(stmt, col));
+                continue;
+            }
+            if (!spill) spill.emplace();
+            const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt, col));
+            spill->WriteAt(std::span(p, static_cast<std::size_t>(bytes)), spillSize);
+            row[i].value = SpilledBlob{spillSize, bytes};
+            spillSize += static_cast<std::uint64_t>(bytes);
+        }
+    }
+    Check(handle, rc, context);
+}
+
+Bytes RecordsetImpl::ReadOutside(int field, const Cell& cell, std::int64_t offset, std::int64_t count) {
+    const std::int64_t size = cell.OutsideSize();
+    const std::int64_t from = std::min(offset, size);
+    const std::int64_t n = std::min(count, size - from);
+    Bytes out(static_cast<std::size_t>(n));
+    if (n == 0) return out;
+    if (const SpilledBlob* spilled = cell.Spilled()) {
+        spill->ReadAt(out, spilled->offset + static_cast<std::uint64_t>(from));
+        return out;
+    }
+    sqlite3_blob* handle = OpenBlob(field, *cell.Lazy());
+    const int rc = sqlite3_blob_read(handle, out.data(), static_cast<int>(n), static_cast<int>(from));
+    if (rc != SQLITE_OK) {
+        ForgetBlob();
+        Raise(db(), rc, "열 " + table + "." + names[static_cast<std::size_t>(field)] + " 읽기");
+    }
+    return out;
+}
+
 std::optional<long long> RecordsetImpl::NextRowid(std::optional<long long> after) const {
-    std::string sql = "SELECT min(_rowid_) FROM " + QuoteId(table) + (after ? " WHERE _rowid_ > ?" : "");
+    std::string sql = "SELECT min(" + rowid + ") FROM " + QuoteId(table) + (after ? " WHERE " + rowid + " > ?" : "");
     Stmt s = Prepare(db(), sql);
     if (after) sqlite3_bind_int64(s.get(), 1, *after);
     Check(db(), sqlite3_step(s.get()), "테이블 " + table + " 이동");
@@ -162,6 +205,7 @@ Field Recordset::Fields(std::string_view name) const {
 void Recordset::AddNew() {
     auto& r = impl();
     r.CheckOpen();
+    if (!r.readOnlyReason.empty()) throw Error(err::ReadOnly, r.readOnlyReason);
     if (r.type != dbOpenTable) throw Error(err::ReadOnly, "스냅숏 레코드셋에는 행을 추가할 수 없습니다.");
     r.adding = true;
     r.edits.assign(r.names.size(), std::nullopt);
@@ -178,6 +222,14 @@ void Recordset::CancelUpdate() {
     r.stages.clear();
 }
 
+namespace {
+std::string Joined(const std::vector<std::string>& parts) {
+    std::string out;
+    for (const auto& p : parts) out += (out.empty() ? "" : ", ") + p;
+    return out;
+}
+}  // namespace
+
 void Recordset::Update() {
     auto& r = impl();
     r.CheckOpen();
@@ -185,34 +237,50 @@ void Recordset::Update() {
     sqlite3* db = r.db();
     const std::string context = "테이블 " + r.table + "에 행 추가";
 
+    // A long staged value goes in as a zero-filled blob that is then filled
+    // piece by piece, unless something on the table would see the zeros; it
+    // is then read back whole, within a bound, and inserted as it is.
     std::string cols, marks;
     std::vector<std::size_t> used;
-    bool largeStage = false;
+    std::vector<Bytes> whole(r.names.size());
+    bool inPlace = false;
     for (std::size_t i = 0; i < r.names.size(); ++i) {
         if (!r.edits[i] && !r.stages[i]) continue;
         cols += (used.empty() ? "" : ", ") + QuoteId(r.names[i]);
         marks += used.empty() ? "?" : ", ?";
         used.push_back(i);
-        if (r.stages[i] && !r.stages[i]->Inline()) largeStage = true;
+        const auto& stage = r.stages[i];
+        if (!stage || stage->Inline()) continue;
+        if (r.observers.size() != r.names.size()) r.observers.resize(r.names.size());
+        if (!r.observers[i]) r.observers[i] = ValueObservers(db, r.table, r.names[i]);
+        if (r.observers[i]->empty()) {
+            inPlace = true;
+        } else if (stage->Size() > kWholeValueLimit) {
+            throw Error(err::ValueTooLarge,
+                        "열 " + r.table + "." + r.names[i] + "의 값(" + std::to_string(stage->Size()) +
+                            " 바이트)을 저장할 수 없습니다: 표의 " + Joined(*r.observers[i]) +
+                            "이(가) 값을 보므로 값을 한 번에 넣어야 하는데, 한 번에 넣을 수 있는 값은 " +
+                            std::to_string(kWholeValueLimit >> 20) + " MiB까지입니다.");
+        } else {
+            whole[i] = stage->Read(0, stage->Size());
+        }
     }
     std::string sql = "INSERT INTO " + QuoteId(r.table) +
                       (used.empty() ? " DEFAULT VALUES" : " (" + cols + ") VALUES (" + marks + ")");
 
-    // A staged value above the inline limit goes in as a zero-filled blob that
-    // is then filled piece by piece; the two steps land together or not at all.
-    const bool ownTransaction = largeStage && sqlite3_get_autocommit(db);
-    if (largeStage) Exec(db, ownTransaction ? "BEGIN IMMEDIATE" : "SAVEPOINT kaldoria_update", context);
+    // The insert and the filling land together or not at all.
+    const bool ownTransaction = inPlace && sqlite3_get_autocommit(db);
+    if (inPlace) Exec(db, ownTransaction ? "BEGIN IMMEDIATE" : "SAVEPOINT kaldoria_update", context);
     try {
         Stmt s = Prepare(db, sql);
         for (std::size_t k = 0; k < used.size(); ++k) {
             std::size_t i = used[k];
             int slot = static_cast<int>(k) + 1;
             if (auto& stage = r.stages[i]) {
+                const Bytes& bytes = stage->Inline() ? stage->Memory() : whole[i];
                 // Zero bytes appended stay an empty value, not Null.
-                int rc = stage->Inline() && stage->Size() != 0
-                             ? sqlite3_bind_blob64(s.get(), slot, stage->Memory().data(), stage->Memory().size(),
-                                                   SQLITE_STATIC)
-                             : sqlite3_bind_zeroblob64(s.get(), slot, stage->Size());
+                int rc = !bytes.empty() ? sqlite3_bind_blob64(s.get(), slot, bytes.data(), bytes.size(), SQLITE_STATIC)
+                                        : sqlite3_bind_zeroblob64(s.get(), slot, stage->Size());
                 Check(db, rc, context + " (열 " + r.names[i] + ")");
             } else {
                 Bind(db, s.get(), slot, *r.edits[i]);
@@ -222,7 +290,7 @@ void Recordset::Update() {
         long long rowid = sqlite3_last_insert_rowid(db);
         for (std::size_t i : used) {
             auto& stage = r.stages[i];
-            if (!stage || stage->Inline()) continue;
+            if (!stage || stage->Inline() || !whole[i].empty()) continue;
             sqlite3_blob* raw = nullptr;
             int rc = sqlite3_blob_open(db, "main", r.table.c_str(), r.names[i].c_str(), rowid, 1, &raw);
             BlobHandle handle(raw);
@@ -234,10 +302,10 @@ void Recordset::Update() {
             rc = sqlite3_blob_close(handle.release());
             if (rc != SQLITE_OK) Raise(db, rc, context + " (열 " + r.names[i] + ")");
         }
-        if (largeStage) Exec(db, ownTransaction ? "COMMIT" : "RELEASE kaldoria_update", context);
+        if (inPlace) Exec(db, ownTransaction ? "COMMIT" : "RELEASE kaldoria_update", context);
         r.lastModified = rowid;
     } catch (...) {
-        if (largeStage) {
+        if (inPlace) {
             if (ownTransaction) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
             else sqlite3_exec(db, "ROLLBACK TO kaldoria_update; RELEASE kaldoria_update", nullptr, nullptr, nullptr);
         }
@@ -272,7 +340,7 @@ void Recordset::SetBookmark(const Bytes& bookmark) {
         r.pos = static_cast<std::size_t>(key);
         return;
     }
-    Stmt s = Prepare(r.db(), "SELECT 1 FROM " + QuoteId(r.table) + " WHERE _rowid_=?");
+    Stmt s = Prepare(r.db(), "SELECT 1 FROM " + QuoteId(r.table) + " WHERE " + r.rowid + "=?");
     sqlite3_bind_int64(s.get(), 1, key);
     int rc = sqlite3_step(s.get());
     if (rc == SQLITE_DONE) throw Error(err::RecordDeleted, "책갈피의 레코드가 삭제되었습니다 (테이블 " + r.table + ").");

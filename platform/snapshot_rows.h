@@ -14,20 +14,35 @@ struct LazyBlob {
     std::int64_t size;
 };
 
-// A value as read, or a LazyBlob: kept per cell of a snapshot, so it stays small.
-using CellValue = std::variant<std::monostate, long long, double, std::string, Bytes, LazyBlob>;
+// A long blob that a snapshot read whole and keeps in its temporary file.
+struct SpilledBlob {
+    std::uint64_t offset;
+    std::int64_t size;
+};
+
+// A value as read, a LazyBlob or a SpilledBlob: kept per cell of a snapshot,
+// so it stays small.
+using CellValue = std::variant<std::monostate, long long, double, std::string, Bytes, LazyBlob, SpilledBlob>;
 
 struct Cell {
     CellValue value;
     const LazyBlob* Lazy() const { return std::get_if<LazyBlob>(&value); }
+    const SpilledBlob* Spilled() const { return std::get_if<SpilledBlob>(&value); }
+    // The size of a long value kept outside the cell, or -1.
+    std::int64_t OutsideSize() const {
+        if (auto l = Lazy()) return l->size;
+        if (auto s = Spilled()) return s->size;
+        return -1;
+    }
     void Set(Variant v) {
         std::visit([this](auto&& x) { value = std::move(x); }, std::move(v));
     }
-    // The value as the field shows it; a lazy blob must be read instead.
+    // The value as the field shows it; a value kept outside must be read instead.
     Variant Take() {
         return std::visit(
             [](auto&& v) -> Variant {
-                if constexpr (std::is_same_v<std::decay_t<decltype(v)>, LazyBlob>) return {};
+                using T = std::decay_t<decltype(v)>;
+                if constexpr (std::is_same_v<T, LazyBlob> || std::is_same_v<T, SpilledBlob>) return {};
                 else return std::move(v);
             },
             value);

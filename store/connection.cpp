@@ -1,6 +1,7 @@
 #include "store/connection.h"
 
 #include "platform/files.h"
+#include "store/picture_table.h"
 
 std::string DatabasePath(const std::string& appFolder) { return JoinPath(appFolder, kDatabaseFileName); }
 std::string TransferFilePath(const std::string& appFolder) { return JoinPath(appFolder, kTransferFileName); }
@@ -9,6 +10,7 @@ void OpenPICDB(Workspace& wrkPIC, Database& dbsPIC, const std::string& appFolder
     DBEngine& engine = DBEngine::Instance();
     wrkPIC = engine.CreateWorkspace("", "admin", "", dbUseJet);
     dbsPIC = wrkPIC.OpenDatabase(DatabasePath(appFolder), false, false, "");
+    CheckPictureTable(dbsPIC);
 }
 
 void ClosePICDB(Workspace& wrkPIC, Database& dbsPIC) {

@@ -1,5 +1,6 @@
 #include "store/save.h"
 
+#include "store/picture_table.h"
 #include "store/transfer.h"
 
 std::string RemovalStatement(const std::string& name) {
@@ -14,6 +15,7 @@ std::string RemovalStatement(const std::string& name) {
 
 bool StorePicture(Database& dbsPIC, const std::string& name, const std::string& file, FileSystem& files,
                   MessageBox& messages) {
+    RequireWritablePictureTable(dbsPIC);
     Transaction transaction(dbsPIC);
     dbsPIC.Execute(RemovalStatement(name), dbFailOnError);
     Recordset rs = dbsPIC.OpenRecordset("pic_list", dbOpenTable);

@@ -1,5 +1,7 @@
 #include "tools/command.h"
 
+#include "store/picture_table.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -71,6 +73,7 @@ void ConsoleMessageBox::MsgBox(const std::string& prompt, int /*style: every mes
 OpenedDatabase::OpenedDatabase(const std::string& path, bool readOnly) {
     ws_ = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
     db_ = ws_.OpenDatabase(path, false, readOnly);
+    CheckPictureTable(db_);
 }
 
 OpenedDatabase::~OpenedDatabase() {

@@ -12,6 +12,8 @@
 #include <optional>
 #include <utility>
 
+#include "platform/os_error.h"
+#include "platform/unique_fd.h"
 #include "store/transfer.h"
 #include "tools/command.h"
 #include "tools/commands.h"
@@ -20,14 +22,6 @@
 
 namespace {
 
-[[noreturn]] void RaiseFileError(int e, const std::string& what, const std::string& path) {
-    int number = err::PathFileAccess;
-    if (e == EACCES || e == EPERM || e == EROFS) number = err::PermissionDenied;
-    else if (e == ENOSPC || e == EDQUOT) number = err::DiskFull;
-    else if (e == EIO) number = err::DeviceIO;
-    throw Error(number, "파일 '" + path + "' " + what + ": " + std::strerror(e));
-}
-
 // A file made new at `path`, never over an existing one, and removed again
 // unless Finish() has put it on the disk.
 class NewFile {
@@ -35,12 +29,12 @@ public:
     // Taken() is true, and nothing is made, when something already has the
     // name; any other failure raises an Error.
     explicit NewFile(std::string path) : path_(std::move(path)) {
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ < 0 && errno != EEXIST) RaiseFileError(errno, "만들기 실패", path_);
-        made_ = fd_ >= 0;
+        fd_.reset(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (!fd_ && errno != EEXIST) RaiseErrno(errno, "파일 '" + path_ + "' 만들기 실패");
+        made_ = static_cast<bool>(fd_);
     }
     ~NewFile() {
-        if (fd_ >= 0) ::close(fd_);
+        fd_.reset();
         if (made_ && !finished_) ::unlink(path_.c_str());
     }
     NewFile(const NewFile&) = delete;
@@ -50,25 +44,23 @@ public:
 
     void Write(const std::uint8_t* data, std::size_t size) {
         for (std::size_t done = 0; done < size;) {
-            ssize_t n = ::write(fd_, data + done, size - done);
+            ssize_t n = ::write(fd_.get(), data + done, size - done);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) RaiseFileError(errno, "쓰기 실패", path_);
+            if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
             done += static_cast<std::size_t>(n);
         }
     }
 
     void Finish() {
         // A backup is only worth something once it is on the disk.
-        if (::fsync(fd_) != 0) RaiseFileError(errno, "쓰기 실패", path_);
-        const int closing = fd_;
-        fd_ = -1;
-        if (::close(closing) != 0) RaiseFileError(errno, "닫기 실패", path_);
+        if (::fsync(fd_.get()) != 0) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
+        if (fd_.Close() != 0) RaiseErrno(errno, "파일 '" + path_ + "' 닫기 실패");
         finished_ = true;
     }
 
 private:
     std::string path_;
-    int fd_ = -1;
+    UniqueFd fd_;
     bool made_ = false;
     bool finished_ = false;
 };
@@ -148,7 +140,9 @@ int ExportOne(Database& db, const std::string& wanted, const std::string& file, 
     long matches = 0;
     std::string summary;
     for (; !rs.EOF_(); rs.MoveNext()) {
-        if (TextOf(rs.Fields("pic_name").Value()) != wanted) continue;
+        // A Null name is no name: only --all reaches such a row.
+        const Variant name = rs.Fields("pic_name").Value();
+        if (IsNull(name) || TextOf(name) != wanted) continue;
         // The first row of the name is the one the window shows.
         if (++matches > 1) continue;
         const RowContent content(rs.Fields("pic"), png);

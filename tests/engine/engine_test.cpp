@@ -12,6 +12,9 @@
 
 namespace {
 
+// Past the 1 MiB that a new row's value is held in memory for.
+std::size_t ChunkStageBytes() { return (std::size_t{3} << 19) + 11; }
+
 Workspace NewWorkspace() { return DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet); }
 
 // Opening `path` must fail with `number`, leave the file as it was and create nothing.
@@ -39,6 +42,8 @@ struct OpenFailures : ::testing::Test {
 };
 
 TEST_F(OpenFailures, MissingFileIsNotCreated) { ExpectRefused(dir, path, err::DatabaseNotFound); }
+
+TEST_F(OpenFailures, EmptyPathIsNotFound) { ExpectRefused(dir, "", err::DatabaseNotFound, "비어"); }
 
 TEST_F(OpenFailures, EmptyFile) {
     WriteBytes(path, {});
@@ -343,6 +348,42 @@ TEST_F(EngineOnDb, FailedUpdateOfALargeValueLeavesNoRow) {
     EXPECT_THROW(rs.Update(), Error);
     EXPECT_FALSE(db.InTransaction());
     EXPECT_TRUE(RawRows(path).empty());
+}
+
+// Through a view or a subquery, the start-up's statement reads the row it
+// names, not whatever row of the table has the rowid that a view lacks.
+TEST_F(EngineOnDb, SnapshotThroughAViewOrSubqueryReadsTheRowsOwnBytes) {
+    RawSql(path, "DROP TABLE pic_list; CREATE TABLE real (pic_name TEXT, pic BLOB);"
+                 "INSERT INTO real (rowid, pic_name, pic) VALUES"
+                 " (0, 'decoy', CAST(printf('%.*c', 70000, 'n') AS BLOB)),"
+                 " (5, '도장', CAST(printf('%.*c', 70000, 'y') AS BLOB));"
+                 "CREATE VIEW pic_list AS SELECT * FROM real;"
+                 "CREATE VIEW nested AS SELECT * FROM (SELECT pic_name, pic FROM real);");
+    Database fresh = ws.OpenDatabase(path);
+    for (const char* sql : {"SELECT * FROM pic_list WHERE  pic_name = '도장'", "SELECT * FROM nested WHERE pic_name = '도장'",
+                            "SELECT * FROM (SELECT * FROM real) WHERE pic_name = '도장'"}) {
+        Recordset rs = fresh.OpenRecordset(sql, dbOpenSnapshot);
+        ASSERT_EQ(rs.RecordCount(), 1) << sql;
+        Field pic = rs.Fields("pic");
+        EXPECT_EQ(pic.FieldSize(), 70000) << sql;
+        EXPECT_EQ(pic.GetChunk(64000, 32000), Bytes(6000, 'y')) << sql;
+    }
+}
+
+// A value staged past the memory limit reads back whole before and after the row is stored.
+TEST_F(EngineOnDb, StagedValueBeyondMemoryReadsBackWhileAdding) {
+    const Bytes value = PatternBytes(ChunkStageBytes(), 9);
+    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+    rs.AddNew();
+    Field pic = rs.Fields("pic");
+    for (std::size_t at = 0; at < value.size(); at += 32000)
+        pic.AppendChunk(std::span(value).subspan(at, std::min<std::size_t>(32000, value.size() - at)));
+    EXPECT_EQ(pic.FieldSize(), static_cast<std::int32_t>(value.size()));
+    const std::int32_t middle = (1 << 20) - 7;
+    EXPECT_EQ(pic.GetChunk(middle, 100), Bytes(value.begin() + middle, value.begin() + middle + 100));
+    EXPECT_EQ(std::get<Bytes>(pic.Value()), value);
+    rs.Update();
+    EXPECT_EQ(RawRows(path).at(0).second, value);
 }
 
 TEST_F(EngineOnDb, TransactionRollsBackUnlessCommitted) {

@@ -350,6 +350,11 @@ TEST_F(ToolTest, ExportNeverOverwritesAndReportsAMissingName) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_TRUE(Has(missing.err, "\"없는 이름\"")) << missing.err;
     EXPECT_FALSE(fs::exists(dir.File("new.bmp")));
+
+    // The empty name is the row named "", never the Null-named row before it.
+    Outcome empty = RunTool({"export", Q(db), "", Q(dir.File("empty.bmp"))});
+    EXPECT_EQ(empty.status, 0) << empty.err;
+    EXPECT_EQ(ReadBytes(dir.File("empty.bmp")), Bytes{});
 }
 
 // --- export as PNG ----------------------------------------------------------
@@ -571,6 +576,131 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   4}),
     [](const auto& info) { return std::string(info.param.what); });
+
+// --- pic_list in other shapes ------------------------------------------------
+
+// A pic_list made by hand in some other shape, holding "갑" and "을" with
+// pictures over 64 KiB (so they are read piece by piece). `%A%` and `%B%` in
+// `schema` stand for the two pictures. A readable shape must give exactly
+// its rows and bytes to list, export and check; a writable one must take an
+// import, and `verify` (SQL printing 1) then checks what triggers or
+// constraints saw; anything else is refused with `refusal` in the message
+// and the file left as it was.
+struct Shape {
+    const char* what;
+    std::string schema;
+    bool readable, writable;
+    const char* refusal = "";
+    const char* verify = "SELECT count(*) FROM pic_list WHERE pic_name = '갑'";
+    friend void PrintTo(const Shape& s, std::ostream* os) { *os << s.what; }
+};
+
+struct TableShapes : ToolTest, ::testing::WithParamInterface<Shape> {
+    const Bytes a = Bitmap(160, 160, Qt::red), b = Bitmap(170, 160, Qt::blue), c = Bitmap(200, 200, Qt::green);
+    void SetUp() override {
+        std::string sql = GetParam().schema;
+        for (auto [mark, bytes] : {std::pair{"%A%", &a}, std::pair{"%B%", &b}})
+            for (std::size_t at; (at = sql.find(mark)) != std::string::npos;) sql.replace(at, 3, Hex(*bytes));
+        // Through a file: the pictures' text is longer than one argument may be.
+        WriteBytes(dir.File("schema.sql"), Bytes(sql.begin(), sql.end()));
+        Shell(db, ".read " + dir.File("schema.sql"));
+        std::remove(dir.File("schema.sql").c_str());
+    }
+    std::string Query(const std::string& sql) { return RunProgram("sqlite3", {Q(db), Q(sql)}).out; }
+};
+
+TEST_P(TableShapes, ReadExactlyOrRefusedClearly) {
+    const Bytes before = ReadBytes(db);
+    std::vector<Outcome> reads = {RunTool({"list", Q(db)}), RunTool({"check", Q(db)}),
+                                  RunTool({"export", Q(db), "갑", Q(dir.File("갑.out"))}),
+                                  RunTool({"export", Q(db), "--all", Q(dir.File("all"))})};
+    if (!GetParam().readable) {
+        for (const Outcome& r : reads) {
+            EXPECT_EQ(r.status, 1) << r.out;
+            EXPECT_TRUE(Has(r.err, GetParam().refusal)) << r.err;
+        }
+        EXPECT_EQ(ReadBytes(db), before);
+        return;
+    }
+    for (const Outcome& r : reads) EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(reads[0].out, "\"갑\"\t" + std::to_string(a.size()) + " 바이트")) << reads[0].out;
+    EXPECT_TRUE(Has(reads[0].out, "\"을\"\t" + std::to_string(b.size()) + " 바이트")) << reads[0].out;
+    EXPECT_TRUE(Has(reads[0].out, "행 2개")) << reads[0].out;
+    EXPECT_EQ(ReadBytes(dir.File("갑.out")), a);
+    EXPECT_EQ(ReadBytes(dir.File("all/갑.bmp")), a);
+    EXPECT_EQ(ReadBytes(dir.File("all/을.bmp")), b);
+}
+
+TEST_P(TableShapes, ImportStoresTheRealBytesOrChangesNothing) {
+    const Bytes before = ReadBytes(db);
+    WriteBytes(dir.File("c.bmp"), c);
+    Outcome r = RunTool({"import", Q(db), "갑", Q(dir.File("c.bmp"))});
+    if (!GetParam().writable) {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(Has(r.err, GetParam().refusal)) << r.err;
+        EXPECT_EQ(ReadBytes(db), before);
+        return;
+    }
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Query(GetParam().verify), "1\n");
+    ASSERT_EQ(RunTool({"export", Q(db), "갑", Q(dir.File("back.bmp"))}).status, 0);
+    EXPECT_EQ(ReadBytes(dir.File("back.bmp")), c);
+    ASSERT_EQ(RunTool({"export", Q(db), "을", Q(dir.File("other.bmp"))}).status, 0);
+    EXPECT_EQ(ReadBytes(dir.File("other.bmp")), b);
+}
+
+const std::string kRealRows = "CREATE TABLE real (pic_name TEXT, pic BLOB);"
+                              "INSERT INTO real VALUES ('갑', %A%), ('을', %B%);";
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, TableShapes,
+    ::testing::Values(
+        Shape{"view", kRealRows + "CREATE VIEW pic_list AS SELECT pic_name, pic FROM real;", true, false, "뷰"},
+        // Row ids that do not line up between the two tables.
+        Shape{"view_over_two_tables",
+              "CREATE TABLE names (id INTEGER PRIMARY KEY, pic_name TEXT, pic_id INT);"
+              "CREATE TABLE pics (id INTEGER PRIMARY KEY, pic BLOB);"
+              "INSERT INTO pics VALUES (1, X'00'), (7, %B%), (8, %A%);"
+              "INSERT INTO names VALUES (1, '갑', 8), (2, '을', 7);"
+              "CREATE VIEW pic_list AS SELECT n.pic_name, p.pic FROM names n JOIN pics p ON p.id = n.pic_id;",
+              true, false, "뷰"},
+        Shape{"view_of_a_subquery",
+              kRealRows + "CREATE VIEW pic_list AS SELECT * FROM (SELECT pic_name, pic FROM real ORDER BY pic_name DESC);",
+              true, false, "뷰"},
+        Shape{"without_rowid",
+              "CREATE TABLE pic_list (pic_name TEXT PRIMARY KEY, pic BLOB) WITHOUT ROWID;"
+              "INSERT INTO pic_list VALUES ('갑', %A%), ('을', %B%);",
+              false, false, "WITHOUT ROWID"},
+        Shape{"column_named_rowid",
+              "CREATE TABLE pic_list (_rowid_ TEXT, pic_name TEXT, pic BLOB);"
+              "INSERT INTO pic_list VALUES ('5', '갑', %A%), ('0', '을', %B%);",
+              true, true},
+        Shape{"audit_trigger",
+              "CREATE TABLE pic_list (pic_name TEXT, pic BLOB); CREATE TABLE audit (pic BLOB);"
+              "CREATE TRIGGER keep AFTER INSERT ON pic_list BEGIN INSERT INTO audit VALUES (new.pic); END;"
+              "INSERT INTO pic_list VALUES ('갑', %A%), ('을', %B%);",
+              true, true, "", "SELECT count(*) FROM audit WHERE pic = (SELECT pic FROM pic_list WHERE pic_name = '갑')"},
+        Shape{"check_on_the_signature",
+              "CREATE TABLE pic_list (pic_name TEXT, pic BLOB CHECK (substr(pic, 1, 2) = X'424D'));"
+              "INSERT INTO pic_list VALUES ('갑', %A%), ('을', %B%);",
+              true, true},
+        Shape{"index_on_pic",
+              "CREATE TABLE pic_list (pic_name TEXT, pic BLOB); CREATE INDEX by_pic ON pic_list (pic);"
+              "INSERT INTO pic_list VALUES ('갑', %A%), ('을', %B%);",
+              true, true, "", "SELECT count(*) FROM pic_list INDEXED BY by_pic WHERE pic_name = '갑'"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+// Where the value must go in whole, a bound keeps memory in check.
+TEST_F(ToolTest, ImportBeyondTheWholeValueLimitNamesWhatLooksAtTheValue) {
+    Shell(db, "CREATE TABLE pic_list (pic_name TEXT, pic BLOB); CREATE TABLE audit (pic BLOB);"
+              "CREATE TRIGGER keep AFTER INSERT ON pic_list BEGIN INSERT INTO audit VALUES (new.pic); END;");
+    const Bytes before = ReadBytes(db);
+    WriteBytes(dir.File("big.bmp"), Bitmap(2400, 2400, Qt::gray));  // 17 MB
+    Outcome r = RunTool({"import", Q(db), "갑", Q(dir.File("big.bmp"))});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "트리거 'keep'") && Has(r.err, "16 MiB")) << r.err;
+    EXPECT_EQ(ReadBytes(db), before);
+}
 
 // --- read-only files, stray files, usage ------------------------------------
 
