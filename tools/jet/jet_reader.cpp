@@ -121,11 +121,9 @@ void LimitChild(const JetLimits& limits) {
         ::setrlimit(RLIMIT_AS, &rl);
     }
     // libmdb writes its own diagnostics; the parent reports failures itself.
-    int null = ::open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        ::close(null);
+    if (UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC)); null) {
+        ::dup2(null.get(), STDOUT_FILENO);
+        ::dup2(null.get(), STDERR_FILENO);
     }
 }
 
@@ -278,8 +276,7 @@ std::vector<bool> NullColumns(MdbTableDef* table) {
     frame.clear();
     PutU32(frame, rows);
     out.Send(kDone, frame);
-    ::close(fd);
-    _exit(0);
+    _exit(0);  // closes the stream's end of the pipe
 }
 
 // ---------------------------------------------------------------------------
