@@ -77,8 +77,10 @@ public:
     std::optional<AnonymousFile> spill;
     std::uint64_t spillSize = 0;
 
-    // Table: the current row.
+    // Table: the current row; with `firstPending`, the first row, found when
+    // it is first asked for (a recordset opened only to add a row never is).
     std::optional<RowKey> current;
+    bool firstPending = false;
 
     // The row being added.
     bool adding = false;
@@ -90,8 +92,8 @@ public:
     void Close();
     int IndexOf(std::string_view name) const;
     void CheckIndex(int i) const;
-    bool AtEnd() const { return type == dbOpenTable ? !current.has_value() : pos >= rows.size(); }
-    void RequireRow() const;
+    bool AtEnd();
+    void RequireRow();
     // The current row's cell for field i, read from the table when needed.
     Cell CurrentCell(int i);
     // Up to `count` bytes from `offset` of a cell kept outside.

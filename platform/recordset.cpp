@@ -66,7 +66,16 @@ void RecordsetImpl::CheckIndex(int i) const {
         throw Error(err::ItemNotFound, "열 번호 " + std::to_string(i) + "이(가) 범위를 벗어났습니다.");
 }
 
-void RecordsetImpl::RequireRow() const {
+bool RecordsetImpl::AtEnd() {
+    if (type != dbOpenTable) return pos >= rows.size();
+    if (firstPending) {
+        current = NextRow(std::nullopt);
+        firstPending = false;
+    }
+    return !current.has_value();
+}
+
+void RecordsetImpl::RequireRow() {
     CheckOpen();
     if (AtEnd()) throw Error(err::NoCurrentRecord, "현재 레코드가 없습니다.");
 }
@@ -119,6 +128,7 @@ void Recordset::MoveFirst() {
     r.CheckOpen();
     r.adding = false;
     if (r.type == dbOpenTable) {
+        r.firstPending = false;
         r.current = r.NextRow(std::nullopt);
         if (!r.current) throw Error(err::NoCurrentRecord, "레코드가 없습니다 (테이블 " + r.table + ").");
     } else {
@@ -207,6 +217,7 @@ void Recordset::SetBookmark(const Bytes& bookmark) {
         return;
     }
     if (!r.RowExists(key)) throw Error(err::RecordDeleted, "책갈피의 레코드가 삭제되었습니다 (테이블 " + r.table + ").");
+    r.firstPending = false;
     r.current = key;
 }
 

@@ -1,0 +1,56 @@
+#pragma once
+// Inside the engine layer: a database that is a PostgreSQL server, reached
+// through libpq with a connection string.
+//
+// Rows are known by their address (ctid) and the transaction that wrote them
+// (xmin), so a picture is read piece by piece with substring() from exactly
+// the row version that was listed. A new row's long value goes to the server
+// in one binary COPY, sent in pieces from the staged bytes, so neither
+// direction holds a picture in memory whole.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/engine_impl.h"
+#include "platform/pg_call.h"
+
+class PgConnection : public ConnectionImpl {
+public:
+    // Connects; raises an Error naming the server when it cannot. A
+    // read-only connection refuses every write on the server's side.
+    PgConnection(std::string name, const std::string& conninfo, bool readOnly);
+
+    // The live connection. One that was lost is made again first, unless a
+    // transaction was open on it (the server has undone that one, and the
+    // caller must hear of it).
+    PGconn* Conn();
+    PGconn* Raw() const { return conn_.get(); }
+
+    void CheckOpen() const override;
+    void Execute(const std::string& sql) override;
+    std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type) override;
+    void Begin() override;
+    void Commit() override;
+    void Rollback() override;
+    bool InTransaction() const override;
+    TableShape ShapeOf(const std::string& name) override;
+    void LockKey(const std::string& key) override;
+    std::vector<std::string> CheckIntegrity() override;
+    std::string Server() const override { return server_; }
+
+protected:
+    void CloseConnection() override {
+        conn_.reset();
+        closed_ = true;
+    }
+
+private:
+    void Setup();
+    PgConn conn_;
+    bool readOnly_;
+    bool closed_ = false;
+    std::string server_;
+};
+
+// The largest value the server stores in one column (just under 1 GiB).
+inline constexpr std::uint64_t kServerValueLimit = (std::uint64_t{1} << 30) - 1;
