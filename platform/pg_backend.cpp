@@ -125,8 +125,8 @@ void PgRecordset::LoadTable() {
     if (loaded) return;
     rows.clear();
     keys.clear();
-    PgResult r = PgExec(pg(), "SELECT " + LazyList() + " FROM " + quotedTable + " ORDER BY ctid", {}, false,
-                        PGRES_TUPLES_OK, "서버의 표 " + table + " 읽기", "SELECT");
+    PgResult r = conn->Read("SELECT " + LazyList() + " FROM " + quotedTable + " ORDER BY ctid", {}, false,
+                            "서버의 표 " + table + " 읽기");
     for (int row = 0; row < PQntuples(r.get()); ++row) {
         const RowKey key = KeyFrom(PQgetvalue(r.get(), row, 0), PQgetvalue(r.get(), row, 1));
         keys.push_back(key);
@@ -231,8 +231,8 @@ Cell PgRecordset::TableCell(int i) {
                                [](const RowKey& a, const RowKey& b) { return a.id < b.id; });
     if (at != keys.end() && *at == *current)
         return rows[static_cast<std::size_t>(at - keys.begin())][static_cast<std::size_t>(i)];
-    PgResult r = PgExec(pg(), "SELECT " + LazyList() + " FROM " + quotedTable + kKeyMatch, KeyParams(*current), false,
-                        PGRES_TUPLES_OK, "서버의 표 " + table + " 읽기", "SELECT");
+    PgResult r = conn->Read("SELECT " + LazyList() + " FROM " + quotedTable + kKeyMatch, KeyParams(*current), false,
+                            "서버의 표 " + table + " 읽기");
     if (PQntuples(r.get()) != 1) throw Error(err::RecordDeleted, "현재 레코드가 삭제되었습니다 (테이블 " + table + ").");
     loneKey = *current;
     loneRow.clear();
@@ -249,17 +249,13 @@ std::optional<RowKey> PgRecordset::NextRow(std::optional<RowKey> after) {
     return *at;
 }
 
-long TableCountOf(PGconn* c, const std::string& quoted, const std::string& table) {
-    PgResult r = PgExec(c, "SELECT count(*) FROM " + quoted, {}, false, PGRES_TUPLES_OK, "서버의 표 " + table + " 세기",
-                        "SELECT");
+long PgRecordset::TableCount() {
+    PgResult r = conn->Read("SELECT count(*) FROM " + quotedTable, {}, false, "서버의 표 " + table + " 세기");
     return std::strtol(PQgetvalue(r.get(), 0, 0), nullptr, 10);
 }
 
-long PgRecordset::TableCount() { return TableCountOf(pg(), quotedTable, table); }
-
 bool PgRecordset::RowExists(const RowKey& key) {
-    PgResult r = PgExec(pg(), "SELECT 1 FROM " + quotedTable + kKeyMatch, KeyParams(key), false, PGRES_TUPLES_OK,
-                        "서버의 표 " + table + " 이동", "SELECT");
+    PgResult r = conn->Read("SELECT 1 FROM " + quotedTable + kKeyMatch, KeyParams(key), false, "서버의 표 " + table + " 이동");
     return PQntuples(r.get()) == 1;
 }
 
@@ -273,10 +269,9 @@ Bytes PgRecordset::ReadLazy(int field, const LazyBlob& blob, std::int64_t from, 
         std::vector<PgParam> params = KeyParams(key);
         params.push_back({PgParam::Text, std::to_string(from + 1)});
         params.push_back({PgParam::Text, std::to_string(want)});
-        PgResult r = PgExec(pg(),
-                            "SELECT substring(" + QuoteId(column) + " FROM $3::int FOR $4::int) FROM " + quotedTable +
-                                kKeyMatch,
-                            params, true, PGRES_TUPLES_OK, "서버의 열 " + table + "." + column + " 읽기", "SELECT");
+        PgResult r = conn->Read("SELECT substring(" + QuoteId(column) + " FROM $3::int FOR $4::int) FROM " + quotedTable +
+                                    kKeyMatch,
+                                params, true, "서버의 열 " + table + "." + column + " 읽기");
         if (PQntuples(r.get()) != 1 || PQgetisnull(r.get(), 0, 0) || PQgetlength(r.get(), 0, 0) != want)
             throw Error(err::RecordDeleted, "레코드를 읽는 동안 값이 바뀌었거나 삭제되었습니다 (열 " + table + "." + column + ").");
         const auto* p = reinterpret_cast<const std::uint8_t*>(PQgetvalue(r.get(), 0, 0));
@@ -409,6 +404,25 @@ RowKey PgRecordset::InsertByCopy(const std::vector<std::size_t>& used) {
 
 }  // namespace
 
+// A read outside a transaction is tried once more on a fresh connection when
+// the old one turns out to have gone while idle (a restarted server, say):
+// nothing was under way, so nothing is lost or done twice.
+template <typename F>
+auto PgConnection::Retrying(F&& work) -> decltype(work()) {
+    const bool idle = !InTransaction();
+    try {
+        return work();
+    } catch (const Error& e) {
+        if (!idle || e.Number() != err::DiskOrNetwork || PQstatus(conn_.get()) == CONNECTION_OK) throw;
+    }
+    return work();
+}
+
+PgResult PgConnection::Read(const std::string& sql, const std::vector<PgParam>& params, bool binary,
+                            const std::string& context) {
+    return Retrying([&] { return PgExec(Conn(), sql, params, binary, PGRES_TUPLES_OK, context, "SELECT"); });
+}
+
 PgConnection::PgConnection(std::string name, const std::string& conninfo, bool readOnly) : readOnly_(readOnly) {
     path = std::move(name);
     // The link's own settings win over these defaults: they come after them.
@@ -459,22 +473,17 @@ void PgConnection::Execute(const std::string& sql) {
 }
 
 std::shared_ptr<RecordsetImpl> PgConnection::Open(const std::string& source, int type) {
-    auto r = std::make_shared<PgRecordset>(std::static_pointer_cast<PgConnection>(shared_from_this()));
-    r->type = type;
-    if (type == dbOpenTable) r->OpenTable(source);
-    else r->OpenSnapshot(source);
-    return r;
+    return Retrying([&] {
+        auto r = std::make_shared<PgRecordset>(std::static_pointer_cast<PgConnection>(shared_from_this()));
+        r->type = type;
+        if (type == dbOpenTable) r->OpenTable(source);
+        else r->OpenSnapshot(source);
+        return std::static_pointer_cast<RecordsetImpl>(r);
+    });
 }
 
 void PgConnection::Begin() {
-    const std::string context = "트랜잭션 시작 (서버 " + server_ + ")";
-    try {
-        PgExec(Conn(), "BEGIN", {}, false, PGRES_COMMAND_OK, context);
-    } catch (const Error& e) {
-        // A connection that went while idle is made again once; nothing was under way.
-        if (e.Number() != err::DiskOrNetwork || PQstatus(conn_.get()) == CONNECTION_OK) throw;
-        PgExec(Conn(), "BEGIN", {}, false, PGRES_COMMAND_OK, context);
-    }
+    Retrying([&] { PgExec(Conn(), "BEGIN", {}, false, PGRES_COMMAND_OK, "트랜잭션 시작 (서버 " + server_ + ")"); });
 }
 
 void PgConnection::Commit() {
@@ -497,8 +506,8 @@ bool PgConnection::InTransaction() const {
 }
 
 TableShape PgConnection::ShapeOf(const std::string& name) {
-    PgResult r = PgExec(Conn(), "SELECT relkind::text FROM pg_class WHERE oid = to_regclass($1)",
-                        {{PgParam::Text, QuoteId(name)}}, false, PGRES_TUPLES_OK, "서버의 표 " + name + " 찾기");
+    PgResult r = Read("SELECT relkind::text FROM pg_class WHERE oid = to_regclass($1)", {{PgParam::Text, QuoteId(name)}},
+                      false, "서버의 표 " + name + " 찾기");
     if (PQntuples(r.get()) == 0) return TableShape::Missing;
     return std::strcmp(PQgetvalue(r.get(), 0, 0), "r") == 0 ? TableShape::RowidTable : TableShape::View;
 }
@@ -510,6 +519,6 @@ void PgConnection::LockKey(const std::string& key) {
 
 std::vector<std::string> PgConnection::CheckIntegrity() {
     // The server keeps its own pages sound; what is checked here is that it answers.
-    PgExec(Conn(), "SELECT 1", {}, false, PGRES_TUPLES_OK, "서버 " + server_ + " 검사");
+    Read("SELECT 1", {}, false, "서버 " + server_ + " 검사");
     return {"ok"};
 }

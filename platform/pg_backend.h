@@ -38,6 +38,10 @@ public:
     std::vector<std::string> CheckIntegrity() override;
     std::string Server() const override { return server_; }
 
+    // Runs a read (results in text, or binary), tried again on a fresh
+    // connection when an idle one turns out to have gone.
+    PgResult Read(const std::string& sql, const std::vector<PgParam>& params, bool binary, const std::string& context);
+
 protected:
     void CloseConnection() override {
         conn_.reset();
@@ -45,6 +49,8 @@ protected:
     }
 
 private:
+    template <typename F>
+    auto Retrying(F&& work) -> decltype(work());
     void Setup();
     PgConn conn_;
     bool readOnly_;
