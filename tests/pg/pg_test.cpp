@@ -2,6 +2,7 @@
 // stops itself: linked dojang.mdb files, the window and the tool on them,
 // several PCs at once, lost connections, missing rights, kills.
 #include <QApplication>
+#include <QCryptographicHash>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -122,6 +123,32 @@ TEST_F(LinkedBook, EveryToolCommandWorksAsOnALocalFile) {
     EXPECT_EQ(ReadBytes(dir.File("back.bmp")), ReadBytes(dir.File("large.bmp")));
     ASSERT_EQ(RunTool({"export", Q(link), "--all", Q(dir.File("all"))}).status, 0);
     EXPECT_EQ(ReadBytes(dir.File("all/도장.bmp")), ReadBytes(dir.File("small.bmp")));
+}
+
+TEST_F(LinkedBook, MigrateCarriesALocalBookUpOnceAndLeavesItAlone) {
+    const std::string local = dir.File("local.mdb");
+    MakePictureDb(local);
+    const std::string stamp = "도장";
+    RawInsert(local, &stamp, PatternBytes((3u << 19) + 1, 3));
+    RawInsert(local, nullptr, PatternBytes(700, 4));
+    RawSql(local, "INSERT INTO pic_list VALUES ('', X'')");  // empty, not Null
+    const Bytes before = ReadBytes(local);
+    Outcome r = RunTool({"migrate", Q(local), "--to", Q(link)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "도장 3개")) << r.out;
+    auto md5 = [](const Bytes& b) {
+        return QCryptographicHash::hash(QByteArrayView(b.data(), static_cast<qsizetype>(b.size())), QCryptographicHash::Md5)
+            .toHex()
+            .toStdString();
+    };
+    EXPECT_EQ(server->Query("SELECT string_agg(coalesce(pic_name, 'Null') || ':' || octet_length(pic) || ':' || md5(pic), ' ' "
+                            "ORDER BY octet_length(pic)) FROM pic_list"),
+              ":0:" + md5({}) + " Null:700:" + md5(PatternBytes(700, 4)) + " 도장:" + std::to_string((3u << 19) + 1) + ":" +
+                  md5(PatternBytes((3u << 19) + 1, 3)));
+    EXPECT_EQ(ReadBytes(local), before);
+    Outcome again = RunTool({"migrate", Q(local), "--to", Q(link)});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_TRUE(Has(again.err, "이미 행이 3개")) << again.err;
 }
 
 // --- credentials ---------------------------------------------------------------
