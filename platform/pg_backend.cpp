@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "platform/sql_words.h"
 
@@ -110,12 +111,9 @@ void PgRecordset::OpenTable(const std::string& source) {
     }
     table = source;
     quotedTable = QuoteId(source);
-    PgResult r = PgExec(pg(), "SELECT * FROM " + quotedTable + " LIMIT 0", {}, false, PGRES_TUPLES_OK,
-                        "서버의 표 " + source + " 열기", "SELECT");
-    for (int i = 0; i < PQnfields(r.get()); ++i) {
-        names.emplace_back(PQfname(r.get(), i));
-        types.push_back(PQftype(r.get(), i));
-    }
+    const auto& columns = conn->ColumnsOf(source);
+    names = columns.names;
+    types = columns.types;
     origin = names;
     rows.SetWidth(names.size());
     firstPending = true;
@@ -440,6 +438,8 @@ PgConnection::PgConnection(std::string name, const std::string& conninfo, bool r
 }
 
 void PgConnection::Setup() {
+    shapes_.clear();
+    columns_.clear();
     const std::string sql = std::string("SET standard_conforming_strings = on; SET client_min_messages = warning") +
                             (readOnly_ ? "; SET default_transaction_read_only = on" : "");
     PgResult r(PQexec(conn_.get(), sql.c_str()));
@@ -451,6 +451,34 @@ void PgConnection::CheckOpen() const {
 }
 
 PGconn* PgConnection::Conn() {
+    PGconn* c = Live();
+    if (beginPending_) {
+        beginPending_ = false;
+        PgExec(c, "BEGIN", {}, false, PGRES_COMMAND_OK, "트랜잭션 시작 (서버 " + server_ + ")");
+    }
+    return c;
+}
+
+PgResult PgConnection::Simple(const std::string& sql, const std::string& context, const std::string& right) {
+    const bool opening = beginPending_;
+    for (int attempt = 0;; ++attempt) {
+        PGconn* c = Live();
+        PgResult r(PQexec(c, (opening ? "BEGIN; " + sql : sql).c_str()));
+        const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            beginPending_ = false;
+            return r;
+        }
+        Error e = PgError(c, r.get(), context, right);
+        // A connection that went while idle is made again once: the
+        // transaction this opens had not begun, so nothing is lost.
+        if (opening && attempt == 0 && e.Number() == err::DiskOrNetwork && PQstatus(c) != CONNECTION_OK) continue;
+        beginPending_ = false;
+        throw e;
+    }
+}
+
+PGconn* PgConnection::Live() {
     CheckOpen();
     if (PQstatus(conn_.get()) != CONNECTION_OK) {
         PQreset(conn_.get());
@@ -464,13 +492,7 @@ PGconn* PgConnection::Conn() {
     return conn_.get();
 }
 
-void PgConnection::Execute(const std::string& sql) {
-    PGconn* c = Conn();
-    PgResult r(PQexec(c, sql.c_str()));
-    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-        throw PgError(c, r.get(), "SQL 문 [" + sql + "] 실행", FirstWord(sql));
-}
+void PgConnection::Execute(const std::string& sql) { Simple(sql, "SQL 문 [" + sql + "] 실행", FirstWord(sql)); }
 
 std::shared_ptr<RecordsetImpl> PgConnection::Open(const std::string& source, int type) {
     return Retrying([&] {
@@ -482,11 +504,17 @@ std::shared_ptr<RecordsetImpl> PgConnection::Open(const std::string& source, int
     });
 }
 
+// BEGIN travels with the transaction's first statement, saving a round trip.
 void PgConnection::Begin() {
-    Retrying([&] { PgExec(Conn(), "BEGIN", {}, false, PGRES_COMMAND_OK, "트랜잭션 시작 (서버 " + server_ + ")"); });
+    if (InTransaction()) throw Error(err::Engine, "트랜잭션 시작 (서버 " + server_ + "): 이미 트랜잭션 중입니다.");
+    beginPending_ = true;
 }
 
 void PgConnection::Commit() {
+    if (beginPending_) {
+        beginPending_ = false;  // nothing was done in it
+        return;
+    }
     PgResult r = PgExec(Conn(), "COMMIT", {}, false, PGRES_COMMAND_OK, "트랜잭션 완료 (서버 " + server_ + ")");
     // A transaction that failed part way ends in a rollback, reported as a success.
     if (std::strcmp(PQcmdStatus(r.get()), "ROLLBACK") == 0)
@@ -494,27 +522,44 @@ void PgConnection::Commit() {
 }
 
 void PgConnection::Rollback() {
+    if (std::exchange(beginPending_, false)) return;
     if (PQstatus(conn_.get()) != CONNECTION_OK) return;  // the server has undone it already
     PgExec(conn_.get(), "ROLLBACK", {}, false, PGRES_COMMAND_OK, "트랜잭션 취소 (서버 " + server_ + ")");
 }
 
 bool PgConnection::InTransaction() const {
     CheckOpen();
+    if (beginPending_) return true;
     if (PQstatus(conn_.get()) != CONNECTION_OK) return false;
     const PGTransactionStatusType s = PQtransactionStatus(conn_.get());
     return s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
 }
 
+const PgConnection::Columns& PgConnection::ColumnsOf(const std::string& table) {
+    if (auto known = columns_.find(table); known != columns_.end()) return known->second;
+    PgResult r = Read("SELECT * FROM " + QuoteId(table) + " LIMIT 0", {}, false, "서버의 표 " + table + " 열기");
+    Columns c;
+    for (int i = 0; i < PQnfields(r.get()); ++i) {
+        c.names.emplace_back(PQfname(r.get(), i));
+        c.types.push_back(PQftype(r.get(), i));
+    }
+    return columns_[table] = std::move(c);
+}
+
 TableShape PgConnection::ShapeOf(const std::string& name) {
+    if (auto known = shapes_.find(name); known != shapes_.end()) return known->second;
     PgResult r = Read("SELECT relkind::text FROM pg_class WHERE oid = to_regclass($1)", {{PgParam::Text, QuoteId(name)}},
                       false, "서버의 표 " + name + " 찾기");
-    if (PQntuples(r.get()) == 0) return TableShape::Missing;
-    return std::strcmp(PQgetvalue(r.get(), 0, 0), "r") == 0 ? TableShape::RowidTable : TableShape::View;
+    if (PQntuples(r.get()) == 0) return TableShape::Missing;  // not kept: it may be made in a moment
+    return shapes_[name] = std::strcmp(PQgetvalue(r.get(), 0, 0), "r") == 0 ? TableShape::RowidTable : TableShape::View;
 }
 
 void PgConnection::LockKey(const std::string& key) {
-    PgExec(Conn(), "SELECT pg_advisory_xact_lock(hashtextextended($1, 0))", {{PgParam::Text, key}}, false,
-           PGRES_TUPLES_OK, "서버 " + server_ + "에서 잠금");
+    char* literal = PQescapeLiteral(Live(), key.data(), key.size());
+    if (!literal) throw PgError(conn_.get(), nullptr, "서버 " + server_ + "에서 잠금");
+    const std::string sql = std::string("SELECT pg_advisory_xact_lock(hashtextextended(") + literal + ", 0))";
+    PQfreemem(literal);
+    Simple(sql, "서버 " + server_ + "에서 잠금");
 }
 
 std::vector<std::string> PgConnection::CheckIntegrity() {

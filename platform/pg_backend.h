@@ -7,6 +7,7 @@
 // the row version that was listed. A new row's long value goes to the server
 // in one binary COPY, sent in pieces from the staged bytes, so neither
 // direction holds a picture in memory whole.
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,7 +25,6 @@ public:
     // transaction was open on it (the server has undone that one, and the
     // caller must hear of it).
     PGconn* Conn();
-    PGconn* Raw() const { return conn_.get(); }
 
     void CheckOpen() const override;
     void Execute(const std::string& sql) override;
@@ -42,18 +42,34 @@ public:
     // connection when an idle one turns out to have gone.
     PgResult Read(const std::string& sql, const std::vector<PgParam>& params, bool binary, const std::string& context);
 
+    // A table's columns and their types, read once per connection (as is
+    // each table's shape): the save asks for both every time.
+    struct Columns {
+        std::vector<std::string> names;
+        std::vector<Oid> types;
+    };
+    const Columns& ColumnsOf(const std::string& table);
+
 protected:
     void CloseConnection() override {
         conn_.reset();
         closed_ = true;
+        beginPending_ = false;
     }
 
 private:
+    // The live connection, made again when lost, without a pending BEGIN.
+    PGconn* Live();
+    // Runs `sql` as one simple query, a pending BEGIN travelling with it.
+    PgResult Simple(const std::string& sql, const std::string& context, const std::string& right = {});
     template <typename F>
     auto Retrying(F&& work) -> decltype(work());
     void Setup();
     PgConn conn_;
+    std::map<std::string, TableShape> shapes_;
+    std::map<std::string, Columns> columns_;
     bool readOnly_;
+    bool beginPending_ = false;
     bool closed_ = false;
     std::string server_;
 };

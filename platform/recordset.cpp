@@ -216,7 +216,8 @@ void Recordset::SetBookmark(const Bytes& bookmark) {
         r.pos = static_cast<std::size_t>(key.id);
         return;
     }
-    if (!r.RowExists(key)) throw Error(err::RecordDeleted, "책갈피의 레코드가 삭제되었습니다 (테이블 " + r.table + ").");
+    // The row this recordset has just stored needs no looking up.
+    if (key != r.lastModified && !r.RowExists(key)) throw Error(err::RecordDeleted, "책갈피의 레코드가 삭제되었습니다 (테이블 " + r.table + ").");
     r.firstPending = false;
     r.current = key;
 }

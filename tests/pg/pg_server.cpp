@@ -64,7 +64,8 @@ std::string PgServer::BinDir() {
     return best.empty() ? best : best + "/bin";
 }
 
-PgServer::PgServer(const std::string& folder) : folder_(folder), data_(folder + "/data") {
+PgServer::PgServer(const std::string& folder, bool durable)
+    : folder_(folder), data_(folder + "/data"), durable_(durable) {
     const std::string source = Template();
     fs::create_directories(folder_);
     fs::copy(source, data_, fs::copy_options::recursive);
@@ -84,7 +85,7 @@ void PgServer::Ctl(const std::string& args) const { Run(BinDir() + "/pg_ctl -D "
 
 void PgServer::Start() {
     Ctl("-w -l " + folder_ + "/server.log -o \"-k " + folder_ +
-        " -c listen_addresses='' -c fsync=off -c max_connections=40\" start");
+        " -c listen_addresses='' -c max_connections=40" + (durable_ ? "" : " -c fsync=off") + "\" start");
     running_ = true;
 }
 

@@ -14,7 +14,9 @@ public:
     static std::string BinDir();
 
     // Makes and starts a server under `folder`; throws std::runtime_error.
-    explicit PgServer(const std::string& folder);
+    // A durable one syncs its writes to disk, as a real one does; the tests'
+    // servers skip that.
+    explicit PgServer(const std::string& folder, bool durable = false);
     ~PgServer();
     PgServer(const PgServer&) = delete;
     PgServer& operator=(const PgServer&) = delete;
@@ -37,5 +39,6 @@ public:
 private:
     void Ctl(const std::string& args) const;
     std::string folder_, data_;
+    bool durable_;
     bool running_ = false;
 };
