@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <cstdio>
 
+#include "platform/translation.h"
 #include "tools/command.h"
 #include "tools/commands.h"
 #include "tools/jet/migrate_command.h"
@@ -36,7 +37,8 @@ void QuietQt(QtMsgType type, const QMessageLogContext&, const QString& message) 
 }
 
 void PrintUsage(std::FILE* to) {
-    std::fprintf(to, "사용법: kaldoria-db COMMAND ...\n\n명령:\n");
+    // The heading as the commands' own help words it.
+    std::fprintf(to, "%s\n\n명령:\n", QCommandLineParser::tr("Usage: %1").arg("kaldoria-db COMMAND ...").toLocal8Bit().constData());
     for (const Command& c : kCommands) std::fprintf(to, "  %s\n", c.synopsis);
     std::fprintf(to, "\n명령마다 'kaldoria-db COMMAND --help'로 자세한 설명을 볼 수 있습니다.\n");
 }
@@ -50,6 +52,7 @@ int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName("kaldoria-db");
+    InstallKoreanQtTexts(app);  // the help headings; without it they stay English
 
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {

@@ -790,4 +790,12 @@ INSTANTIATE_TEST_SUITE_P(Tool, Usage,
                                            UsageCase{"command_help", {"check", "--help"}, 0}),
                          [](const auto& info) { return std::string(info.param.what); });
 
+// The headings are Qt's own, from its Korean translation.
+TEST(Help, SpeaksKoreanAndNamesTheCommand) {
+    Outcome r = RunTool({"check", "--help"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("사용 방법: kaldoria-db check [옵션] PATH\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "\n옵션:\n") && Has(r.out, "\n인자:\n")) << r.out;
+}
+
 }  // namespace
