@@ -32,7 +32,7 @@ protected:
         WriteBytes(dir.File(file), BmpBytes(image));
         return dir.File(file);
     }
-    static QColor Background(frmPicture& w) { return Picture(w)->palette().color(QPalette::Window); }
+    static QColor Background(frmPicture& w) { return Picture(w)->palette().color(QPalette::Base); }
 };
 
 TEST_F(Commands, BlankNamesAreRefusedWithFocusBackAndNothingTouched) {
@@ -108,6 +108,8 @@ TEST_F(Commands, StoredBytesAreABitmapOfTheInnerAreaAsShown) {
         const QImage stored = Decode(rows[0].second);
         const QRect inner = Picture(w)->contentsRect();
         ASSERT_EQ(stored.size(), inner.size());
+        // The background of text fields, not the face colour of the other controls.
+        ASSERT_NE(Background(w), w.palette().color(QPalette::Window));
         EXPECT_EQ(stored, Picture(w)->Image().convertToFormat(QImage::Format_RGB32));
         for (int y = 0; y < stored.height(); ++y)
             for (int x = 0; x < stored.width(); ++x) {
