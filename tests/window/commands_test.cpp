@@ -1,6 +1,8 @@
 // The three commands: open picture, save and close.
 #include <QApplication>
 #include <QTest>
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "fixture.h"
@@ -239,8 +241,13 @@ TEST_F(Commands, UnreadableChoiceIsReportedByNameAndKeepsThePicture) {
     w.show();
     const QImage start = Picture(w)->Picture();
     WriteBytes(dir.File("notes.bmp"), {'h', 'e', 'l', 'l', 'o'});
+    // Nothing writes to the FIFO: opening it for reading must not wait for a writer.
+    ASSERT_EQ(::mkfifo(dir.File("fifo.bmp").c_str(), 0666), 0);
+    std::filesystem::create_directory(dir.File("folder.bmp"));
     const std::pair<std::string, int> choices[] = {{dir.File("notes.bmp"), err::InvalidPicture},
-                                                   {dir.File("gone.bmp"), err::FileNotFound}};
+                                                   {dir.File("gone.bmp"), err::FileNotFound},
+                                                   {dir.File("fifo.bmp"), err::PathFileAccess},
+                                                   {dir.File("folder.bmp"), err::PathFileAccess}};
     for (const auto& [path, number] : choices) {
         SCOPED_TRACE(path);
         dialog.answers = {path};
