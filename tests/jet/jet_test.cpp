@@ -120,17 +120,6 @@ std::string CopyFixture(const TempDir& dir, const std::string& fixture, const st
     return path;
 }
 
-template <typename Body>
-Error ErrorOf(Body&& body) {
-    try {
-        body();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no Error raised";
-    return Error(0, "");
-}
-
 bool NoChildLeft() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
 
 class JetFixtures : public ::testing::Test {

@@ -163,17 +163,6 @@ Bytes EmptyPng(std::uint32_t width, std::uint32_t height) {
     return b;
 }
 
-template <typename Body>
-Error ErrorOf(Body&& body) {
-    try {
-        body();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no Error raised";
-    return Error(0, "");
-}
-
 struct PictureService : ::testing::Test {
     TempDir dir;
     QtPictureService pictures;
