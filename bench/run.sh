@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the four benchmarks and runs them one after another (about four
+# Builds the four benchmarks and runs them one after another (about three
 # minutes in all); the figures go to standard output.
 #   bench/run.sh [BUILD-FOLDER] [--quick]
 set -euo pipefail
