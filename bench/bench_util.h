@@ -13,8 +13,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -117,6 +120,46 @@ inline ChildResult Run(const std::vector<std::string>& argv, const std::string& 
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.maxRssKib = usage.ru_maxrss;
     return r;
+}
+
+// A child that failed stops the benchmark with what it printed.
+inline ChildResult Checked(ChildResult r, const char* what) {
+    if (r.status != 0) throw std::runtime_error(std::string(what) + " failed: " + r.out);
+    return r;
+}
+
+// A file of `size` bytes: `head` followed by random bytes drawn from `seed`.
+inline void RandomFile(const std::string& path, std::size_t size, unsigned seed, const std::string& head = {}) {
+    std::mt19937_64 rng(seed);
+    std::vector<std::uint64_t> block(1 << 17);  // 1 MiB
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) throw std::runtime_error("cannot write " + path);
+    std::fwrite(head.data(), 1, std::min(head.size(), size), f);
+    for (std::size_t done = std::min(head.size(), size); done < size;) {
+        for (auto& w : block) w = rng();
+        std::size_t n = std::min(size - done, block.size() * 8);
+        std::fwrite(block.data(), 1, n, f);
+        done += n;
+    }
+    if (std::fclose(f) != 0) throw std::runtime_error("cannot write " + path);
+}
+
+inline bool SameBytes(const std::string& a, const std::string& b) {
+    namespace fs = std::filesystem;
+    if (!fs::exists(b) || fs::file_size(a) != fs::file_size(b)) return false;
+    std::FILE* fa = std::fopen(a.c_str(), "rb");
+    std::FILE* fb = std::fopen(b.c_str(), "rb");
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    bool same = fa && fb;
+    while (same) {
+        std::size_t na = std::fread(ba.data(), 1, ba.size(), fa);
+        std::size_t nb = std::fread(bb.data(), 1, bb.size(), fb);
+        if (na != nb || std::memcmp(ba.data(), bb.data(), na) != 0) same = false;
+        if (na == 0) break;
+    }
+    if (fa) std::fclose(fa);
+    if (fb) std::fclose(fb);
+    return same;
 }
 
 // The value after "key=" in a child's "key=value ..." report.

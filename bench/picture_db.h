@@ -1,10 +1,12 @@
 #pragma once
-// Picture databases for the window benchmarks: small bitmap files made in
-// memory, and a dojang.mdb of any number of rows made with the program's own
-// schema and filled through SQLite directly (fast, one transaction).
+// Picture databases for the benchmarks: a fresh one as the sqlite3 shell
+// makes it, small bitmap files made in memory, and a dojang.mdb of any number
+// of rows made with the program's own schema and filled through SQLite
+// directly (fast, one transaction).
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -13,6 +15,17 @@
 #include "store/connection.h"
 
 namespace bench {
+
+// A fresh database at `path` made the way the sqlite3 shell makes one.
+inline void FreshDatabase(const std::string& path) {
+    std::filesystem::remove(path);
+    std::filesystem::remove(path + "-journal");
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
+        sqlite3_exec(db, "CREATE TABLE pic_list (pic_name TEXT, pic BLOB)", nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw std::runtime_error("cannot create " + path);
+    sqlite3_close(db);
+}
 
 // A 24-bit bottom-up bitmap file; `pixel(x, y)` gives 0xRRGGBB.
 inline Bytes Bitmap(int width, int height, const std::function<std::uint32_t(int, int)>& pixel) {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the three benchmarks and runs them one after another (about two
+# Builds the four benchmarks and runs them one after another (about three
 # minutes in all); the figures go to standard output.
 #   bench/run.sh [BUILD-FOLDER] [--quick]
 set -euo pipefail
@@ -7,9 +7,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 [ $# -gt 0 ] && shift
 [ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" --target bench_transfer bench_startup bench_save bench_pg
+cmake --build "$build" --target bench_transfer bench_startup bench_save bench_tool bench_pg
 echo "date: $(date -u '+%Y-%m-%d %H:%M UTC'); load average: $(cut -d' ' -f1-3 /proc/loadavg)"
-for area in transfer startup save pg; do
+for area in transfer startup save tool pg; do
     echo
     echo "== $area"
     "$build/bench_$area" "$@"

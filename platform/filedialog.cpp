@@ -9,6 +9,8 @@ bool QtFileDialog::ShowOpen() {
     QString filter = QString::fromStdString(filter_);
     if (int bar = filter.indexOf('|'); bar >= 0) filter = filter.left(bar) + " (" + filter.mid(bar + 1) + ")";
     QFileDialog dialog(parent_);
+    // Qt's own dialog speaks the installed translation; a native one would not.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (!filter.isEmpty()) dialog.setNameFilter(filter);

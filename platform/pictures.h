@@ -4,8 +4,12 @@
 #include <QImage>
 #include <string>
 
-// An empty path loads the empty picture; a file that is missing or not a
-// readable picture raises err::FileNotFound or err::InvalidPicture naming it.
+class QImageReader;
+
+// An empty path loads the empty picture. Only a regular file within the size
+// limit of picture_header.h is decoded; one that is missing, a folder or a
+// special file, unreadable, too large, a cut-off bitmap or no readable
+// picture raises an Error naming it (see OpenPictureFile).
 class PictureService {
 public:
     virtual ~PictureService() = default;
@@ -19,3 +23,8 @@ public:
     QImage LoadPicture(const std::string& path) override;
     void SavePicture(const QImage& picture, const std::string& path) override;
 };
+
+// Decodes what `reader` holds unless the size its header declares is over
+// the limit of picture_header.h; then nothing is allocated, the image is null
+// and `tooLarge` says why. Other failures leave `tooLarge` empty.
+QImage ReadWithinLimit(QImageReader& reader, std::string& tooLarge);

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libsqlite3-dev sqlite3
+  qt6-base-dev qt6-translations-l10n libsqlite3-dev sqlite3
   libgtest-dev googletest
   fonts-noto-cjk xvfb xdotool x11-utils
   clang libclang-rt-14-dev

@@ -1,12 +1,15 @@
 #pragma once
 // Helpers shared by the tests: temporary folders, raw SQLite access that
-// bypasses the engine layer, byte files and recording fakes.
+// bypasses the engine layer, byte files, raised errors and recording fakes.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/error.h"
 #include "platform/messagebox.h"
 #include "platform/engine.h"
 #include "platform/files.h"
@@ -38,6 +41,18 @@ std::vector<std::pair<std::string, Bytes>> RawRows(const std::string& dbPath);
 // A database made the way the sqlite3 shell makes one.
 void MakePictureDb(const std::string& dbPath);
 void RawInsert(const std::string& dbPath, const std::string* name, const Bytes& pic);
+
+// The Error that `body` raises; the test fails when it raises none.
+template <typename Body>
+Error ErrorOf(Body&& body) {
+    try {
+        body();
+    } catch (const Error& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no Error raised";
+    return Error(0, "");
+}
 
 // Runs `body` in a child process, as the unprivileged user "nobody" when the
 // tests run as root, and returns its exit status.

@@ -14,14 +14,13 @@
 #include <cstdlib>
 #include <cstring>
 
-// Qt's help text in the tool's language, headed by "kaldoria-db <command>".
+// Qt's help text, its headings translated by the installed Korean texts;
+// Qt names the program by its path, the usage line names the command.
 std::string HelpText(const QCommandLineParser& parser, const QString& command) {
     QString text = parser.helpText();
     const QString program = QCoreApplication::arguments().value(0);
-    text.replace("Usage: " + program, "사용법: " + command);
-    text.replace(QStringLiteral(" [options] "), QStringLiteral(" [옵션] "));
-    text.replace(QStringLiteral("\nOptions:\n"), QStringLiteral("\n옵션:\n"));
-    text.replace(QStringLiteral("\nArguments:\n"), QStringLiteral("\n인수:\n"));
+    if (const qsizetype at = text.indexOf(program); !program.isEmpty() && at >= 0 && at < text.indexOf(u'\n'))
+        text.replace(at, program.size(), command);
     return text.toStdString();
 }
 

@@ -2,7 +2,10 @@
 // from the command line, through the same store code as the window.
 #include <QGuiApplication>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
+#include "platform/translation.h"
 #include "tools/command.h"
 #include "tools/commands.h"
 #include "tools/jet/migrate_command.h"
@@ -38,7 +41,8 @@ void QuietQt(QtMsgType type, const QMessageLogContext&, const QString& message) 
 }
 
 void PrintUsage(std::FILE* to) {
-    std::fprintf(to, "사용법: kaldoria-db COMMAND ...\n\n명령:\n");
+    // The heading as the commands' own help words it.
+    std::fprintf(to, "%s\n\n명령:\n", QCommandLineParser::tr("Usage: %1").arg("kaldoria-db COMMAND ...").toLocal8Bit().constData());
     for (const Command& c : kCommands) std::fprintf(to, "  %s\n", c.synopsis);
     std::fprintf(to, "\n명령마다 'kaldoria-db COMMAND --help'로 자세한 설명을 볼 수 있습니다.\n");
 }
@@ -46,12 +50,19 @@ void PrintUsage(std::FILE* to) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    // Drawing text needs a GUI application; a command-line tool shows no
-    // window, so it runs headless unless the user chose a platform.
+    // Only drawing the sample stamp needs a GUI application (for its font),
+    // and it runs headless unless the user chose a platform; every other
+    // command starts without one, which is quicker.
     qInstallMessageHandler(QuietQt);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (argc > 1 && std::strcmp(argv[1], "create") == 0) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName("kaldoria-db");
+    InstallKoreanQtTexts(*app);  // the help headings; without it they stay English
 
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {

@@ -4,7 +4,10 @@
 #include <QImageReader>
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
+#include "platform/picture_header.h"
+#include "platform/pictures.h"
 #include "store/transfer.h"
 
 FieldDevice::FieldDevice(const LongBinaryField& field) : field_(field), size_(field.FieldSize()) {
@@ -24,15 +27,6 @@ qint64 FieldDevice::readData(char* data, qint64 maxSize) {
     return done;
 }
 
-std::string BitmapShortfall(const QByteArray& head, qint64 actual) {
-    if (head.size() < 6 || !head.startsWith("BM")) return {};
-    const auto* b = reinterpret_cast<const unsigned char*>(head.constData());
-    const qint64 declared = b[2] | (b[3] << 8) | (b[4] << 16) | (static_cast<qint64>(b[5]) << 24);
-    if (declared <= actual) return {};
-    return "잘린 비트맵입니다 (머리글에는 " + std::to_string(declared) + " 바이트, 실제로는 " +
-           std::to_string(actual) + " 바이트)";
-}
-
 StoredPicture InspectPicture(const Field& pic, QImage* decoded) {
     StoredPicture result;
     result.bytes = pic.FieldSize();
@@ -43,20 +37,31 @@ StoredPicture InspectPicture(const Field& pic, QImage* decoded) {
         return result;
     }
     FieldDevice device(pic);
-    if (std::string cut = BitmapShortfall(device.peek(6), result.bytes); !cut.empty()) {
-        result.problem = cut;
-        return result;
+    const QByteArray head = device.peek(static_cast<qint64>(kBitmapHeadBytes));
+    const BitmapCheck bitmap = CheckBitmap(
+        std::span(reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size())),
+        static_cast<std::uint64_t>(result.bytes));
+    if (bitmap.bitmap) {
+        result.format = "bmp";
+        result.problem = bitmap.problem;
+        result.readable = bitmap.problem.empty();
+        result.size = QSize(bitmap.width, bitmap.height);
+        // Decoded only for a caller that wants the picture itself.
+        if (!result.readable || !decoded) return result;
     }
     QImageReader reader(&device);
     result.format = reader.format();
-    const QImage image = reader.read();
+    std::string tooLarge;
+    QImage image = ReadWithinLimit(reader, tooLarge);
     if (image.isNull()) {
-        result.problem = "읽을 수 있는 그림이 아닙니다 (" + reader.errorString().toStdString() + ")";
+        result.readable = false;
+        result.problem = !tooLarge.empty() ? tooLarge
+                                           : "읽을 수 있는 그림이 아닙니다 (" + reader.errorString().toStdString() + ")";
         return result;
     }
     result.readable = true;
     result.size = image.size();
-    if (decoded) *decoded = image;
+    if (decoded) *decoded = std::move(image);
     return result;
 }
 

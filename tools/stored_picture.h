@@ -26,11 +26,6 @@ private:
     qint64 size_;
 };
 
-// A bitmap file whose header declares more bytes than it holds was cut
-// short; the codec would quietly fill in the missing rows. Returns the reason
-// for such a file, or an empty text. `head` is at least the first 6 bytes.
-std::string BitmapShortfall(const QByteArray& head, qint64 actual);
-
 struct StoredPicture {
     qint64 bytes = 0;
     bool null = false;      // the column holds Null
@@ -40,8 +35,11 @@ struct StoredPicture {
     std::string problem;    // why not, when not readable
 };
 
-// Decodes the field's value as the window would load it, into `decoded`
-// when given (left alone when the value is not readable). Engine errors are raised.
+// Reads the field's value as the window would load it: a bitmap is checked
+// from its header and length (CheckBitmap) and decoded only into `decoded`
+// when that is given; another format is decoded within the size limit, into
+// `decoded` when given (left alone when the value is not readable). Engine
+// errors are raised.
 StoredPicture InspectPicture(const Field& pic, QImage* decoded = nullptr);
 
 // "64×64 BMP", or the reason the value is not a readable picture.

@@ -6,12 +6,12 @@
 #include <QImageReader>
 #include <optional>
 
+#include "platform/picture_file.h"
 #include "store/connection.h"
 #include "store/save.h"
 #include "tools/command.h"
 #include "tools/commands.h"
 #include "tools/sample_stamp.h"
-#include "tools/stored_picture.h"
 
 namespace {
 
@@ -105,27 +105,22 @@ int RunImport(const QStringList& arguments) {
     if (file.empty()) return ReportFailure("파일이 존재하지 않습니다.");
 
     try {
-        QtPictureService pictures;
-        const QImage image = pictures.LoadPicture(file);  // refuses what the window could not show
-        QImageReader probe(QFile::decodeName(file.c_str()));
-        probe.setDecideFormatFromContent(true);
-        const QByteArray format = probe.format();
-        if (format == "bmp") {
-            QFile head(QFile::decodeName(file.c_str()));
-            std::string cut = head.open(QIODevice::ReadOnly) ? BitmapShortfall(head.read(6), head.size()) : "";
-            if (!cut.empty()) throw Error(err::InvalidPicture, "'" + file + "'은(는) " + cut + ".");
-        }
-
+        // Refuses before the database is touched what the window could not
+        // show; a bitmap is checked from its header and length, not decoded.
+        const PictureFile picture = OpenPictureFile(file);
         std::optional<AnonymousFile> converted;
-        std::string source = file;
-        if (format != "bmp") {
-            source = converted.emplace().Path();
-            pictures.SavePicture(image, source);
+        QByteArray format = "bmp";
+        if (!picture.bitmap.bitmap) {
+            QtPictureService pictures;
+            const QImage image = pictures.LoadPicture(file);
+            format = QImageReader::imageFormat(QFile::decodeName(file.c_str()));
+            pictures.SavePicture(image, converted.emplace().Path());
         }
-        const std::int64_t bytes = FileSize(source);
+        const std::string source = converted ? converted->Path() : file;
+        const std::int64_t bytes = converted ? FileSize(source) : static_cast<std::int64_t>(picture.length);
         Store(path, name, source);
         Say(ShownName(name) + "(으)로 저장했습니다 (" + std::to_string(bytes) + " 바이트" +
-            (source == file ? std::string() : ", " + format.toUpper().toStdString() + "에서 비트맵으로 바꿈") + ").");
+            (converted ? ", " + format.toUpper().toStdString() + "에서 비트맵으로 바꿈" : std::string()) + ").");
     } catch (const Error& e) {
         return ReportError(e);
     }

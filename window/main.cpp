@@ -4,11 +4,13 @@
 #include "platform/filedialog.h"
 #include "platform/messagebox.h"
 #include "platform/pictures.h"
+#include "platform/translation.h"
 #include "platform/files.h"
 #include "window/frmpicture.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    InstallKoreanQtTexts(app);  // without it Qt's own texts stay English
     QtMessageBox messages;
     PosixFileSystem files;
     QtPictureService pictures;

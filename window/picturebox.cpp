@@ -6,7 +6,8 @@
 PictureBox::PictureBox(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(2);
-    setBackgroundRole(QPalette::Window);
+    // Unlike the other controls, which show the face colour.
+    setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
     // Part of the keyboard order like any other control.
     setFocusPolicy(Qt::StrongFocus);
@@ -21,7 +22,7 @@ QImage PictureBox::Image() const {
     const QSize inner = contentsRect().size();
     if (inner.isEmpty()) return {};
     QImage image(inner, QImage::Format_RGB32);
-    image.fill(palette().color(QPalette::Window));
+    image.fill(palette().color(backgroundRole()));
     if (!picture_.isNull()) {
         // Only the part that fits is copied, so a huge picture costs no more
         // than a small one; the ratio is reset so it is drawn pixel for pixel.

@@ -1,7 +1,8 @@
 #pragma once
 // The picture box: shows one picture unscaled from the top-left corner of its
-// inner area (the box less its sunken border), cut off at the edges, with the
-// palette's window colour wherever the picture does not reach.
+// inner area (the box less its sunken border), cut off at the edges, on the
+// palette's colour for window backgrounds (QPalette::Base, the background of
+// text fields and lists; white by default) wherever the picture does not reach.
 #include <QFrame>
 #include <QImage>
 

@@ -10,9 +10,9 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <random>
 
 #include "bench/bench_util.h"
+#include "bench/picture_db.h"
 #include "store/connection.h"
 #include "store/transfer.h"
 
@@ -69,57 +69,11 @@ int LoadChild(const std::string& db, const std::string& folder) {
     return Report(start, before);
 }
 
-void FreshDatabase(const std::string& path) {
-    fs::remove(path);
-    fs::remove(path + "-journal");
-    sqlite3* db = nullptr;
-    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
-        sqlite3_exec(db, "CREATE TABLE pic_list (pic_name TEXT, pic BLOB)", nullptr, nullptr, nullptr) != SQLITE_OK)
-        throw std::runtime_error("cannot create " + path);
-    sqlite3_close(db);
-}
-
-void RandomFile(const std::string& path, std::size_t size, unsigned seed) {
-    std::mt19937_64 rng(seed);
-    std::vector<std::uint64_t> block(1 << 17);  // 1 MiB
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) throw std::runtime_error("cannot write " + path);
-    for (std::size_t done = 0; done < size;) {
-        for (auto& w : block) w = rng();
-        std::size_t n = std::min(size - done, block.size() * 8);
-        std::fwrite(block.data(), 1, n, f);
-        done += n;
-    }
-    if (std::fclose(f) != 0) throw std::runtime_error("cannot write " + path);
-}
-
-bool SameBytes(const std::string& a, const std::string& b) {
-    if (!fs::exists(b) || fs::file_size(a) != fs::file_size(b)) return false;
-    std::FILE* fa = std::fopen(a.c_str(), "rb");
-    std::FILE* fb = std::fopen(b.c_str(), "rb");
-    std::vector<char> ba(1 << 20), bb(1 << 20);
-    bool same = fa && fb;
-    while (same) {
-        std::size_t na = std::fread(ba.data(), 1, ba.size(), fa);
-        std::size_t nb = std::fread(bb.data(), 1, bb.size(), fb);
-        if (na != nb || std::memcmp(ba.data(), bb.data(), na) != 0) same = false;
-        if (na == 0) break;
-    }
-    if (fa) std::fclose(fa);
-    if (fb) std::fclose(fb);
-    return same;
-}
-
 // The shell's own timing of the one statement it ran.
 double ShellSeconds(const bench::ChildResult& r) {
     std::size_t at = r.out.find("Run Time: real ");
     if (r.status != 0 || at == std::string::npos) throw std::runtime_error("sqlite3 shell failed: " + r.out);
     return std::atof(r.out.c_str() + at + 15);
-}
-
-bench::ChildResult Checked(bench::ChildResult r, const char* what) {
-    if (r.status != 0) throw std::runtime_error(std::string(what) + " failed: " + r.out);
-    return r;
 }
 
 struct Figures {
@@ -139,8 +93,8 @@ int Driver(bool quick) {
     std::printf("machine: %s\nsqlite %s; %s\n", bench::Machine(dir.string()).c_str(), sqlite3_libversion(),
                 "times are medians of fresh processes on fresh databases; growth = VmHWM - VmRSS before");
     // The shell's resident size when it only opens the database, to tell its growth.
-    FreshDatabase(shellDb);
-    const long shellBase = Checked(bench::Run({"sqlite3", shellDb}, "SELECT count(*) FROM pic_list;\n"), "sqlite3").maxRssKib;
+    bench::FreshDatabase(shellDb);
+    const long shellBase = bench::Checked(bench::Run({"sqlite3", shellDb}, "SELECT count(*) FROM pic_list;\n"), "sqlite3").maxRssKib;
 
     struct Size {
         int mib, runs;
@@ -150,19 +104,19 @@ int Driver(bool quick) {
     std::printf("\n%-8s %-5s %10s %10s %7s %6s %12s %12s\n", "size", "dir", "ours ms", "shell ms", "ratio", "goal",
                 "ours growth", "shell peak");
     for (const Size& size : sizes) {
-        RandomFile(file, static_cast<std::size_t>(size.mib) << 20, static_cast<unsigned>(size.mib));
+        bench::RandomFile(file, static_cast<std::size_t>(size.mib) << 20, static_cast<unsigned>(size.mib));
         Figures in, out;
         for (int run = 0; run < size.runs; ++run) {
-            FreshDatabase(oursDb);
-            auto store = Checked(bench::Run({self, "store", oursDb, file}), "store");
+            bench::FreshDatabase(oursDb);
+            auto store = bench::Checked(bench::Run({self, "store", oursDb, file}), "store");
             in.ours.push_back(bench::Field(store.out, "seconds"));
             in.growth.push_back(bench::Field(store.out, "growth"));
-            auto load = Checked(bench::Run({self, "load", oursDb, dir.string()}), "load");
+            auto load = bench::Checked(bench::Run({self, "load", oursDb, dir.string()}), "load");
             out.ours.push_back(bench::Field(load.out, "seconds"));
             out.growth.push_back(bench::Field(load.out, "growth"));
-            if (!SameBytes(file, transfer)) throw std::runtime_error("round trip differs at " + std::to_string(size.mib) + " MiB");
+            if (!bench::SameBytes(file, transfer)) throw std::runtime_error("round trip differs at " + std::to_string(size.mib) + " MiB");
 
-            FreshDatabase(shellDb);
+            bench::FreshDatabase(shellDb);
             auto shellIn = bench::Run({"sqlite3", shellDb},
                                       ".timer on\nINSERT INTO pic_list VALUES ('x', readfile('" + file + "'));\n");
             in.shell.push_back(ShellSeconds(shellIn));
@@ -172,7 +126,7 @@ int Driver(bool quick) {
                                                                     "', pic) FROM pic_list WHERE pic_name='x';\n");
             out.shell.push_back(ShellSeconds(shellOutRun));
             out.shellPeak.push_back(static_cast<double>(shellOutRun.maxRssKib));
-            if (!SameBytes(file, shellOut)) throw std::runtime_error("shell round trip differs");
+            if (!bench::SameBytes(file, shellOut)) throw std::runtime_error("shell round trip differs");
         }
         for (int d = 0; d < 2; ++d) {
             const Figures& f = d == 0 ? in : out;

@@ -1,5 +1,7 @@
 // Conversion of older Jet-format databases, against the real Jet files in the
 // shared fixture folder (read there, copied only into temporary folders).
+// Where that folder is missing, as in a fresh clone, the tests that need it
+// are skipped, naming where they looked.
 #include <QByteArray>
 #include <QApplication>
 #include <QCryptographicHash>
@@ -9,6 +11,7 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -21,7 +24,13 @@
 
 namespace {
 
-std::string Fixture(const std::string& name) { return std::string(KALDORIA_JET_FIXTURES) + "/" + name; }
+// $KALDORIA_FIXTURES/jet, or the shared folder beside the source tree.
+std::string JetFixtureFolder() {
+    const char* chosen = std::getenv("KALDORIA_FIXTURES");
+    return std::string(chosen && *chosen ? chosen : KALDORIA_DEFAULT_FIXTURES) + "/jet";
+}
+
+std::string Fixture(const std::string& name) { return JetFixtureFolder() + "/" + name; }
 
 std::string Sha256(const Bytes& bytes) {
     return QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
@@ -111,24 +120,14 @@ std::string CopyFixture(const TempDir& dir, const std::string& fixture, const st
     return path;
 }
 
-template <typename Body>
-Error ErrorOf(Body&& body) {
-    try {
-        body();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no Error raised";
-    return Error(0, "");
-}
-
 bool NoChildLeft() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
 
 class JetFixtures : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(std::filesystem::exists(Fixture("fixture_small.mdb")))
-            << "the Jet test files belong in " << KALDORIA_JET_FIXTURES;
+        if (!std::filesystem::exists(Fixture("fixture_small.mdb")))
+            GTEST_SKIP() << "Jet test files not found in " << JetFixtureFolder()
+                         << " (KALDORIA_FIXTURES names another fixture folder)";
     }
     TempDir dir;
 };
@@ -200,7 +199,9 @@ TEST_F(JetFixtures, AJetFileWithoutPicListIsRefusedNamingTheTable) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"dojang.mdb"});
 }
 
-TEST_F(JetFixtures, AnSqliteDatabaseIsNotConvertedAgain) {
+// Needs no Jet file, so it runs in a clone without them too.
+TEST(JetMigration, AnSqliteDatabaseIsNotConvertedAgain) {
+    TempDir dir;
     const std::string path = dir.File("dojang.mdb");
     CreatePICDB(path);
     const Bytes before = ReadBytes(path);

@@ -40,6 +40,14 @@ Bytes Bitmap(int w, int h, QColor color, const char* format = "BMP") {
     return Encoded(image, format);
 }
 
+// A bitmap whose pixel data ends a row early while its size field agrees.
+Bytes CutOffBitmap() {
+    Bytes b = Bitmap(40, 40, Qt::red);
+    b.resize(b.size() - 40 * 3);
+    for (int i = 0; i < 4; ++i) b[2 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(b.size() >> (8 * i));
+    return b;
+}
+
 QImage Decoded(const Bytes& bytes) {
     return QImage::fromData(QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
 }
@@ -231,7 +239,9 @@ INSTANTIATE_TEST_SUITE_P(
                                      b.resize(60);
                                      WriteBytes(f, b);
                                  }},
-                      Unreadable{"folder", [](const std::string& f) { fs::create_directory(f); }}),
+                      Unreadable{"folder", [](const std::string& f) { fs::create_directory(f); }},
+                      Unreadable{"fifo", [](const std::string& f) { ASSERT_EQ(::mkfifo(f.c_str(), 0666), 0); }},
+                      Unreadable{"cut_off_pixels", [](const std::string& f) { WriteBytes(f, CutOffBitmap()); }}),
     [](const auto& info) { return std::string(info.param.what); });
 
 TEST_F(ToolTest, ImportRefusesABlankNameWithTheWindowsMessage) {
@@ -568,6 +578,13 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"missing_file", [](const std::string&) {}, 1},
         CheckCase{"text_file", [](const std::string& db) { WriteBytes(db, Bytes(200, 'x')); }, 1},
         CheckCase{"no_picture_table", [](const std::string& db) { RawSql(db, "CREATE TABLE other (x)"); }, 1},
+        CheckCase{"cut_off_bitmap",
+                  [](const std::string& db) {
+                      FillRows(db);
+                      const std::string name = "잘린";
+                      RawInsert(db, &name, CutOffBitmap());
+                  },
+                  4},
         CheckCase{"value_not_a_picture",
                   [](const std::string& db) {
                       FillRows(db);
@@ -789,5 +806,13 @@ INSTANTIATE_TEST_SUITE_P(Tool, Usage,
                                            UsageCase{"help", {"--help"}, 0},
                                            UsageCase{"command_help", {"check", "--help"}, 0}),
                          [](const auto& info) { return std::string(info.param.what); });
+
+// The headings are Qt's own, from its Korean translation.
+TEST(Help, SpeaksKoreanAndNamesTheCommand) {
+    Outcome r = RunTool({"check", "--help"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("사용 방법: kaldoria-db check [옵션] PATH\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "\n옵션:\n") && Has(r.out, "\n인자:\n")) << r.out;
+}
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The three commands: open picture, save and close.
 #include <QApplication>
 #include <QTest>
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "fixture.h"
@@ -32,7 +34,7 @@ protected:
         WriteBytes(dir.File(file), BmpBytes(image));
         return dir.File(file);
     }
-    static QColor Background(frmPicture& w) { return Picture(w)->palette().color(QPalette::Window); }
+    static QColor Background(frmPicture& w) { return Picture(w)->palette().color(QPalette::Base); }
 };
 
 TEST_F(Commands, BlankNamesAreRefusedWithFocusBackAndNothingTouched) {
@@ -108,6 +110,8 @@ TEST_F(Commands, StoredBytesAreABitmapOfTheInnerAreaAsShown) {
         const QImage stored = Decode(rows[0].second);
         const QRect inner = Picture(w)->contentsRect();
         ASSERT_EQ(stored.size(), inner.size());
+        // The background of text fields, not the face colour of the other controls.
+        ASSERT_NE(Background(w), w.palette().color(QPalette::Window));
         EXPECT_EQ(stored, Picture(w)->Image().convertToFormat(QImage::Format_RGB32));
         for (int y = 0; y < stored.height(); ++y)
             for (int x = 0; x < stored.width(); ++x) {
@@ -237,8 +241,13 @@ TEST_F(Commands, UnreadableChoiceIsReportedByNameAndKeepsThePicture) {
     w.show();
     const QImage start = Picture(w)->Picture();
     WriteBytes(dir.File("notes.bmp"), {'h', 'e', 'l', 'l', 'o'});
+    // Nothing writes to the FIFO: opening it for reading must not wait for a writer.
+    ASSERT_EQ(::mkfifo(dir.File("fifo.bmp").c_str(), 0666), 0);
+    std::filesystem::create_directory(dir.File("folder.bmp"));
     const std::pair<std::string, int> choices[] = {{dir.File("notes.bmp"), err::InvalidPicture},
-                                                   {dir.File("gone.bmp"), err::FileNotFound}};
+                                                   {dir.File("gone.bmp"), err::FileNotFound},
+                                                   {dir.File("fifo.bmp"), err::PathFileAccess},
+                                                   {dir.File("folder.bmp"), err::PathFileAccess}};
     for (const auto& [path, number] : choices) {
         SCOPED_TRACE(path);
         dialog.answers = {path};

@@ -25,7 +25,7 @@ TEST_P(PictureBoxShows, ItsImageIsTheInnerAreaAsPainted) {
     const QRect inner = box.contentsRect();
     ASSERT_EQ(image.size(), inner.size());
     ASSERT_EQ(inner.size(), QSize(65, 65)) << "a two-pixel border";
-    const QColor background = box.palette().color(QPalette::Window);
+    const QColor background = box.palette().color(QPalette::Base);
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
             QColor want = GetParam().at(x, y);
