@@ -7,9 +7,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 [ $# -gt 0 ] && shift
 [ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" --target bench_transfer bench_startup bench_save bench_tool
+cmake --build "$build" --target bench_transfer bench_startup bench_save bench_tool bench_pg
 echo "date: $(date -u '+%Y-%m-%d %H:%M UTC'); load average: $(cut -d' ' -f1-3 /proc/loadavg)"
-for area in transfer startup save tool; do
+for area in transfer startup save tool pg; do
     echo
     echo "== $area"
     "$build/bench_$area" "$@"

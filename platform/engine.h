@@ -126,6 +126,19 @@ public:
     // What `name` is in the database.
     TableShape ShapeOf(const std::string& name) const;
 
+    // Holds a lock on `key` until the transaction ends, so that writers of
+    // the same key in other processes take turns. An SQLite write
+    // transaction holds the whole file already.
+    void LockKey(const std::string& key);
+
+    // The engine's own check of the stored data: {"ok"} when it finds
+    // nothing wrong, otherwise one line per problem.
+    std::vector<std::string> CheckIntegrity();
+
+    // The server a linked database works against ("host:port/dbname"), or
+    // empty for a local file.
+    std::string Server() const;
+
     // Transactions: writes between BeginTrans and CommitTrans land together or
     // not at all. A write transaction takes the file's write lock at once,
     // waiting a few seconds for another process to finish before it fails.

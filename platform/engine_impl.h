@@ -2,6 +2,12 @@
 // Inside the engine layer: the objects behind the public handles of engine.h.
 // A handle holds a shared_ptr to one of these; closing marks the object
 // closed, and every later use of a handle to it raises err::ObjectClosed.
+//
+// ConnectionImpl and RecordsetImpl hold what every database behind the
+// engine shares (the rows of a snapshot, the row being added, bookmarks);
+// each kind of database (an SQLite file, a PostgreSQL server) derives from
+// them and supplies the few operations that touch it.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,21 +17,32 @@
 #include "platform/chunk_stage.h"
 #include "platform/engine.h"
 #include "platform/snapshot_rows.h"
-#include "platform/sqlite_call.h"
 #include "platform/temp_file.h"
 
-class ConnectionImpl {
+class ConnectionImpl : public std::enable_shared_from_this<ConnectionImpl> {
 public:
+    virtual ~ConnectionImpl() = default;
     std::string path;
-    Db db;
     std::vector<std::weak_ptr<RecordsetImpl>> recordsets;
 
-    sqlite3* handle() const {
-        if (!db) throw Error(err::ObjectClosed, "데이터베이스가 닫혀 있습니다: " + path);
-        return db.get();
-    }
+    // Raises err::ObjectClosed once the connection is closed.
+    virtual void CheckOpen() const = 0;
+    virtual void Execute(const std::string& sql) = 0;
+    virtual std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type) = 0;
+    virtual void Begin() = 0;
+    virtual void Commit() = 0;
+    virtual void Rollback() = 0;
+    virtual bool InTransaction() const = 0;
+    virtual TableShape ShapeOf(const std::string& name) = 0;
+    virtual void LockKey(const std::string& key) = 0;
+    virtual std::vector<std::string> CheckIntegrity() = 0;
+    virtual std::string Server() const { return {}; }
+
     // Closes the recordsets still open on it, then the connection.
     void Close();
+
+protected:
+    virtual void CloseConnection() = 0;
 };
 
 class WorkspaceImpl {
@@ -35,65 +52,69 @@ public:
     std::vector<std::weak_ptr<ConnectionImpl>> databases;
 };
 
+// A row of a table: its SQLite rowid, or its PostgreSQL address (ctid) with
+// the transaction that wrote it, so that a reused address is never taken for
+// the row.
+struct RowKey {
+    long long id = 0;
+    std::uint32_t version = 0;
+    bool operator==(const RowKey&) const = default;
+};
+
 class RecordsetImpl {
 public:
-    std::shared_ptr<ConnectionImpl> conn;
+    virtual ~RecordsetImpl() = default;
     int type = dbOpenSnapshot;
     bool closed = false;
     std::vector<std::string> names;
-    std::string table;                // table recordsets, and lazy snapshot blobs
-    std::string rowid = "_rowid_";    // the name that reaches the table's rowid
-    std::vector<std::string> origin;  // origin column of each field (lazy snapshot blobs)
+    std::string table;  // table recordsets, and lazy snapshot blobs
     // Why AddNew is refused (a table recordset opened on a view).
     std::string readOnlyReason;
 
-    // Snapshot: its own read connection (null inside a write transaction of
-    // the main connection, whose own view it then shares) and the rows.
-    Db snapshotDb;
+    // Snapshot: the rows, and the long values that could not stay in the table.
     SnapshotRows rows;
     std::size_t pos = 0;
-    // Long values of a snapshot that could not leave them in the table.
     std::optional<AnonymousFile> spill;
     std::uint64_t spillSize = 0;
 
-    // Table: the current row by rowid.
-    std::optional<long long> current;
+    // Table: the current row; with `firstPending`, the first row, found when
+    // it is first asked for (a recordset opened only to add a row never is).
+    std::optional<RowKey> current;
+    bool firstPending = false;
 
     // The row being added.
     bool adding = false;
     std::vector<std::optional<Variant>> edits;
     std::vector<std::unique_ptr<ChunkStage>> stages;
-    std::optional<long long> lastModified;
-    // What would see each column's value before it is filled in place; read
-    // when a long value is first stored.
-    std::vector<std::optional<std::vector<std::string>>> observers;
-
-    // The blob handle of the value read last, kept so that consecutive
-    // GetChunk calls cost one seek each and see one consistent value.
-    BlobHandle blob;
-    long long blobRow = 0;
-    int blobField = -1;
-
-    sqlite3* db() const { return snapshotDb ? snapshotDb.get() : conn->handle(); }
+    std::optional<RowKey> lastModified;
 
     void CheckOpen() const;
     void Close();
     int IndexOf(std::string_view name) const;
     void CheckIndex(int i) const;
-    bool AtEnd() const { return type == dbOpenTable ? !current.has_value() : pos >= rows.size(); }
-    void RequireRow() const;
-
+    bool AtEnd();
+    void RequireRow();
     // The current row's cell for field i, read from the table when needed.
-    Cell CurrentCell(int i) const;
-    // A cell from a (type, value-or-length) pair of columns of a lazy read.
-    static Cell MakeCell(sqlite3_stmt* s, int typeCol, long long rowid);
-    // Reads rows from `stmt` into `rows`, keeping long blobs in the spill file.
-    void ReadWhole(sqlite3_stmt* stmt, const std::string& context);
+    Cell CurrentCell(int i);
     // Up to `count` bytes from `offset` of a cell kept outside.
     Bytes ReadOutside(int field, const Cell& cell, std::int64_t offset, std::int64_t count);
-    // The blob handle for a lazy cell of field `field`, opened or reused.
-    sqlite3_blob* OpenBlob(int field, const LazyBlob& cell);
-    void ForgetBlob() { blob.reset(); }
-    // The rowid after `after` (the first one without it), or none at the end.
-    std::optional<long long> NextRowid(std::optional<long long> after) const;
+    // Keeps `bytes` in the spill file as the value of `cell`.
+    void Spill(Cell& cell, std::span<const std::uint8_t> bytes);
+
+    // What each kind of database supplies.
+    virtual const ConnectionImpl& Connection() const = 0;
+    // The cell of field i in the current row of a table recordset.
+    virtual Cell TableCell(int i) = 0;
+    // The table row after `after` (the first one without it), or none at the end.
+    virtual std::optional<RowKey> NextRow(std::optional<RowKey> after) = 0;
+    virtual long TableCount() = 0;
+    virtual bool RowExists(const RowKey& key) = 0;
+    // Up to `n` bytes from `from` of a lazy blob of field `field`.
+    virtual Bytes ReadLazy(int field, const LazyBlob& blob, std::int64_t from, std::int64_t n) = 0;
+    // Stores the row being added and returns its key.
+    virtual RowKey Insert() = 0;
+
+protected:
+    // Releases what the kind of database holds for the recordset.
+    virtual void Release() {}
 };

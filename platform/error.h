@@ -39,6 +39,7 @@ constexpr int DiskFullEngine = 3026;
 constexpr int ReadOnly = 3027;
 constexpr int DiskOrNetwork = 3043;
 constexpr int InUseExclusively = 3045;
+constexpr int NoPermission = 3033;
 constexpr int CannotOpen = 3051;
 constexpr int TableNotFound = 3078;
 constexpr int ValueTooLarge = 3163;

@@ -22,77 +22,19 @@ bool MayHoldBlobs(const char* declared) {
     return true;
 }
 
-// Reads one identifier at `i` (bare, "quoted", [bracketed] or `backticked`),
-// skipping blanks before it; empty when there is none.
-std::string ReadIdentifier(const std::string& sql, std::size_t& i) {
-    while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
-    if (i >= sql.size()) return {};
-    const char c = sql[i];
-    if (c == '"' || c == '`' || c == '[') {
-        const char close = c == '[' ? ']' : c;
-        std::string id;
-        for (++i; i < sql.size(); ++i) {
-            if (sql[i] == close) {
-                if (close != ']' && i + 1 < sql.size() && sql[i + 1] == close) {
-                    id += close;
-                    ++i;
-                    continue;
-                }
-                ++i;
-                return id;
-            }
-            id += sql[i];
-        }
-        return {};
-    }
-    std::size_t start = i;
-    while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_' || (sql[i] & 0x80))) ++i;
-    return sql.substr(start, i - start);
-}
-
 bool SameName(const std::string& a, const std::string& b) { return sqlite3_stricmp(a.c_str(), b.c_str()) == 0; }
-
-// The table a FROM clause names when it names exactly one table and nothing
-// else: `[main.]table [[AS] alias]`, then the end or the rest of the
-// statement. Empty for a join, a list, a subquery or anything else.
-std::string SingleSource(const std::string& sql, std::size_t fromWord, std::size_t restAt) {
-    const std::string clause = sql.substr(fromWord + 4, restAt - fromWord - 4);
-    std::size_t i = 0;
-    std::string table = ReadIdentifier(clause, i);
-    if (table.empty()) return {};
-    if (i < clause.size() && clause[i] == '.') {
-        if (!SameName(table, "main")) return {};
-        ++i;
-        table = ReadIdentifier(clause, i);
-        if (table.empty()) return {};
-    }
-    std::string alias = ReadIdentifier(clause, i);
-    if (SameName(alias, "AS")) alias = ReadIdentifier(clause, i);
-    if (!alias.empty()) ReadIdentifier(clause, i);
-    while (i < clause.size() && std::isspace(static_cast<unsigned char>(clause[i]))) ++i;
-    return i == clause.size() ? table : std::string();
-}
 
 }  // namespace
 
 std::optional<std::string> LazySelect(sqlite3* db, const std::string& sql, sqlite3_stmt* original,
                                       std::string& table, std::vector<std::string>& origin) {
-    auto words = Words(sql);
-    if (words.size() < 3 || words[0].upper != "SELECT" || words[1].upper == "DISTINCT" || words[1].upper == "ALL")
-        return std::nullopt;
-    std::size_t from = 0, rest = sql.size();
-    for (const auto& w : words) {
-        if (w.upper == "UNION" || w.upper == "INTERSECT" || w.upper == "EXCEPT" || w.upper == "GROUP" ||
-            w.upper == "WINDOW" || w.upper == "ORDER" || w.upper == "VALUES" || w.upper == "JOIN")
-            return std::nullopt;
-        if (w.upper == "FROM" && from == 0) from = w.pos;
-        else if (from != 0 && rest == sql.size() && (w.upper == "WHERE" || w.upper == "LIMIT")) rest = w.pos;
-    }
-    if (from == 0) return std::nullopt;
+    const std::optional<PlainSelect> plain = ParsePlainSelect(sql);
     // Every column must come straight from the one table the clause names:
     // through a view or a subquery, the rowid read would be another row's.
-    const std::string source = SingleSource(sql, from, rest);
-    if (source.empty() || ShapeOfTable(db, source) != TableShape::RowidTable) return std::nullopt;
+    if (!plain || (!plain->schema.empty() && !SameName(plain->schema, "main"))) return std::nullopt;
+    const std::string& source = plain->table;
+    const std::size_t from = plain->from;
+    if (ShapeOfTable(db, source) != TableShape::RowidTable) return std::nullopt;
     int n = sqlite3_column_count(original);
     bool anyBlob = false;
     for (int i = 0; i < n; ++i) anyBlob = anyBlob || MayHoldBlobs(sqlite3_column_decltype(original, i));

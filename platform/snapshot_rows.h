@@ -8,10 +8,11 @@
 
 #include "platform/engine.h"
 
-// A blob left in its table, read by rowid when asked for.
+// A blob left in its table, read by its row's key when asked for.
 struct LazyBlob {
     long long rowid;
     std::int64_t size;
+    std::uint32_t version = 0;
 };
 
 // A long blob that a snapshot read whole and keeps in its temporary file.

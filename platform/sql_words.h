@@ -1,7 +1,9 @@
 #pragma once
 // Inside the engine layer: the words of an SQL text, skipping quoted text and
 // comments; enough to see the shape of a statement.
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct Word {
@@ -9,5 +11,18 @@ struct Word {
     std::size_t pos;    // where it starts in the text
 };
 
+// `id` as a double-quoted SQL identifier.
+std::string QuoteId(std::string_view id);
+
 // The words outside every parenthesis, or with `topLevelOnly` false, all of them.
 std::vector<Word> Words(const std::string& sql, bool topLevelOnly = true);
+
+// A plain read of one table: `SELECT … FROM [schema.]table [[AS] alias]`,
+// then nothing or `WHERE …` / `LIMIT …`, with no DISTINCT, compound, GROUP,
+// ORDER, JOIN or subquery in its FROM clause.
+struct PlainSelect {
+    std::size_t from;    // where the word FROM starts
+    std::string schema;  // empty when not given
+    std::string table;
+};
+std::optional<PlainSelect> ParsePlainSelect(const std::string& sql);

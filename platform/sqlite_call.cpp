@@ -71,15 +71,6 @@ void Exec(sqlite3* db, const std::string& sql, const std::string& context) {
     Check(db, rc, context);
 }
 
-std::string QuoteId(std::string_view id) {
-    std::string out = "\"";
-    for (char c : id) {
-        out += c;
-        if (c == '"') out += '"';
-    }
-    return out + "\"";
-}
-
 Variant ColumnValue(sqlite3_stmt* s, int i) {
     switch (sqlite3_column_type(s, i)) {
     case SQLITE_INTEGER: return static_cast<long long>(sqlite3_column_int64(s, i));

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/engine.h"
+#include "platform/sql_words.h"
 
 struct StmtDeleter {
     void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
@@ -44,9 +45,6 @@ Stmt Prepare(sqlite3* db, const std::string& sql);
 
 // Prepares and runs one statement to its end.
 void Exec(sqlite3* db, const std::string& sql, const std::string& context);
-
-// `id` as a double-quoted SQL identifier.
-std::string QuoteId(std::string_view id);
 
 // Column `i` of the current row, as the engine's Variant.
 Variant ColumnValue(sqlite3_stmt* s, int i);

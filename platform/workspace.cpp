@@ -6,6 +6,11 @@
 
 #include "platform/database_file.h"
 #include "platform/engine_impl.h"
+#include "platform/link.h"
+#include "platform/link_file.h"
+#include "platform/network_fs.h"
+#include "platform/pg_backend.h"
+#include "platform/sqlite_backend.h"
 #include "platform/os_error.h"
 #include "platform/unique_fd.h"
 
@@ -17,26 +22,35 @@ WorkspaceImpl& Workspace::ws() const {
 const std::string& Workspace::Name() const { return ws().name; }
 const std::string& Workspace::UserName() const { return ws().user; }
 
-Database Workspace::OpenDatabase(const std::string& path, bool exclusive, bool readOnly, const std::string& connect) {
-    auto& w = ws();
-    if (!connect.empty()) throw Error(err::InvalidEngineArgument, "연결 문자열은 지원하지 않습니다.");
-    CheckDatabaseFile(path, readOnly);
-    auto c = std::make_shared<ConnectionImpl>();
-    c->path = path;
+namespace {
+
+// A local SQLite file, or the server a link file names.
+std::shared_ptr<ConnectionImpl> OpenFile(const std::string& path, bool exclusive, bool readOnly) {
+    CheckDatabaseFile(path, true);
     sqlite3* raw = nullptr;
     // Each connection serves one thread, so SQLite need not lock on every call.
     int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE;
     int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
-    c->db.reset(raw);
+    Db handle(raw);
     if (rc != SQLITE_OK) Raise(raw, rc, "데이터베이스 " + path + " 열기");
-    if (!readOnly && sqlite3_db_readonly(raw, "main") == 1)
-        throw Error(err::CannotOpen, "데이터베이스 파일 '" + path + "'에 쓸 수 없습니다 (읽기 전용).");
     sqlite3_extended_result_codes(raw, 1);
     sqlite3_busy_timeout(raw, kOpenBusyTimeoutMs);
     try {
         // Reading the schema and checking the pages makes a locked, foreign or
         // damaged file fail here rather than at the first statement.
         Exec(raw, "SELECT count(*) FROM sqlite_schema", "데이터베이스 " + path + " 열기");
+        if (auto link = LinkedConnection(raw)) {
+            // A link file is only read; the server does the writing.
+            handle.reset();
+            CheckLinkConnection(*link);
+            return std::make_shared<PgConnection>(path, *link, readOnly);
+        }
+        if (!readOnly) {
+            CheckDatabaseFile(path, false);
+            if (sqlite3_db_readonly(raw, "main") == 1)
+                throw Error(err::CannotOpen, "데이터베이스 파일 '" + path + "'에 쓸 수 없습니다 (읽기 전용).");
+            RefuseNetworkFileSystem(path);
+        }
         CheckPages(raw, path);
         if (exclusive) Exec(raw, "PRAGMA locking_mode=EXCLUSIVE", "데이터베이스 " + path + " 열기");
     } catch (const Error& e) {
@@ -46,6 +60,20 @@ Database Workspace::OpenDatabase(const std::string& path, bool exclusive, bool r
         throw;
     }
     sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+    return std::make_shared<SqliteConnection>(path, std::move(handle));
+}
+
+}  // namespace
+
+Database Workspace::OpenDatabase(const std::string& path, bool exclusive, bool readOnly, const std::string& connect) {
+    auto& w = ws();
+    std::shared_ptr<ConnectionImpl> c;
+    if (!connect.empty()) {
+        CheckLinkConnection(connect);
+        c = std::make_shared<PgConnection>(path, connect, readOnly);
+    } else {
+        c = OpenFile(path, exclusive, readOnly);
+    }
     w.databases.push_back(c);
     std::erase_if(w.databases, [](const auto& d) { return d.expired(); });
     return Database(c);
@@ -59,17 +87,16 @@ Database Workspace::CreateDatabase(const std::string& path) {
         RaiseErrno(errno, "'" + path + "'을(를) 만들 수 없습니다");
     }
     fd.reset();
-    auto c = std::make_shared<ConnectionImpl>();
-    c->path = path;
     sqlite3* raw = nullptr;
     int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE, nullptr);
-    c->db.reset(raw);
+    Db handle(raw);
     if (rc != SQLITE_OK) {
-        c->db.reset();
+        handle.reset();
         ::unlink(path.c_str());
         Raise(nullptr, rc, "데이터베이스 " + path + " 만들기");
     }
     sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+    auto c = std::make_shared<SqliteConnection>(path, std::move(handle));
     w.databases.push_back(c);
     return Database(c);
 }

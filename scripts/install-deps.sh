@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   xauth imagemagick libx11-dev
   mdbtools-dev
+  libpq-dev postgresql
 )
 
 missing=()

@@ -17,6 +17,8 @@ bool StorePicture(Database& dbsPIC, const std::string& name, const std::string& 
                   MessageBox& messages) {
     RequireWritablePictureTable(dbsPIC);
     Transaction transaction(dbsPIC);
+    // Two PCs saving one name at once take turns, so one row remains.
+    dbsPIC.LockKey(std::string(kPictureTable) + "\n" + name);
     dbsPIC.Execute(RemovalStatement(name), dbFailOnError);
     Recordset rs = dbsPIC.OpenRecordset("pic_list", dbOpenTable);
     rs.AddNew();

@@ -67,10 +67,7 @@ int RunCheck(const QStringList& arguments) {
         }
         Database& db = opened->db();
 
-        std::vector<std::string> problems;
-        Recordset integrity = db.OpenRecordset("PRAGMA integrity_check", dbOpenSnapshot);
-        for (; !integrity.EOF_(); integrity.MoveNext()) problems.push_back(TextOf(integrity.Fields(0).Value()));
-        integrity.Close();
+        const std::vector<std::string> problems = db.CheckIntegrity();
         if (problems != std::vector<std::string>{"ok"}) {
             Say("무결성 검사: 손상됨");
             for (const auto& p : problems) Say("  " + p);

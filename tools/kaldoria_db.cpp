@@ -28,8 +28,10 @@ constexpr Command kCommands[] = {
                "  export ... --transparent --size MM   문서에 붙일 PNG로: 종이는 투명하게, 긴 변은 MM 밀리미터로",
      RunExport},
     {"check", "check PATH                  무결성과 모든 그림을 검사합니다", RunCheck},
+    {"link", "link PATH CONNINFO          PostgreSQL 서버의 도장 목록을 쓰는 연결 파일을 만듭니다", RunLink},
     // Conversion of older Jet-format databases (tools/jet/).
-    {"migrate", "migrate PATH [--to NEW]     이전 Jet 형식의 dojang.mdb를 변환합니다 (원본은 남겨 둡니다)", RunMigrate},
+    {"migrate", "migrate PATH [--to NEW]     이전 Jet 형식의 dojang.mdb를 변환합니다 (원본은 남겨 둡니다)\n"
+                "  migrate PATH --to LINKED    모든 행을 연결 파일이 가리키는 서버로 올립니다", RunMigrate},
 };
 
 // The tool reports its own failures; Qt's warnings (a missing runtime

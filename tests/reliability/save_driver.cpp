@@ -7,8 +7,10 @@
 //   reliability_driver check <db> <names> <log>             integrity and one complete row per name
 //   reliability_driver load  <db> <work> <id> <count>       <count> saves, some under shared names
 //   reliability_driver load-test <folder> <count>           two `load` processes at once, then checks
+//   reliability_driver load-test <folder> <db> <procs> <count>  the same on an existing (linked) db
 //   reliability_driver large <folder> <rows> <mib>          start-up reads and a save, timed
 #include <fcntl.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -86,37 +89,78 @@ double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-struct RawDb {
-    sqlite3* db = nullptr;
-    explicit RawDb(const std::string& path) {
-        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-            throw std::runtime_error("cannot open " + path);
-        sqlite3_busy_timeout(db, 10000);
-    }
-    ~RawDb() { sqlite3_close(db); }
-    std::string IntegrityCheck() {
-        sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr);
-        std::string out;
-        while (sqlite3_step(s) == SQLITE_ROW) out += reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-        sqlite3_finalize(s);
-        return out;
-    }
-    std::vector<std::pair<std::string, Bytes>> Rows() {
-        std::vector<std::pair<std::string, Bytes>> rows;
-        sqlite3_stmt* s = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT pic_name, pic FROM pic_list ORDER BY rowid", -1, &s, nullptr) != SQLITE_OK)
-            throw std::runtime_error(sqlite3_errmsg(db));
-        while (sqlite3_step(s) == SQLITE_ROW) {
-            auto name = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-            auto blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(s, 1));
-            rows.emplace_back(std::string(name ? name : "<NULL>", name ? sqlite3_column_bytes(s, 0) : 6),
-                              Bytes(blob, blob + sqlite3_column_bytes(s, 1)));
-        }
-        sqlite3_finalize(s);
-        return rows;
-    }
+// What a database holds, read with SQLite or libpq directly rather than
+// through the engine: the engine's integrity check (or "ok" for a server,
+// which keeps its own pages), and every row in storage order.
+struct StoredBook {
+    std::string integrity;
+    std::vector<std::pair<std::string, Bytes>> rows;
 };
+
+std::optional<std::string> LinkOf(sqlite3* db) {
+    sqlite3_stmt* s = nullptr;
+    std::optional<std::string> link;
+    if (sqlite3_prepare_v2(db, "SELECT conninfo FROM kaldoria_link", -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW)
+        link = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    sqlite3_finalize(s);
+    return link;
+}
+
+StoredBook ReadServer(const std::string& conninfo) {
+    PGconn* c = PQconnectdb(conninfo.c_str());
+    StoredBook book{"ok", {}};
+    PGresult* r = PQstatus(c) == CONNECTION_OK
+                      ? PQexecParams(c, "SELECT pic_name, pic FROM pic_list ORDER BY ctid", 0, nullptr, nullptr, nullptr,
+                                     nullptr, 1)
+                      : nullptr;
+    if (!r || PQresultStatus(r) != PGRES_TUPLES_OK) {
+        std::string why = PQerrorMessage(c);
+        PQclear(r);
+        PQfinish(c);
+        throw std::runtime_error("cannot read the server: " + why);
+    }
+    for (int i = 0; i < PQntuples(r); ++i) {
+        const auto* pic = reinterpret_cast<const std::uint8_t*>(PQgetvalue(r, i, 1));
+        book.rows.emplace_back(PQgetisnull(r, i, 0) ? "<NULL>" : PQgetvalue(r, i, 0),
+                               Bytes(pic, pic + PQgetlength(r, i, 1)));
+    }
+    PQclear(r);
+    PQfinish(c);
+    return book;
+}
+
+StoredBook ReadStored(const std::string& path) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        throw std::runtime_error("cannot open " + path);
+    }
+    sqlite3_busy_timeout(db, 10000);
+    if (auto link = LinkOf(db)) {
+        sqlite3_close(db);
+        return ReadServer(*link);
+    }
+    StoredBook book;
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr);
+    while (sqlite3_step(s) == SQLITE_ROW) book.integrity += reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    sqlite3_finalize(s);
+    if (sqlite3_prepare_v2(db, "SELECT pic_name, pic FROM pic_list ORDER BY rowid", -1, &s, nullptr) != SQLITE_OK) {
+        std::string why = sqlite3_errmsg(db);
+        sqlite3_close(db);
+        throw std::runtime_error(why);
+    }
+    while (sqlite3_step(s) == SQLITE_ROW) {
+        auto name = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+        auto blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(s, 1));
+        book.rows.emplace_back(std::string(name ? name : "<NULL>", name ? sqlite3_column_bytes(s, 0) : 6),
+                               Bytes(blob, blob + sqlite3_column_bytes(s, 1)));
+    }
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return book;
+}
 
 // Checks every name has exactly one complete row whose generation is one the
 // log allows: the last finished save of the name, or a save begun after it
@@ -133,15 +177,14 @@ int Check(const std::string& db, std::size_t names, const std::string& log) {
         if (kind == "done") gens = {generation};
         else gens.insert(generation);
     }
-    RawDb raw(db);
+    const StoredBook book = ReadStored(db);
     int problems = 0;
-    std::string integrity = raw.IntegrityCheck();
-    if (integrity != "ok") {
-        std::cout << "integrity_check: " << integrity << "\n";
+    if (book.integrity != "ok") {
+        std::cout << "integrity_check: " << book.integrity << "\n";
         ++problems;
     }
     std::map<std::string, int> seen;
-    for (const auto& [name, pic] : raw.Rows()) {
+    for (const auto& [name, pic] : book.rows) {
         ++seen[name];
         auto stamp = ReadStamp(pic);
         if (!stamp || stamp->name != name) {
@@ -219,13 +262,18 @@ int Load(const std::string& db, const std::string& work, int id, int count) {
     return failures == 0 ? 0 : 1;
 }
 
-int LoadTest(const std::string& self, const std::string& folder, int count) {
-    std::string db = JoinPath(folder, kDatabaseFileName);
-    fs::remove(db);
-    CreatePICDB(db);
+// `processes` savers at once on `db`, made afresh in `folder` when `db` is
+// empty, then checks that every name holds exactly one row, the last save of
+// one of the processes.
+int LoadTest(const std::string& self, const std::string& folder, std::string db, int processes, int count) {
+    if (db.empty()) {
+        db = JoinPath(folder, kDatabaseFileName);
+        fs::remove(db);
+        CreatePICDB(db);
+    }
     auto start = std::chrono::steady_clock::now();
     std::vector<pid_t> children;
-    for (int id = 0; id < 2; ++id) {
+    for (int id = 0; id < processes; ++id) {
         pid_t pid = ::fork();
         if (pid == 0) {
             std::string ids = std::to_string(id), counts = std::to_string(count);
@@ -245,18 +293,18 @@ int LoadTest(const std::string& self, const std::string& folder, int count) {
 
     // The last save of a shared name by each process; the survivor must be one of them.
     std::map<std::string, std::set<long long>> allowed;
-    for (int id = 0; id < 2; ++id) {
+    for (int id = 0; id < processes; ++id) {
         std::map<std::string, long long> last;
         for (int i = 0; i < count; ++i) last[LoadName(id, i)] = id * 1000000LL + i;
         for (const auto& [name, gen] : last) allowed[name].insert(gen);
     }
-    RawDb raw(db);
-    if (raw.IntegrityCheck() != "ok") {
+    const StoredBook book = ReadStored(db);
+    if (book.integrity != "ok") {
         std::cout << "integrity_check failed\n";
         ++problems;
     }
     std::map<std::string, int> rows;
-    for (const auto& [name, pic] : raw.Rows()) {
+    for (const auto& [name, pic] : book.rows) {
         ++rows[name];
         auto stamp = ReadStamp(pic);
         if (!stamp || stamp->name != name || !allowed[name].count(stamp->generation)) {
@@ -269,7 +317,7 @@ int LoadTest(const std::string& self, const std::string& folder, int count) {
             std::cout << "name '" << name << "': " << rows[name] << " rows\n";
             ++problems;
         }
-    std::cout << "load: 2 processes x " << count << " saves, " << allowed.size() << " names, " << raw.Rows().size()
+    std::cout << "load: " << processes << " processes x " << count << " saves, " << allowed.size() << " names, " << book.rows.size()
               << " rows, " << problems << " problems, " << elapsed << " s\n";
     return problems == 0 ? 0 : 1;
 }
@@ -304,10 +352,11 @@ int Large(const std::string& folder, long rows, long mib) {
     fs::remove(db);
     CreatePICDB(db);
     {
-        RawDb raw(db);
-        sqlite3_exec(raw.db, "BEGIN", nullptr, nullptr, nullptr);
+        sqlite3* raw = nullptr;
+        sqlite3_open(db.c_str(), &raw);
+        sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(raw.db, "INSERT INTO pic_list VALUES (?, ?)", -1, &s, nullptr);
+        sqlite3_prepare_v2(raw, "INSERT INTO pic_list VALUES (?, ?)", -1, &s, nullptr);
         Bytes small = StampedPicture("row", 0, 3000);
         for (long i = 0; i < rows; ++i) {
             std::string name = i == rows / 2 ? "도장" : "name " + std::to_string(i);
@@ -317,7 +366,8 @@ int Large(const std::string& folder, long rows, long mib) {
             sqlite3_reset(s);
         }
         sqlite3_finalize(s);
-        sqlite3_exec(raw.db, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(raw);
     }
     std::cout << rows << " rows (" << fs::file_size(db) / (1024 * 1024) << " MiB file):\n";
     timed("start-up (open, name list, 도장 to temp.bmp)", [&] { StartUp(folder); });
@@ -335,8 +385,7 @@ int Large(const std::string& folder, long rows, long mib) {
     });
     std::cout << "  ratio against the shell: " << ours / shell << "\n";
     {
-        RawDb raw(db);
-        auto all = raw.Rows();
+        const auto all = ReadStored(db).rows;
         long named = 0;
         for (const auto& [name, pic] : all) named += name == "name 7";
         if (static_cast<long>(all.size()) != rows || named != 1) ++problems;
@@ -369,8 +418,8 @@ int Large(const std::string& folder, long rows, long mib) {
         Bytes back((std::istreambuf_iterator<char>(in)), {});
         auto stamp = ReadStamp(back);
         if (!stamp || stamp->generation != 2) ++problems;
-        RawDb raw(db);
-        if (raw.IntegrityCheck() != "ok" || raw.Rows().size() != 1) ++problems;
+        const StoredBook book = ReadStored(db);
+        if (book.integrity != "ok" || book.rows.size() != 1) ++problems;
     }
     fs::remove(picture);
     std::cout << (problems == 0 ? "all checks passed\n" : "CHECKS FAILED\n");
@@ -386,7 +435,10 @@ int main(int argc, char* argv[]) {
         if (a.size() == 6 && a[1] == "soak") Soak(a[2], a[3], std::stoll(a[4]), a[5]);
         if (a.size() == 5 && a[1] == "check") return Check(a[2], std::stoul(a[3]), a[4]);
         if (a.size() == 6 && a[1] == "load") return Load(a[2], a[3], std::stoi(a[4]), std::stoi(a[5]));
-        if (a.size() == 4 && a[1] == "load-test") return LoadTest(fs::canonical("/proc/self/exe"), a[2], std::stoi(a[3]));
+        if (a.size() == 4 && a[1] == "load-test")
+            return LoadTest(fs::canonical("/proc/self/exe"), a[2], "", 2, std::stoi(a[3]));
+        if (a.size() == 6 && a[1] == "load-test")
+            return LoadTest(fs::canonical("/proc/self/exe"), a[2], a[3], std::stoi(a[4]), std::stoi(a[5]));
         if (a.size() == 5 && a[1] == "large") return Large(a[2], std::stol(a[3]), std::stol(a[4]));
     } catch (const Error& e) {
         std::cerr << "error " << e.Number() << ": " << e.Description() << "\n";

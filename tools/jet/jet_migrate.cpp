@@ -1,5 +1,7 @@
 #include "tools/jet/jet_migrate.h"
 
+#include "tools/jet/row_carrier.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 
@@ -40,7 +42,6 @@ bool Taken(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
 }
 
-std::string Hex(const QByteArray& digest) { return digest.toHex().toStdString(); }
 
 
 void SyncPath(const std::string& path, bool directory) {
@@ -89,43 +90,6 @@ private:
     std::string path_;
 };
 
-// Adds each Jet row to pic_list as it arrives, hashing the bytes on the way.
-class PictureWriter : public JetRowSink {
-public:
-    explicit PictureWriter(Recordset& rs) : rs_(rs) {}
-
-    void Begin(const JetRow& row) override {
-        rs_.AddNew();
-        if (row.name) rs_.Fields("pic_name").SetValue(*row.name);
-        current_ = CarriedRow{row.name, row.valueIsNull, 0, {}};
-        hash_.reset();
-        pic_.reset();
-        if (!row.valueIsNull) {
-            pic_ = rs_.Fields("pic");
-            // An empty value is begun explicitly so that it stays empty, not Null.
-            pic_->AppendChunk({});
-        }
-    }
-    void Piece(std::span<const std::uint8_t> bytes) override {
-        pic_->AppendChunk(bytes);
-        hash_.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-        current_.bytes += bytes.size();
-    }
-    void End() override {
-        rs_.Update();
-        if (!current_.valueIsNull) current_.sha256 = Hex(hash_.result());
-        rows.push_back(std::move(current_));
-    }
-
-    std::vector<CarriedRow> rows;
-
-private:
-    Recordset& rs_;
-    std::optional<Field> pic_;
-    CarriedRow current_;
-    QCryptographicHash hash_{QCryptographicHash::Sha256};
-};
-
 std::vector<CarriedRow> WriteRows(const std::string& jetPath, const std::string& dbPath, const JetLimits& limits,
                                   int& jetVersion) {
     Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
@@ -134,7 +98,7 @@ std::vector<CarriedRow> WriteRows(const std::string& jetPath, const std::string&
     {
         Transaction t(db);
         Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
-        PictureWriter writer(rs);
+        RowCarrier writer(rs);
         jetVersion = ReadJetTable(jetPath, JetSource{}, writer, limits).jetVersion;
         rs.Close();
         t.Commit();
@@ -143,45 +107,6 @@ std::vector<CarriedRow> WriteRows(const std::string& jetPath, const std::string&
     db.Close();
     ws.Close();
     return rows;
-}
-
-// Reads the new database back through the engine and compares every row with
-// what was read from the Jet file.
-void Verify(const std::string& dbPath, const std::vector<CarriedRow>& expected) {
-    Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
-    Database db = ws.OpenDatabase(dbPath, false, true);
-    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
-    auto mismatch = [&](std::size_t row, const std::string& what) {
-        return Error(err::Engine, "새 데이터베이스 " + Quoted(dbPath) + "의 " + std::to_string(row + 1) + "번째 행이 원본과 다릅니다 (" +
-                                      what + "). 변환을 취소했습니다.");
-    };
-    if (rs.RecordCount() != static_cast<long>(expected.size())) throw mismatch(expected.size(), "행 수");
-    std::size_t i = 0;
-    for (; !rs.EOF_(); rs.MoveNext(), ++i) {
-        if (i >= expected.size()) throw mismatch(i, "행 수");
-        const CarriedRow& want = expected[i];
-        Variant name = rs.Fields("pic_name").Value();
-        if (IsNull(name) != !want.name || (want.name && (!std::holds_alternative<std::string>(name) ||
-                                                         std::get<std::string>(name) != *want.name)))
-            throw mismatch(i, "이름");
-        Field pic = rs.Fields("pic");
-        std::int32_t size = pic.FieldSize();
-        bool isNull = size == 0 && IsNull(pic.Value());
-        if (isNull != want.valueIsNull) throw mismatch(i, "Null");
-        if (static_cast<std::uint64_t>(size) != want.bytes) throw mismatch(i, "바이트 수");
-        if (isNull) continue;
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        for (std::int32_t at = 0; at < size; at += kChunkSize) {
-            Bytes piece = pic.GetChunk(at, kChunkSize);
-            if (piece.empty()) throw mismatch(i, "바이트 수");
-            hash.addData(QByteArrayView(piece.data(), static_cast<qsizetype>(piece.size())));
-        }
-        if (Hex(hash.result()) != want.sha256) throw mismatch(i, "SHA-256");
-    }
-    if (i != expected.size()) throw mismatch(i, "행 수");
-    rs.Close();
-    db.Close();
-    ws.Close();
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -282,7 +207,12 @@ MigrationResult MigrateJetDatabase(const std::string& path, const std::optional<
     MigrationResult result;
     TemporaryDatabase temp(FolderOf(target), BaseOf(target));
     result.rows = WriteRows(path, temp.path(), limits, result.jetVersion);
-    Verify(temp.path(), result.rows);
+    {
+        Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+        Database db = ws.OpenDatabase(temp.path(), false, true);
+        VerifyCarriedRows(db, result.rows);
+        ws.Close();
+    }
     SyncPath(temp.path(), false);
     if (to) PlaceAt(*to, temp);
     else PlaceInstead(path, temp, before, result.keptOriginal);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tools/jet/jet_migrate.h"
+#include "tools/jet/server_migrate.h"
 
 namespace {
 
@@ -30,10 +31,12 @@ int RunMigrate(const QStringList& arguments) {
     parser.setApplicationDescription(
         "이전 Jet 형식의 dojang.mdb를 Kaldoria 데이터베이스로 변환합니다.\n"
         "PATH만 주면 그 자리에서 변환하고 원본은 옆에 새 이름(예: dojang.jet.mdb)으로 남겨 둡니다.\n"
-        "--to NEW를 주면 NEW에 새 데이터베이스를 만들고 PATH는 그대로 둡니다.");
+        "--to NEW를 주면 NEW에 새 데이터베이스를 만들고 PATH는 그대로 둡니다.\n"
+        "--to에 연결 파일(kaldoria-db link로 만든 것)을 주면 PATH(Jet 또는 Kaldoria 데이터베이스)의 모든 행을\n"
+        "한 트랜잭션으로 서버의 빈 pic_list에 올리고, 개수와 크기와 SHA-256을 비교한 뒤에야 확정합니다.");
     parser.addHelpOption();
-    parser.addPositionalArgument("PATH", "변환할 Jet 형식의 데이터베이스 파일");
-    parser.addOption({"to", "새 데이터베이스를 만들 곳 (이미 있으면 거부합니다)", "NEW"});
+    parser.addPositionalArgument("PATH", "변환할 Jet 형식의 데이터베이스 파일 (서버로 올릴 때는 Kaldoria 데이터베이스도)");
+    parser.addOption({"to", "새 데이터베이스를 만들 곳 (이미 있으면 거부합니다), 또는 서버로 올릴 연결 파일", "NEW"});
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "kaldoria-db migrate: %s\n\n%s", parser.errorText().toLocal8Bit().constData(),
                      parser.helpText().toLocal8Bit().constData());
@@ -52,14 +55,19 @@ int RunMigrate(const QStringList& arguments) {
     std::optional<std::string> to;
     if (parser.isSet("to")) to = Local(parser.value("to"));
     try {
-        MigrationResult r = MigrateJetDatabase(path, to);
-        std::printf("Jet %d 형식의 '%s'에서 도장 %zu개, 모두 %s바이트를 옮겼습니다.\n", r.jetVersion, path.c_str(),
-                    r.rows.size(), Grouped(r.bytes).c_str());
+        const bool toServer = to && IsLinkFile(*to);
+        MigrationResult r = toServer ? MigrateToServer(path, *to) : MigrateJetDatabase(path, to);
+        if (toServer)
+            std::printf("'%s'에서 도장 %zu개, 모두 %s바이트를 서버 %s(으)로 옮겼습니다.\n", path.c_str(), r.rows.size(),
+                        Grouped(r.bytes).c_str(), r.target.c_str());
+        else
+            std::printf("Jet %d 형식의 '%s'에서 도장 %zu개, 모두 %s바이트를 옮겼습니다.\n", r.jetVersion, path.c_str(),
+                        r.rows.size(), Grouped(r.bytes).c_str());
         for (const CarriedRow& row : r.rows) {
             std::string size = row.valueIsNull ? "그림 없음 (Null)" : Grouped(row.bytes) + "바이트";
             std::printf("  %s: %s\n", Shown(row.name).c_str(), size.c_str());
         }
-        std::printf("새 데이터베이스: '%s'\n", r.target.c_str());
+        if (!toServer) std::printf("새 데이터베이스: '%s'\n", r.target.c_str());
         if (!r.keptOriginal.empty()) std::printf("원본은 '%s'(으)로 남겨 두었습니다.\n", r.keptOriginal.c_str());
         return 0;
     } catch (const Error& e) {

@@ -1,0 +1,78 @@
+#pragma once
+// Inside the engine layer: a database that is a PostgreSQL server, reached
+// through libpq with a connection string.
+//
+// Rows are known by their address (ctid) and the transaction that wrote them
+// (xmin), so a picture is read piece by piece with substring() from exactly
+// the row version that was listed. A new row's long value goes to the server
+// in one binary COPY, sent in pieces from the staged bytes, so neither
+// direction holds a picture in memory whole.
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/engine_impl.h"
+#include "platform/pg_call.h"
+
+class PgConnection : public ConnectionImpl {
+public:
+    // Connects; raises an Error naming the server when it cannot. A
+    // read-only connection refuses every write on the server's side.
+    PgConnection(std::string name, const std::string& conninfo, bool readOnly);
+
+    // The live connection. One that was lost is made again first, unless a
+    // transaction was open on it (the server has undone that one, and the
+    // caller must hear of it).
+    PGconn* Conn();
+
+    void CheckOpen() const override;
+    void Execute(const std::string& sql) override;
+    std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type) override;
+    void Begin() override;
+    void Commit() override;
+    void Rollback() override;
+    bool InTransaction() const override;
+    TableShape ShapeOf(const std::string& name) override;
+    void LockKey(const std::string& key) override;
+    std::vector<std::string> CheckIntegrity() override;
+    std::string Server() const override { return server_; }
+
+    // Runs a read (results in text, or binary), tried again on a fresh
+    // connection when an idle one turns out to have gone.
+    PgResult Read(const std::string& sql, const std::vector<PgParam>& params, bool binary, const std::string& context);
+
+    // A table's columns and their types, read once per connection (as is
+    // each table's shape): the save asks for both every time.
+    struct Columns {
+        std::vector<std::string> names;
+        std::vector<Oid> types;
+    };
+    const Columns& ColumnsOf(const std::string& table);
+
+protected:
+    void CloseConnection() override {
+        conn_.reset();
+        closed_ = true;
+        beginPending_ = false;
+    }
+
+private:
+    // The live connection, made again when lost, without a pending BEGIN.
+    PGconn* Live();
+    // Runs `sql` as one simple query, a pending BEGIN travelling with it.
+    PgResult Simple(const std::string& sql, const std::string& context, const std::string& right = {});
+    template <typename F>
+    auto Retrying(F&& work) -> decltype(work());
+    void Setup();
+    PgConn conn_;
+    std::map<std::string, TableShape> shapes_;
+    std::map<std::string, Columns> columns_;
+    bool readOnly_;
+    bool beginPending_ = false;
+    bool closed_ = false;
+    std::string server_;
+};
+
+// The largest value the server stores in one column (just under 1 GiB).
+inline constexpr std::uint64_t kServerValueLimit = (std::uint64_t{1} << 30) - 1;

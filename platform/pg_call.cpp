@@ -1,0 +1,104 @@
+#include "platform/pg_call.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::string ErrorField(const PGresult* r, int code) {
+    const char* v = r ? PQresultErrorField(r, code) : nullptr;
+    return v ? v : "";
+}
+
+std::string Trimmed(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+int NumberForState(const std::string& state) {
+    if (state == "42P01") return err::TableNotFound;
+    if (state == "42703") return err::ItemNotFound;
+    if (state == "42501") return err::NoPermission;
+    if (state == "53100") return err::DiskFullEngine;
+    if (state == "54000") return err::ValueTooLarge;
+    if (state == "25006") return err::ReadOnly;
+    if (state == "40001" || state == "40P01" || state == "55P03") return err::Locked;
+    if (state.starts_with("23")) return err::DuplicateKey;
+    if (state.starts_with("08") || state.starts_with("57P")) return err::DiskOrNetwork;
+    return err::Engine;
+}
+
+}  // namespace
+
+std::string ServerName(PGconn* conn) {
+    if (!conn) return "?";
+    const char* host = PQhost(conn);
+    const char* port = PQport(conn);
+    const char* db = PQdb(conn);
+    return std::string(host && *host ? host : "localhost") + ":" + (port && *port ? port : "5432") + "/" +
+           (db ? db : "");
+}
+
+Error PgError(PGconn* conn, const PGresult* result, const std::string& context, const std::string& right) {
+    const std::string server = ServerName(conn);
+    std::string message = Trimmed(result ? PQresultErrorMessage(result) : "");
+    if (message.empty() && conn) message = Trimmed(PQerrorMessage(conn));
+    if (!conn || PQstatus(conn) != CONNECTION_OK)
+        return Error(err::DiskOrNetwork, context + ": 서버 " + server +
+                                             "와(과)의 연결이 끊겼습니다. 하던 작업은 서버에서 취소되었고, 다음 "
+                                             "명령에서 다시 연결합니다 (" + message + ").");
+    const std::string state = ErrorField(result, PG_DIAG_SQLSTATE);
+    const int number = NumberForState(state);
+    if (number == err::NoPermission) {
+        const char* user = PQuser(conn);
+        const std::string what = right.empty() ? "필요한" : right;
+        return Error(number, context + ": 서버 " + server + "에서 역할 '" + (user ? user : "") + "'에게 " + what +
+                                 " 권한이 없습니다. 관리자에게 이 권한을 요청하십시오 (" + message + ").");
+    }
+    return Error(number, context + ": " + message);
+}
+
+PgParam PgParam::Of(const Variant& v) {
+    if (IsNull(v)) return {};
+    if (auto b = std::get_if<Bytes>(&v)) return {Binary, std::string(b->begin(), b->end())};
+    return {Text, TextOf(v)};
+}
+
+PgResult PgExec(PGconn* conn, const std::string& sql, const std::vector<PgParam>& params, bool binary,
+                ExecStatusType expected, const std::string& context, const std::string& right) {
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+    for (const auto& p : params) {
+        values.push_back(p.kind == PgParam::Null ? nullptr : p.bytes.data());
+        lengths.push_back(static_cast<int>(p.bytes.size()));
+        formats.push_back(p.kind == PgParam::Binary ? 1 : 0);
+    }
+    PgResult r(PQexecParams(conn, sql.c_str(), static_cast<int>(params.size()), nullptr, values.data(), lengths.data(),
+                            formats.data(), binary ? 1 : 0));
+    if (!r || PQresultStatus(r.get()) != expected) throw PgError(conn, r.get(), context, right);
+    return r;
+}
+
+Variant PgTextValue(const PGresult* r, int row, int col, Oid type) {
+    if (PQgetisnull(r, row, col)) return {};
+    const char* text = PQgetvalue(r, row, col);
+    switch (type) {
+    case pgtype::Int2:
+    case pgtype::Int4:
+    case pgtype::Int8:
+    case pgtype::Oid_: return std::strtoll(text, nullptr, 10);
+    case pgtype::Float4:
+    case pgtype::Float8:
+    case pgtype::Numeric: return std::strtod(text, nullptr);
+    case pgtype::Bool: return static_cast<long long>(text[0] == 't');
+    case pgtype::Bytea: {
+        std::size_t n = 0;
+        unsigned char* raw = PQunescapeBytea(reinterpret_cast<const unsigned char*>(text), &n);
+        if (!raw) throw Error(err::Engine, "서버가 보낸 값을 읽을 수 없습니다.");
+        Bytes out(raw, raw + n);
+        PQfreemem(raw);
+        return out;
+    }
+    default: return std::string(text, static_cast<std::size_t>(PQgetlength(r, row, col)));
+    }
+}

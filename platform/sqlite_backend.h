@@ -1,0 +1,33 @@
+#pragma once
+// Inside the engine layer: a database that is an SQLite file.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/engine_impl.h"
+#include "platform/sqlite_call.h"
+
+class SqliteConnection : public ConnectionImpl {
+public:
+    // Takes over an open connection to the file at `path`.
+    SqliteConnection(std::string path, Db db);
+    sqlite3* handle() const;
+
+    void CheckOpen() const override { handle(); }
+    void Execute(const std::string& sql) override;
+    std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type) override;
+    void Begin() override;
+    void Commit() override;
+    void Rollback() override;
+    bool InTransaction() const override;
+    TableShape ShapeOf(const std::string& name) override;
+    void LockKey(const std::string&) override {}
+    std::vector<std::string> CheckIntegrity() override;
+
+protected:
+    void CloseConnection() override;
+
+private:
+    Db db_;
+};

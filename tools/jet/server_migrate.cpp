@@ -1,0 +1,89 @@
+#include "tools/jet/server_migrate.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "platform/file_kind.h"
+#include "store/picture_table.h"
+#include "store/transfer.h"
+#include "tools/jet/row_carrier.h"
+
+namespace {
+
+// Feeds the rows of a local picture database to `sink`, a piece at a time.
+void ReadLocalTable(Database& source, JetRowSink& sink) {
+    Recordset rs = source.OpenRecordset("pic_list", dbOpenTable);
+    for (; !rs.EOF_(); rs.MoveNext()) {
+        const Variant name = rs.Fields("pic_name").Value();
+        Field pic = rs.Fields("pic");
+        const std::int32_t size = pic.FieldSize();
+        JetRow row;
+        if (!IsNull(name)) row.name = TextOf(name);
+        row.valueIsNull = size == 0 && IsNull(pic.Value());
+        row.valueBytes = static_cast<std::uint32_t>(size);
+        sink.Begin(row);
+        for (std::int32_t at = 0; at < size; at += kChunkSize) {
+            const Bytes piece = pic.GetChunk(at, std::min(kChunkSize, size - at));
+            sink.Piece(piece);
+        }
+        sink.End();
+    }
+    rs.Close();
+}
+
+}  // namespace
+
+bool IsLinkFile(const std::string& path) {
+    if (SniffDatabaseFile(path) != DatabaseKind::SQLite) return false;
+    try {
+        Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+        Database db = ws.OpenDatabase(path, false, true);
+        const bool linked = !db.Server().empty();
+        ws.Close();
+        return linked;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+MigrationResult MigrateToServer(const std::string& path, const std::string& linked, const JetLimits& limits) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) throw Error(err::FileNotFound, "파일 '" + path + "'을(를) 찾을 수 없습니다.");
+    const DatabaseKind kind = SniffDatabaseFile(path);
+    if (kind == DatabaseKind::Other)
+        throw Error(err::NotADatabase, "'" + path + "'은(는) 옮길 수 있는 데이터베이스가 아닙니다.");
+
+    Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+    Database server = ws.OpenDatabase(linked);
+    if (server.Server().empty())
+        throw Error(err::InvalidOperation, "'" + linked + "'은(는) 연결 파일이 아닙니다 (kaldoria-db link로 만듭니다).");
+    RequireWritablePictureTable(server);
+    MigrationResult result;
+    result.target = server.Server();
+    {
+        Transaction t(server);
+        // Two migrations take turns; a save slipped in between fails the comparison, and nothing is committed.
+        server.LockKey("pic_list migrate");
+        Recordset rs = server.OpenRecordset("pic_list", dbOpenTable);
+        if (const long already = rs.RecordCount(); already > 0)
+            throw Error(err::InvalidOperation, "서버 " + result.target + "의 pic_list에 이미 행이 " + std::to_string(already) +
+                                                   "개 있습니다. 빈 표로만 옮깁니다 (섞이지 않도록).");
+        RowCarrier carrier(rs);
+        if (kind == DatabaseKind::Jet) {
+            result.jetVersion = ReadJetTable(path, JetSource{}, carrier, limits).jetVersion;
+        } else {
+            Database source = ws.OpenDatabase(path, false, true);
+            CheckPictureTable(source);
+            ReadLocalTable(source, carrier);
+            source.Close();
+        }
+        rs.Close();
+        VerifyCarriedRows(server, carrier.rows);
+        t.Commit();
+        result.rows = std::move(carrier.rows);
+    }
+    ws.Close();
+    for (const auto& row : result.rows) result.bytes += row.bytes;
+    return result;
+}
