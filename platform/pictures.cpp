@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 #include <QImageReader>
-#include <QImageWriter>
 
 #include "platform/error.h"
 
@@ -18,11 +17,4 @@ QImage QtPictureService::LoadPicture(const std::string& path) {
         throw Error(err::InvalidPicture, "'" + path + "'은(는) 읽을 수 있는 그림 파일이 아닙니다 (" +
                                              reader.errorString().toStdString() + ").");
     return image;
-}
-
-void QtPictureService::SavePicture(const QImage& picture, const std::string& path) {
-    QImageWriter writer(QString::fromStdString(path), "bmp");
-    if (!writer.write(picture))
-        throw Error(err::PathFileAccess,
-                    "그림을 '" + path + "'에 저장할 수 없습니다 (" + writer.errorString().toStdString() + ").");
 }

@@ -201,7 +201,10 @@ void frmPicture::SavePicture() {
     }
     const std::string transfer = TransferFile();
     if (services_.files.FileExists(transfer)) services_.files.Kill(transfer);
-    services_.pictures.SavePicture(picName->Image(), transfer);
+    // Written whole into a file of our own before the database is touched.
+    auto file = services_.files.CreateReplacing(transfer);
+    services_.pictures.WriteBitmap(picName->Image(), *file, transfer);
+    file->Close();
     // The removal and the new row commit together or not at all.
     if (StorePicture(dbsPIC, name, transfer, services_.files, services_.messages))
         services_.messages.MsgBox("   저장 되었습니다.  ", vbOKOnly);
