@@ -6,6 +6,7 @@
 
 #include "platform/database_file.h"
 #include "platform/engine_impl.h"
+#include "platform/interrupted_write.h"
 #include "platform/os_error.h"
 #include "platform/unique_fd.h"
 
@@ -20,6 +21,9 @@ const std::string& Workspace::UserName() const { return ws().user; }
 Database Workspace::OpenDatabase(const std::string& path, bool exclusive, bool readOnly, const std::string& connect) {
     auto& w = ws();
     if (!connect.empty()) throw Error(err::InvalidEngineArgument, "연결 문자열은 지원하지 않습니다.");
+    // First, as a file cut off mid-write can look truncated until then, and
+    // a read-only connection could not read it at all.
+    RollBackInterruptedWrite(path);
     CheckDatabaseFile(path, readOnly);
     auto c = std::make_shared<ConnectionImpl>();
     c->path = path;

@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QStandardPaths>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include <set>
 
 #include "run_tool.h"
+#include "store/save.h"
 #include "support.h"
 
 namespace fs = std::filesystem;
@@ -524,5 +526,62 @@ INSTANTIATE_TEST_SUITE_P(Tool, Usage,
                                            UsageCase{"help", {"--help"}, 0},
                                            UsageCase{"command_help", {"check", "--help"}, 0}),
                          [](const auto& info) { return std::string(info.param.what); });
+
+}  // namespace
+
+// --- after a killed save ---------------------------------------------------
+
+namespace {
+
+// What an import or a save killed part way leaves: the process gone inside
+// its transaction after the removal, once the new row has outgrown the page
+// cache and the engine has begun to write the file, a hot journal beside it.
+void KillASaveMidway(const std::string& db) {
+    if (const pid_t pid = ::fork(); pid != 0) {
+        ::waitpid(pid, nullptr, 0);
+        return;
+    }
+    Database d = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet).OpenDatabase(db);
+    d.Execute("PRAGMA cache_size = 10");
+    d.BeginTrans();
+    d.Execute(RemovalStatement("도장 7"));
+    d.Execute("INSERT INTO pic_list VALUES ('도장 7', randomblob(3000000))");
+    ::kill(::getpid(), SIGKILL);
+}
+
+TEST_F(ToolTest, AfterAKilledSaveEachReadingCommandRollsItBackAndWorks) {
+    FillRows(db);
+    const Rows before = RawRows(db);
+    const std::pair<QStringList, bool> commands[] = {  // the command, and whether it tells
+        {{"check", Q(db)}, true},
+        {{"list", Q(db)}, true},
+        {{"export", Q(db), "--all", Q(dir.File("out"))}, false}};
+    for (const auto& [args, tells] : commands) {
+        SCOPED_TRACE(args[0].toStdString());
+        KillASaveMidway(db);
+        ASSERT_TRUE(fs::exists(db + "-journal"));
+        const Outcome r = RunTool(args);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(Has(r.out + r.err, "끝나지 않은 저장"), tells) << r.out << r.err;
+        EXPECT_EQ(RawRows(db), before);
+    }
+}
+
+TEST_F(ToolTest, AKilledSaveNobodyMayRollBackIsExplainedAndLeftAlone) {
+    FillRows(db);
+    KillASaveMidway(db);
+    const Bytes content = ReadBytes(db), journal = ReadBytes(db + "-journal");
+    TempDir out;
+    const std::string tool = out.File("kaldoria-db"), said = out.File("said");
+    fs::copy_file(KALDORIA_DB, tool);
+    const std::string command = "'" + tool + "' check '" + db + "' 2>'" + said + "'";
+    ::chmod(dir.path().c_str(), 0555);
+    EXPECT_EQ(RunAsUnprivileged([&] { return WEXITSTATUS(std::system(command.c_str())); }), 1);
+    ::chmod(dir.path().c_str(), 0755);
+    const Bytes text = ReadBytes(said);
+    EXPECT_TRUE(Has(std::string(text.begin(), text.end()), "kaldoria-db check")) << std::string(text.begin(), text.end());
+    EXPECT_EQ(ReadBytes(db), content);
+    EXPECT_EQ(ReadBytes(db + "-journal"), journal);
+}
 
 }  // namespace
