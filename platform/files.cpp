@@ -152,3 +152,23 @@ UniqueFd CreateFreshBeside(const std::string& path, std::string& name) {
     });
     return fd;
 }
+
+void PlaceWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+    int e = errno;
+    // Without RENAME_NOREPLACE a hard link, which never replaces either.
+    if (e == EINVAL || e == ENOSYS) {
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return;
+        }
+        e = errno;
+    }
+    if (e == EEXIST) throw Error(err::PathFileAccess, "'" + to + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+    RaiseErrno(e, "'" + to + "'(으)로 옮길 수 없습니다");
+}
+
+void SyncFolder(const std::string& folder) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) (void)::fsync(fd.get());
+}

@@ -58,3 +58,8 @@ std::string FolderOf(const std::string& path);
 // A new, empty file with a fresh hidden name beside `path`, made with O_EXCL
 // (never through a link, never into an existing file); `name` is set to it.
 UniqueFd CreateFreshBeside(const std::string& path, std::string& name);
+// Gives the file `from` the name `to` unless something already has it
+// (err::PathFileAccess, "이미 있습니다"); `from` is gone when it succeeds.
+void PlaceWithoutReplacing(const std::string& from, const std::string& to);
+// Flushes a folder's entries to the disk; best effort, never raises.
+void SyncFolder(const std::string& folder);

@@ -8,3 +8,4 @@ int RunList(const QStringList& arguments);
 int RunCheck(const QStringList& arguments);
 int RunImport(const QStringList& arguments);
 int RunExport(const QStringList& arguments);
+int RunBackup(const QStringList& arguments);

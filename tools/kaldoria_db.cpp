@@ -24,6 +24,7 @@ constexpr Command kCommands[] = {
                "  export PATH --all DIR       모든 그림을 DIR 안의 파일로 내보냅니다",
      RunExport},
     {"check", "check PATH                  무결성과 모든 그림을 검사합니다", RunCheck},
+    {"backup", "backup PATH NEW             저장 중에도 온전한 사본을 새 파일 NEW로 만듭니다", RunBackup},
     // Conversion of older Jet-format databases (tools/jet/).
     {"migrate", "migrate PATH [--to NEW]     이전 Jet 형식의 dojang.mdb를 변환합니다 (원본은 남겨 둡니다)", RunMigrate},
 };

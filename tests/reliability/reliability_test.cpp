@@ -27,6 +27,7 @@
 #include "store/save.h"
 #include "store/transfer.h"
 #include "support.h"
+#include "tests/tools/run_tool.h"
 #include "window/frmpicture.h"
 
 namespace fs = std::filesystem;
@@ -613,6 +614,31 @@ TEST(BadDatabaseLocked, StartUpIsRefusedWhileAnotherProcessHoldsTheFile) {
     ::waitpid(holder, &status, 0);
     EXPECT_EQ(ReadBytes(db), content);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{kDatabaseFileName});
+}
+
+// ---------------------------------------------------------------- backup
+
+TEST(Backup, TakenWhileAnotherProcessSavesIsWholeAndHoldsWhatWasCommittedBefore) {
+    TempDir dir;
+    const std::string db = dir.File(kDatabaseFileName), copy = dir.File("copy.mdb");
+    CreatePICDB(db);
+    for (const std::string& name : HostileNames()) RawInsert(db, &name, StampedPicture(name, 0, 300000));
+    QProcess saver;  // new names and replacements of shared ones, without pause
+    saver.start(KALDORIA_DRIVER, {"load", Q(db), Q(dir.path()), "0", "1000000"});
+    ASSERT_TRUE(saver.waitForStarted());
+    Rows before;
+    for (int tries = 0; tries < 1000 && before.size() < HostileNames().size() + 10; ++tries) before = RawRows(db);
+    const Outcome r = RunTool({"backup", Q(db), Q(copy)});
+    EXPECT_EQ(saver.state(), QProcess::Running) << "the saver was saving all along";
+    saver.kill();
+    saver.waitForFinished();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(::RunProgram("sqlite3", {Q(copy), "PRAGMA integrity_check"}).out, "ok\n");
+    const Rows copied = RawRows(copy);
+    for (const auto& [name, pic] : copied) EXPECT_TRUE(ReadStamp(pic) && ReadStamp(pic)->name == name) << name;
+    // Only the shared names are ever replaced; every other row must be there as it was.
+    std::erase_if(before, [](const auto& row) { return row.first.starts_with("shared"); });
+    for (const auto& row : before) EXPECT_NE(std::find(copied.begin(), copied.end(), row), copied.end()) << row.first;
 }
 
 }  // namespace

@@ -529,7 +529,7 @@ INSTANTIATE_TEST_SUITE_P(Tool, Usage,
 
 }  // namespace
 
-// --- after a killed save ---------------------------------------------------
+// --- after a killed save; backup ---------------------------------------------
 
 namespace {
 
@@ -555,7 +555,8 @@ TEST_F(ToolTest, AfterAKilledSaveEachReadingCommandRollsItBackAndWorks) {
     const std::pair<QStringList, bool> commands[] = {  // the command, and whether it tells
         {{"check", Q(db)}, true},
         {{"list", Q(db)}, true},
-        {{"export", Q(db), "--all", Q(dir.File("out"))}, false}};
+        {{"export", Q(db), "--all", Q(dir.File("out"))}, false},
+        {{"backup", Q(db), Q(dir.File("copy.mdb"))}, true}};
     for (const auto& [args, tells] : commands) {
         SCOPED_TRACE(args[0].toStdString());
         KillASaveMidway(db);
@@ -582,6 +583,32 @@ TEST_F(ToolTest, AKilledSaveNobodyMayRollBackIsExplainedAndLeftAlone) {
     EXPECT_TRUE(Has(std::string(text.begin(), text.end()), "kaldoria-db check")) << std::string(text.begin(), text.end());
     EXPECT_EQ(ReadBytes(db), content);
     EXPECT_EQ(ReadBytes(db + "-journal"), journal);
+}
+
+TEST_F(ToolTest, BackupNeverOverwritesAndLeavesNothingWhenTheCopyFailsItsCheck) {
+    FillRows(db);
+    const std::string copy = dir.File("copy.mdb");
+    WriteBytes(copy, {'m'});
+    EXPECT_EQ(RunTool({"backup", Q(db), Q(copy)}).status, 1);
+    EXPECT_EQ(ReadBytes(copy), Bytes{'m'});
+    fs::remove(copy);
+    Bytes damaged = ReadBytes(db);
+    std::fill(damaged.begin() + 3 * 4096, damaged.begin() + 3 * 4096 + 400, 0xEE);
+    WriteBytes(db, damaged);
+    const Outcome r = RunTool({"backup", Q(db), Q(copy)});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "무결성 검사")) << r.err;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"dojang.mdb"});
+}
+
+TEST_F(ToolTest, BackupShowsProgressOnATerminal) {
+    if (QStandardPaths::findExecutable("script").isEmpty()) GTEST_SKIP() << "no script(1)";
+    MakePictureDb(db);
+    for (unsigned i = 0; i < 3; ++i) RawInsert(db, nullptr, PatternBytes(1 << 20, i));
+    const std::string command = "'" KALDORIA_DB "' backup '" + db + "' '" + dir.File("copy.mdb") + "'";
+    const Outcome r = RunProgram("script", {"-qec", Q(command), "/dev/null"});
+    EXPECT_TRUE(Has(r.out, "\r백업하는 중 100%")) << r.out;
+    EXPECT_EQ(RawRows(dir.File("copy.mdb")), RawRows(db));
 }
 
 }  // namespace
