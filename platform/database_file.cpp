@@ -10,6 +10,7 @@
 
 #include "platform/error.h"
 #include "platform/file_kind.h"
+#include "platform/files.h"
 #include "platform/sqlite_call.h"
 #include "platform/unique_fd.h"
 
@@ -29,12 +30,6 @@ unsigned Be(const unsigned char* p, int n) {
 constexpr long long kFullCheckPages = 256;
 
 }  // namespace
-
-std::string FolderOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 void CheckDatabaseFile(const std::string& path, bool readOnly) {
     struct stat st {};

@@ -18,6 +18,3 @@ void CheckDatabaseFile(const std::string& path, bool readOnly);
 // first and last rows of each table of a larger one. Raises
 // err::NotADatabase for a damaged file.
 void CheckPages(sqlite3* db, const std::string& path);
-
-// The folder part of `path` ("." for a bare name).
-std::string FolderOf(const std::string& path);

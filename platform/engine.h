@@ -177,7 +177,8 @@ public:
     // an Error when the file is missing, not a database (empty, text,
     // truncated, corrupt, an older Jet-format file), cannot be both read and
     // written (unless readOnly), or is held exclusively by another process.
-    // The file is not changed by a refused open.
+    // The file is not changed by a refused open; an interrupted write left
+    // in it is rolled back first (RollBackInterruptedWrite), read-only or not.
     Database OpenDatabase(const std::string& path, bool exclusive = false, bool readOnly = false,
                           const std::string& connect = "");
     // Makes a new, empty database file; refuses a path where anything exists.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/os_error.h"
@@ -51,13 +52,56 @@ public:
         if (fd_.Close() != 0) RaiseErrno(errno, "파일 '" + path_ + "' 닫기 실패");
     }
 
-private:
+protected:
     int fd() const {
         if (!fd_) throw Error(err::PathFileAccess, "파일 '" + path_ + "'이(가) 닫혀 있습니다.");
         return fd_.get();
     }
     UniqueFd fd_;
     std::string path_;
+};
+
+// Tries `attempt` on fresh hidden names beside `path` until one is free;
+// `attempt` returns false only when the name is taken.
+template <class Attempt>
+std::string FreshNameBeside(const std::string& path, Attempt attempt) {
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    const std::string base = "." + path.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+    for (int n = 0; n < 1000; ++n) {
+        std::string name = folder + base + std::to_string(::getpid()) + "-" + std::to_string(n);
+        if (attempt(name)) return name;
+    }
+    throw Error(err::PathFileAccess, "'" + FolderOf(path) + "' 폴더에 쓸 새 이름이 남아 있지 않습니다.");
+}
+
+// Written without a name (or under a fresh one) and renamed over its path by
+// Close; removed instead when dropped or when Close fails.
+class ReplacingFile : public PosixBinaryFile {
+public:
+    ReplacingFile(UniqueFd fd, std::string path, std::string named)
+        : PosixBinaryFile(std::move(fd), std::move(path)), named_(std::move(named)) {}
+    ~ReplacingFile() override {
+        if (!named_.empty()) ::unlink(named_.c_str());
+    }
+
+    void Close() override {
+        if (named_.empty()) {
+            const std::string self = "/proc/self/fd/" + std::to_string(fd());
+            named_ = FreshNameBeside(path_, [&](const std::string& name) {
+                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+                if (errno != EEXIST) RaiseErrno(errno, "파일 '" + path_ + "' 만들기 실패");
+                return false;
+            });
+        }
+        PosixBinaryFile::Close();
+        // Replaces the entry itself: a link there is never followed.
+        if (::rename(named_.c_str(), path_.c_str()) != 0) RaiseErrno(errno, "파일 '" + path_ + "' 바꾸기 실패");
+        named_.clear();
+    }
+
+private:
+    std::string named_;
 };
 
 }  // namespace
@@ -74,12 +118,57 @@ void PosixFileSystem::Kill(const std::string& path) {
 }
 
 std::unique_ptr<BinaryFile> PosixFileSystem::OpenBinary(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
     if (!fd) RaiseErrno(errno, "파일 '" + path + "' 열기 실패");
     return std::make_unique<PosixBinaryFile>(std::move(fd), path);
+}
+
+std::unique_ptr<BinaryFile> PosixFileSystem::CreateReplacing(const std::string& path) {
+    UniqueFd fd(::open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+    std::string named;
+    // File systems without unnamed files: a fresh name from the start.
+    if (!fd) fd = CreateFreshBeside(path, named);
+    return std::make_unique<ReplacingFile>(std::move(fd), path, std::move(named));
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
     if (!folder.empty() && folder.back() == '/') return folder + name;
     return folder + "/" + name;
+}
+
+std::string FolderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+UniqueFd CreateFreshBeside(const std::string& path, std::string& name) {
+    UniqueFd fd;
+    name = FreshNameBeside(path, [&](const std::string& candidate) {
+        fd.reset(::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (fd) return true;
+        if (errno != EEXIST) RaiseErrno(errno, "'" + FolderOf(path) + "' 폴더에 새 파일을 만들 수 없습니다");
+        return false;
+    });
+    return fd;
+}
+
+void PlaceWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+    int e = errno;
+    // Without RENAME_NOREPLACE a hard link, which never replaces either.
+    if (e == EINVAL || e == ENOSYS) {
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return;
+        }
+        e = errno;
+    }
+    if (e == EEXIST) throw Error(err::PathFileAccess, "'" + to + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+    RaiseErrno(e, "'" + to + "'(으)로 옮길 수 없습니다");
+}
+
+void SyncFolder(const std::string& folder) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) (void)::fsync(fd.get());
 }

@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 
+#include "platform/unique_fd.h"
+
 // A file open for reading and writing at its first byte. Closed by Close or
 // by the destructor on every path, error paths included.
 class BinaryFile {
@@ -29,8 +31,15 @@ public:
     virtual bool FileExists(const std::string& path) = 0;
     // Raises an Error when there is no such file or it cannot be deleted.
     virtual void Kill(const std::string& path) = 0;
-    // Opens for binary reading and writing, creating an empty file when missing.
+    // Opens an existing file for binary reading and writing; never creates
+    // one, so a dangling link planted after an exists test makes nothing.
     virtual std::unique_ptr<BinaryFile> OpenBinary(const std::string& path) = 0;
+    // A new, empty file that takes the place of `path` when Close succeeds.
+    // It is made without a name in path's folder (or under a fresh one, with
+    // O_EXCL), so nothing planted at `path` is followed or written into;
+    // Close renames it over whatever entry `path` is, a link included.
+    // Dropped, or failing, it leaves `path` as it was and nothing else behind.
+    virtual std::unique_ptr<BinaryFile> CreateReplacing(const std::string& path) = 0;
 };
 
 class PosixFileSystem : public FileSystem {
@@ -38,7 +47,19 @@ public:
     bool FileExists(const std::string& path) override;
     void Kill(const std::string& path) override;
     std::unique_ptr<BinaryFile> OpenBinary(const std::string& path) override;
+    std::unique_ptr<BinaryFile> CreateReplacing(const std::string& path) override;
 };
 
 // `folder` joined with `name` by the platform's separator.
 std::string JoinPath(const std::string& folder, const std::string& name);
+// The folder part of `path` ("." for a bare name).
+std::string FolderOf(const std::string& path);
+
+// A new, empty file with a fresh hidden name beside `path`, made with O_EXCL
+// (never through a link, never into an existing file); `name` is set to it.
+UniqueFd CreateFreshBeside(const std::string& path, std::string& name);
+// Gives the file `from` the name `to` unless something already has it
+// (err::PathFileAccess, "이미 있습니다"); `from` is gone when it succeeds.
+void PlaceWithoutReplacing(const std::string& from, const std::string& to);
+// Flushes a folder's entries to the disk; best effort, never raises.
+void SyncFolder(const std::string& folder);

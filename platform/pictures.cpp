@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QImageReader>
-#include <QImageWriter>
 
 #include "platform/error.h"
 #include "platform/picture_file.h"
@@ -33,11 +32,4 @@ QImage ReadWithinLimit(QImageReader& reader, std::string& tooLarge) {
         if (!tooLarge.empty()) return {};
     }
     return reader.read();
-}
-
-void QtPictureService::SavePicture(const QImage& picture, const std::string& path) {
-    QImageWriter writer(QString::fromStdString(path), "bmp");
-    if (!writer.write(picture))
-        throw Error(err::PathFileAccess,
-                    "그림을 '" + path + "'에 저장할 수 없습니다 (" + writer.errorString().toStdString() + ").");
 }

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <string>
 
+#include "platform/files.h"
+
 class QImageReader;
 
 // An empty path loads the empty picture. Only a regular file within the size
@@ -14,14 +16,19 @@ class PictureService {
 public:
     virtual ~PictureService() = default;
     virtual QImage LoadPicture(const std::string& path) = 0;
-    // Writes `picture` as a bitmap file.
-    virtual void SavePicture(const QImage& picture, const std::string& path) = 0;
+    // Writes `picture` as a bitmap file into `file` (new and empty) and makes
+    // sure it is there whole: every write checked, and the file as long as
+    // the bitmap's header declares. Raises an Error naming `name` otherwise
+    // (err::DiskFull on a full disk); `file` is left for the caller to close.
+    virtual void WriteBitmap(const QImage& picture, BinaryFile& file, const std::string& name) = 0;
+    // The same into the existing file at `path`, emptied first, then closed.
+    void SavePicture(const QImage& picture, const std::string& path);
 };
 
 class QtPictureService : public PictureService {
 public:
     QImage LoadPicture(const std::string& path) override;
-    void SavePicture(const QImage& picture, const std::string& path) override;
+    void WriteBitmap(const QImage& picture, BinaryFile& file, const std::string& name) override;
 };
 
 // Decodes what `reader` holds unless the size its header declares is over

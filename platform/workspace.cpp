@@ -11,6 +11,7 @@
 #include "platform/network_fs.h"
 #include "platform/pg_backend.h"
 #include "platform/sqlite_backend.h"
+#include "platform/interrupted_write.h"
 #include "platform/os_error.h"
 #include "platform/unique_fd.h"
 
@@ -26,6 +27,9 @@ namespace {
 
 // A local SQLite file, or the server a link file names.
 std::shared_ptr<ConnectionImpl> OpenFile(const std::string& path, bool exclusive, bool readOnly) {
+    // First, as a file cut off mid-write can look truncated until then, and
+    // a read-only connection could not read it at all.
+    RollBackInterruptedWrite(path);
     CheckDatabaseFile(path, true);
     sqlite3* raw = nullptr;
     // Each connection serves one thread, so SQLite need not lock on every call.

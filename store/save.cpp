@@ -4,6 +4,12 @@
 #include "store/transfer.h"
 
 std::string RemovalStatement(const std::string& name) {
+    if (name.find('\0') != std::string::npos) {
+        std::string shown;
+        for (char c : name) shown += c == '\0' ? std::string("\\x00") : std::string(1, c);
+        throw Error(err::InvalidArgument, "이름 \"" + shown + "\"에는 NUL 문자(\\x00)가 들어 있어 이 이름으로는 저장할 수 "
+                                          "없습니다. 다른 이름으로 저장하십시오.");
+    }
     std::string quoted;
     quoted.reserve(name.size());
     for (char c : name) {

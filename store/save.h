@@ -7,7 +7,9 @@
 #include "platform/files.h"
 
 // "DELETE FROM pic_list WHERE  pic_name = '<name>'" with each apostrophe of
-// the name doubled, so the name can never end the literal.
+// the name doubled, so the name can never end the literal. A name with a NUL
+// character, which no statement can hold, raises err::InvalidArgument with
+// the whole name shown, each NUL as \x00.
 std::string RemovalStatement(const std::string& name);
 
 // Removes the rows named `name` and adds one row holding the bytes of `file`,

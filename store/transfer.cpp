@@ -29,17 +29,11 @@ bool FileToPICField(const std::string& path, LongBinaryField& field, FileSystem&
 }
 
 void PICFieldToFile(const LongBinaryField& field, const std::string& transferPath, FileSystem& files) {
-    try {
-        files.Kill(transferPath);
-    } catch (...) {
-        // Usually there is no old file; if it cannot go, it is overwritten and cut below.
-    }
-    auto file = files.OpenBinary(transferPath);
+    auto file = files.CreateReplacing(transferPath);
     const std::int32_t size = field.FieldSize();
     const std::int32_t whole = size / kChunkSize;
     const std::int32_t rest = size % kChunkSize;
     for (std::int32_t k = 0; k < whole; ++k) file->Write(field.GetChunk(k * kChunkSize, kChunkSize));
     if (rest > 0) file->Write(field.GetChunk(whole * kChunkSize, rest));
-    file->Truncate(size);
     file->Close();
 }

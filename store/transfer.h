@@ -17,7 +17,8 @@ inline constexpr std::int32_t kChunkSize = 32000;
 // every path.
 bool FileToPICField(const std::string& path, LongBinaryField& field, FileSystem& files, MessageBox& messages);
 
-// Writes the field's bytes to the transfer file at `transferPath`, replacing
-// it: afterwards the file holds exactly the field's bytes. A failure to delete
-// the old file first is ignored; every later failure is raised.
+// Writes the field's bytes to a new file that then replaces the transfer file
+// at `transferPath` (FileSystem::CreateReplacing): afterwards the file holds
+// exactly the field's bytes, and a link planted there has been replaced, not
+// followed. Every failure is raised and leaves the old transfer file as it was.
 void PICFieldToFile(const LongBinaryField& field, const std::string& transferPath, FileSystem& files);

@@ -9,3 +9,4 @@ int RunCheck(const QStringList& arguments);
 int RunImport(const QStringList& arguments);
 int RunExport(const QStringList& arguments);
 int RunLink(const QStringList& arguments);
+int RunBackup(const QStringList& arguments);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/file_kind.h"
+#include "platform/interrupted_write.h"
 #include "tools/command.h"
 #include "tools/commands.h"
 #include "tools/stored_picture.h"
@@ -14,6 +15,8 @@ namespace {
 const char* const kDatabaseArgument = "데이터베이스 파일 (예: dojang.mdb)";
 
 std::string RowLabel(long row, const Variant& name) { return std::to_string(row) + "번째 행 " + ShownName(name); }
+
+const char* const kRolledBack = "끝나지 않은 저장: 저장하던 프로그램이 중간에 끝나 남은 저널로 저장 전 상태로 되돌렸습니다";
 
 }  // namespace
 
@@ -26,7 +29,10 @@ int RunList(const QStringList& arguments) {
     int status = exitcode::Ok;
     if (!ParseCommandLine(parser, arguments, {1}, status)) return status;
     try {
-        OpenedDatabase opened(LocalPath(parser.positionalArguments()[0]), true);
+        const std::string path = LocalPath(parser.positionalArguments()[0]);
+        // Said on stderr, so that the listing itself keeps its form.
+        if (RollBackInterruptedWrite(path)) ReportFailure(kRolledBack);
+        OpenedDatabase opened(path, true);
         Recordset rs = opened.db().OpenRecordset("pic_list", dbOpenTable);
         long rows = 0, unreadable = 0;
         for (; !rs.EOF_(); rs.MoveNext()) {
@@ -49,7 +55,8 @@ int RunCheck(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "데이터베이스 엔진의 무결성 검사(PRAGMA integrity_check)를 하고, 저장된 모든 값이\n"
-        "읽을 수 있는 그림인지 확인합니다. 파일은 읽기만 합니다.\n\n"
+        "읽을 수 있는 그림인지 확인합니다. 파일은 읽기만 합니다. 다만 저장하던 프로그램이 중간에\n"
+        "끝나 저널이 남았으면, 먼저 그 저장을 되돌리고 그렇게 했다고 알립니다.\n\n"
         "종료 상태: 0 이상 없음, 1 검사할 수 없음 (파일이 없거나 표가 없는 등),\n"
         "2 잘못된 명령줄, 3 데이터베이스 파일이 손상됨, 4 그림이 아닌 값이 있음.");
     parser.addPositionalArgument("PATH", kDatabaseArgument);
@@ -59,6 +66,7 @@ int RunCheck(const QStringList& arguments) {
     try {
         std::unique_ptr<OpenedDatabase> opened;
         try {
+            if (RollBackInterruptedWrite(path)) Say(kRolledBack);
             opened = std::make_unique<OpenedDatabase>(path, true);
         } catch (const Error& e) {
             if (e.Number() != err::NotADatabase || SniffDatabaseFile(path) != DatabaseKind::SQLite) throw;

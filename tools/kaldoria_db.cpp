@@ -28,6 +28,7 @@ constexpr Command kCommands[] = {
                "  export ... --transparent --size MM   문서에 붙일 PNG로: 종이는 투명하게, 긴 변은 MM 밀리미터로",
      RunExport},
     {"check", "check PATH                  무결성과 모든 그림을 검사합니다", RunCheck},
+    {"backup", "backup PATH NEW             저장 중에도 온전한 사본을 새 파일 NEW로 만듭니다", RunBackup},
     {"link", "link PATH CONNINFO          PostgreSQL 서버의 도장 목록을 쓰는 연결 파일을 만듭니다", RunLink},
     // Conversion of older Jet-format databases (tools/jet/).
     {"migrate", "migrate PATH [--to NEW]     이전 Jet 형식의 dojang.mdb를 변환합니다 (원본은 남겨 둡니다)\n"

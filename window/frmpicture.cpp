@@ -1,13 +1,16 @@
 #include "window/frmpicture.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <exception>
+#include <limits>
 #include <utility>
 
 #include "platform/error.h"
 #include "store/connection.h"
+#include "store/names.h"
 #include "store/save.h"
 #include "store/transfer.h"
 #include "window/namelist.h"
@@ -25,9 +28,6 @@ struct Twips {
 };
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
-
-// A name counts as given when anything but space characters remains.
-bool IsBlank(const std::string& name) { return name.find_first_not_of(' ') == std::string::npos; }
 }  // namespace
 
 frmPicture::frmPicture(DesktopServices services, QWidget* parent) : QWidget(parent), services_(std::move(services)) {
@@ -51,6 +51,9 @@ void frmPicture::BuildControls() {
     // Typing changes only the text: no inline completion, nothing added on Enter.
     cboName->setCompleter(nullptr);
     cboName->setInsertPolicy(QComboBox::NoInsert);
+    // The edit's default limit of 32767 characters would cut a longer list
+    // item, and the save would store it under that other name.
+    cboName->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
     // The list can hold every stored name; keep measuring and showing it cheap.
     cboName->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     if (auto* view = qobject_cast<QListView*>(cboName->view())) view->setUniformItemSizes(true);
@@ -194,14 +197,17 @@ void frmPicture::LoadPictureFile(const std::string& path) {
 
 void frmPicture::SavePicture() {
     const std::string name = cboName->currentText().toStdString();
-    if (IsBlank(name)) {
+    if (IsBlankName(name)) {
         services_.messages.MsgBox("이름을 입력해 주십시요.", vbCritical);
         cboName->setFocus();
         return;
     }
     const std::string transfer = TransferFile();
     if (services_.files.FileExists(transfer)) services_.files.Kill(transfer);
-    services_.pictures.SavePicture(picName->Image(), transfer);
+    // Written whole into a file of our own before the database is touched.
+    auto file = services_.files.CreateReplacing(transfer);
+    services_.pictures.WriteBitmap(picName->Image(), *file, transfer);
+    file->Close();
     // The removal and the new row commit together or not at all.
     if (StorePicture(dbsPIC, name, transfer, services_.files, services_.messages))
         services_.messages.MsgBox("   저장 되었습니다.  ", vbOKOnly);

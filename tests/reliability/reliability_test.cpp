@@ -12,12 +12,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <ostream>
+#include <thread>
 
 #include "platform/error.h"
 #include "reliability_support.h"
@@ -25,6 +27,7 @@
 #include "store/save.h"
 #include "store/transfer.h"
 #include "support.h"
+#include "tests/tools/run_tool.h"
 #include "window/frmpicture.h"
 
 namespace fs = std::filesystem;
@@ -252,6 +255,26 @@ TEST(FullDisk, TheWindowsSaveReportsItAndTheWindowStaysUsable) {
     EXPECT_EQ(RawRows(folder.db).size(), before.size() + 1);
 }
 
+// A device that keeps half of each write and says nothing.
+TEST(FullDisk, ABitmapWrittenShortWithoutAnErrorIsStillCaught) {
+    struct HalfWrites : BinaryFile {
+        std::unique_ptr<BinaryFile> inner;
+        std::int64_t Length() override { return inner->Length(); }
+        void Read(std::span<std::uint8_t> into) override { inner->Read(into); }
+        void Write(std::span<const std::uint8_t> bytes) override { inner->Write(bytes.first(bytes.size() / 2)); }
+        void Truncate(std::int64_t length) override { inner->Truncate(length); }
+        void Close() override { inner->Close(); }
+    } file;
+    TempDir dir;
+    file.inner = PosixFileSystem().CreateReplacing(dir.File("temp.bmp"));
+    try {
+        QtPictureService().WriteBitmap(QImage(40, 30, QImage::Format_RGB32), file, "temp.bmp");
+        ADD_FAILURE() << "a short bitmap passed";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.Number(), err::DeviceIO) << e.Description();
+    }
+}
+
 // ---------------------------------------------------------------- transfer file
 
 TEST(TransferFile, ADirectoryInItsPlaceIsReportedAndNothingStoredIsTouched) {
@@ -303,17 +326,22 @@ TEST(TransferFile, ADirectoryInItsPlaceIsReportedAndNothingStoredIsTouched) {
 TEST(TransferFile, OneThatCannotBeWrittenIsReportedAndNothingStoredIsTouched) {
     Folder folder;
     const Rows before = RawRows(folder.db);
+    const Bytes content = ReadBytes(folder.db);
     Window window(folder.dir.path());
     ASSERT_TRUE(window.w->Loaded());
-    // A link into a folder that does not exist: no one, root included, can write there.
-    fs::remove(TransferFilePath(folder.dir.path()));
-    fs::create_symlink(folder.dir.File("missing/temp.bmp"), TransferFilePath(folder.dir.path()));
+    // Room for less than the box's bitmap: the save must see the short file
+    // before the database is touched, whatever room the database has.
     window.messages.shown.clear();
-    window.Save("도장");
+    WithFileSizeLimit(1000, [&] { window.Save("도장"); });
     ASSERT_EQ(window.messages.shown.size(), 1u);
+    EXPECT_TRUE(window.messages.shown[0].first.find("오류 번호: " + std::to_string(err::DiskFull)) != std::string::npos &&
+                window.messages.shown[0].first.find("temp.bmp") != std::string::npos)
+        << window.messages.shown[0].first;
     EXPECT_EQ(window.LastStyle(), vbCritical);
     EXPECT_TRUE(window.w->isVisible());
-    EXPECT_EQ(RawRows(folder.db), before);
+    EXPECT_EQ(ReadBytes(folder.db), content);
+    EXPECT_EQ(folder.dir.Entries(), std::vector<std::string>{kDatabaseFileName}) << "the old temp.bmp went first; "
+                                                                                  "no partial file is left";
 
     // The store functions, with a picture file its reader may not open.
     const std::string file = folder.dir.File("locked.bmp");
@@ -336,6 +364,58 @@ TEST(TransferFile, OneThatCannotBeWrittenIsReportedAndNothingStoredIsTouched) {
     EXPECT_EQ(code, 0);
     EXPECT_EQ(RawRows(folder.db), before);
 }
+
+// Links another user of a shared folder plants at temp.bmp, to a file of
+// theirs (`victim`) or to a path there that does not exist (`made`); a plant
+// fails quietly where something is in the way.
+struct Plant {
+    const char* label;
+    int (*at)(const char* transfer, const char* victim, const char* made);
+};
+void PrintTo(const Plant& p, std::ostream* out) { *out << p.label; }
+
+class PlantedTransferFile : public ::testing::TestWithParam<Plant> {};
+
+// Before start-up, before a save, then as fast as a second thread can during
+// saves (the race a delete-then-create loses).
+TEST_P(PlantedTransferFile, IsReplacedNeverFollowed) {
+    Folder folder;
+    TempDir other;
+    const std::string transfer = TransferFilePath(folder.dir.path()), victim = other.File("v"), made = other.File("m");
+    const Bytes mine = PatternBytes(3000);
+    WriteBytes(victim, mine);
+    auto plant = [&] { GetParam().at(transfer.c_str(), victim.c_str(), made.c_str()); };
+    plant();
+    Window window(folder.dir.path());
+    ASSERT_TRUE(window.w->Loaded());
+    fs::remove(transfer);
+    plant();
+    window.Save("도장");
+    EXPECT_EQ(window.messages.shown.back(), std::make_pair(std::string("   저장 되었습니다.  "), vbOKOnly));
+    struct stat st {};
+    EXPECT_TRUE(::lstat(transfer.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) << "not our own file";
+    EXPECT_EQ(RawRows(folder.db).back(), std::make_pair(std::string("도장"), ReadBytes(transfer)));
+
+    std::atomic<bool> stop{false};
+    std::thread planter([&] {
+        while (!stop) ::unlink(transfer.c_str()), plant();
+    });
+    window.messages.shown.clear();
+    for (int i = 0; i < 40; ++i) window.Save("도장");
+    stop = true;
+    planter.join();
+    EXPECT_EQ(ReadBytes(victim), mine);
+    EXPECT_FALSE(fs::exists(made));
+    // Each save stored the row or said why (the file taken away before it was read included).
+    for (const auto& [text, style] : window.messages.shown)
+        EXPECT_TRUE(text == "   저장 되었습니다.  " || text == "파일이 존재하지 않습니다." || style == vbCritical) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, PlantedTransferFile,
+                         ::testing::Values(Plant{"symlink", [](auto t, auto v, auto) { return ::symlink(v, t); }},
+                                           Plant{"dangling_symlink", [](auto t, auto, auto m) { return ::symlink(m, t); }},
+                                           Plant{"hard_link", [](auto t, auto v, auto) { return ::link(v, t); }}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 // ---------------------------------------------------------------- bad database files
 
@@ -534,6 +614,31 @@ TEST(BadDatabaseLocked, StartUpIsRefusedWhileAnotherProcessHoldsTheFile) {
     ::waitpid(holder, &status, 0);
     EXPECT_EQ(ReadBytes(db), content);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{kDatabaseFileName});
+}
+
+// ---------------------------------------------------------------- backup
+
+TEST(Backup, TakenWhileAnotherProcessSavesIsWholeAndHoldsWhatWasCommittedBefore) {
+    TempDir dir;
+    const std::string db = dir.File(kDatabaseFileName), copy = dir.File("copy.mdb");
+    CreatePICDB(db);
+    for (const std::string& name : HostileNames()) RawInsert(db, &name, StampedPicture(name, 0, 300000));
+    QProcess saver;  // new names and replacements of shared ones, without pause
+    saver.start(KALDORIA_DRIVER, {"load", Q(db), Q(dir.path()), "0", "1000000"});
+    ASSERT_TRUE(saver.waitForStarted());
+    Rows before;
+    for (int tries = 0; tries < 1000 && before.size() < HostileNames().size() + 10; ++tries) before = RawRows(db);
+    const Outcome r = RunTool({"backup", Q(db), Q(copy)});
+    EXPECT_EQ(saver.state(), QProcess::Running) << "the saver was saving all along";
+    saver.kill();
+    saver.waitForFinished();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(::RunProgram("sqlite3", {Q(copy), "PRAGMA integrity_check"}).out, "ok\n");
+    const Rows copied = RawRows(copy);
+    for (const auto& [name, pic] : copied) EXPECT_TRUE(ReadStamp(pic) && ReadStamp(pic)->name == name) << name;
+    // Only the shared names are ever replaced; every other row must be there as it was.
+    std::erase_if(before, [](const auto& row) { return row.first.starts_with("shared"); });
+    for (const auto& row : before) EXPECT_NE(std::find(copied.begin(), copied.end(), row), copied.end()) << row.first;
 }
 
 }  // namespace

@@ -60,6 +60,9 @@ struct FailingFileSystem : PosixFileSystem {
     std::unique_ptr<BinaryFile> OpenBinary(const std::string& path) override {
         return std::make_unique<File>(*this, PosixFileSystem::OpenBinary(path));
     }
+    std::unique_ptr<BinaryFile> CreateReplacing(const std::string& path) override {
+        return std::make_unique<File>(*this, PosixFileSystem::CreateReplacing(path));
+    }
 };
 
 struct Boundary {
@@ -151,6 +154,7 @@ TEST(Transfer, FailuresPartWayReachTheCallerWithTheFileClosed) {
     field.held = PatternBytes(100000);
     EXPECT_THROW(PICFieldToFile(field, dir.File("temp.bmp"), files), Error);
     EXPECT_EQ(files.open, 0);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.bmp"}) << "no part-written transfer file";
 }
 
 struct SaveOnDb : ::testing::Test {

@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QStandardPaths>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include <set>
 
 #include "run_tool.h"
+#include "store/save.h"
 #include "support.h"
 
 namespace fs = std::filesystem;
@@ -813,6 +815,90 @@ TEST(Help, SpeaksKoreanAndNamesTheCommand) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.out.starts_with("사용 방법: kaldoria-db check [옵션] PATH\n")) << r.out;
     EXPECT_TRUE(Has(r.out, "\n옵션:\n") && Has(r.out, "\n인자:\n")) << r.out;
+}
+
+}  // namespace
+
+// --- after a killed save; backup ---------------------------------------------
+
+namespace {
+
+// What an import or a save killed part way leaves: the process gone inside
+// its transaction after the removal, once the new row has outgrown the page
+// cache and the engine has begun to write the file, a hot journal beside it.
+void KillASaveMidway(const std::string& db) {
+    if (const pid_t pid = ::fork(); pid != 0) {
+        ::waitpid(pid, nullptr, 0);
+        return;
+    }
+    Database d = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet).OpenDatabase(db);
+    d.Execute("PRAGMA cache_size = 10");
+    d.BeginTrans();
+    d.Execute(RemovalStatement("도장 7"));
+    d.Execute("INSERT INTO pic_list VALUES ('도장 7', randomblob(3000000))");
+    ::kill(::getpid(), SIGKILL);
+}
+
+TEST_F(ToolTest, AfterAKilledSaveEachReadingCommandRollsItBackAndWorks) {
+    FillRows(db);
+    const Rows before = RawRows(db);
+    const std::pair<QStringList, bool> commands[] = {  // the command, and whether it tells
+        {{"check", Q(db)}, true},
+        {{"list", Q(db)}, true},
+        {{"export", Q(db), "--all", Q(dir.File("out"))}, false},
+        {{"backup", Q(db), Q(dir.File("copy.mdb"))}, true}};
+    for (const auto& [args, tells] : commands) {
+        SCOPED_TRACE(args[0].toStdString());
+        KillASaveMidway(db);
+        ASSERT_TRUE(fs::exists(db + "-journal"));
+        const Outcome r = RunTool(args);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(Has(r.out + r.err, "끝나지 않은 저장"), tells) << r.out << r.err;
+        EXPECT_EQ(RawRows(db), before);
+    }
+}
+
+TEST_F(ToolTest, AKilledSaveNobodyMayRollBackIsExplainedAndLeftAlone) {
+    FillRows(db);
+    KillASaveMidway(db);
+    const Bytes content = ReadBytes(db), journal = ReadBytes(db + "-journal");
+    TempDir out;
+    const std::string tool = out.File("kaldoria-db"), said = out.File("said");
+    fs::copy_file(KALDORIA_DB, tool);
+    const std::string command = "'" + tool + "' check '" + db + "' 2>'" + said + "'";
+    ::chmod(dir.path().c_str(), 0555);
+    EXPECT_EQ(RunAsUnprivileged([&] { return WEXITSTATUS(std::system(command.c_str())); }), 1);
+    ::chmod(dir.path().c_str(), 0755);
+    const Bytes text = ReadBytes(said);
+    EXPECT_TRUE(Has(std::string(text.begin(), text.end()), "kaldoria-db check")) << std::string(text.begin(), text.end());
+    EXPECT_EQ(ReadBytes(db), content);
+    EXPECT_EQ(ReadBytes(db + "-journal"), journal);
+}
+
+TEST_F(ToolTest, BackupNeverOverwritesAndLeavesNothingWhenTheCopyFailsItsCheck) {
+    FillRows(db);
+    const std::string copy = dir.File("copy.mdb");
+    WriteBytes(copy, {'m'});
+    EXPECT_EQ(RunTool({"backup", Q(db), Q(copy)}).status, 1);
+    EXPECT_EQ(ReadBytes(copy), Bytes{'m'});
+    fs::remove(copy);
+    Bytes damaged = ReadBytes(db);
+    std::fill(damaged.begin() + 3 * 4096, damaged.begin() + 3 * 4096 + 400, 0xEE);
+    WriteBytes(db, damaged);
+    const Outcome r = RunTool({"backup", Q(db), Q(copy)});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "무결성 검사")) << r.err;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"dojang.mdb"});
+}
+
+TEST_F(ToolTest, BackupShowsProgressOnATerminal) {
+    if (QStandardPaths::findExecutable("script").isEmpty()) GTEST_SKIP() << "no script(1)";
+    MakePictureDb(db);
+    for (unsigned i = 0; i < 3; ++i) RawInsert(db, nullptr, PatternBytes(1 << 20, i));
+    const std::string command = "'" KALDORIA_DB "' backup '" + db + "' '" + dir.File("copy.mdb") + "'";
+    const Outcome r = RunProgram("script", {"-qec", Q(command), "/dev/null"});
+    EXPECT_TRUE(Has(r.out, "\r백업하는 중 100%")) << r.out;
+    EXPECT_EQ(RawRows(dir.File("copy.mdb")), RawRows(db));
 }
 
 }  // namespace

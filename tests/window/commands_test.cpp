@@ -43,7 +43,8 @@ TEST_F(Commands, BlankNamesAreRefusedWithFocusBackAndNothingTouched) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
     WriteBytes(transfer, {7, 7, 7});
     const Rows before = RawRows(db);
-    for (const char* name : {"", " ", "   "}) {
+    // Blanks a Korean keyboard types too: tab, no-break space, ideographic space, the Hangul filler.
+    for (const char* name : {"", " ", "   ", "\t", "\u00a0", " \u3000\t", "\u3164"}) {
         SCOPED_TRACE(std::string("'") + name + "'");
         Button(w, "cmdPicture")->setFocus();
         files.calls.clear();
@@ -87,6 +88,27 @@ TEST_F(Commands, NamesAreStoredUntrimmedAndQuotedSafely) {
         before.emplace_back(name, ReadBytes(transfer));
         EXPECT_EQ(RawRows(db), before);
     }
+}
+
+// Picked from the list: a name longer than the edit's default limit of 32767
+// replaces its own row, and one holding a NUL, which no statement can remove,
+// is refused with the whole name shown.
+TEST_F(Commands, NamesPickedFromTheListAreSavedExactlyOrRefusedInFull) {
+    const std::string longName(40000, 'L'), nul("a\0b", 3);
+    Insert(longName, stamp);
+    Insert(nul, stamp);
+    frmPicture w(Services());
+    Name(w)->setCurrentIndex(1);
+    const Rows before = RawRows(db);
+    EXPECT_EQ(Click(w, "cmdSave"), (Shown{{kSaved, vbOKOnly}}));
+    EXPECT_EQ(RawRows(db), (Rows{before[0], before[2], {longName, ReadBytes(transfer)}}));
+
+    Name(w)->setCurrentIndex(2);
+    const Rows kept = RawRows(db);
+    const Shown shown = Click(w, "cmdSave");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(IsErrorReport(shown[0], {err::InvalidArgument, "\"a\\x00b\""}));
+    EXPECT_EQ(RawRows(db), kept);
 }
 
 TEST_F(Commands, StoredBytesAreABitmapOfTheInnerAreaAsShown) {

@@ -111,8 +111,8 @@ struct FaultyPictureService : QtPictureService {
         loaded.push_back(path);
         return QtPictureService::LoadPicture(path);
     }
-    void SavePicture(const QImage& picture, const std::string& path) override {
-        if (onSave) onSave(path);
-        QtPictureService::SavePicture(picture, path);
+    void WriteBitmap(const QImage& picture, BinaryFile& file, const std::string& name) override {
+        if (onSave) onSave(name);
+        QtPictureService::WriteBitmap(picture, file, name);
     }
 };

@@ -1,0 +1,42 @@
+// backup: a consistent copy of a picture database, safe while others save.
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/backup.h"
+#include "platform/interrupted_write.h"
+#include "tools/command.h"
+#include "tools/commands.h"
+
+int RunBackup(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "데이터베이스 PATH를 새 파일 NEW로 백업합니다. 엔진의 온라인 백업으로 복사하므로 Kaldoria나\n"
+        "다른 프로그램이 저장하는 동안에도 한 시점의 온전한 사본이 됩니다. 사본은 무결성 검사를\n"
+        "통과한 뒤에야 NEW라는 이름을 얻으며, 있는 파일은 덮어쓰지 않습니다.");
+    parser.addPositionalArgument("PATH", "백업할 데이터베이스 파일 (예: dojang.mdb)");
+    parser.addPositionalArgument("NEW", "새로 만들 백업 파일");
+    int status = exitcode::Ok;
+    if (!ParseCommandLine(parser, arguments, {2}, status)) return status;
+    const std::string path = LocalPath(parser.positionalArguments()[0]);
+    const std::string copy = LocalPath(parser.positionalArguments()[1]);
+    const bool terminal = ::isatty(::fileno(stdout));
+    bool shown = false;
+    try {
+        if (RollBackInterruptedWrite(path)) Say("끝나지 않은 저장이 남아 있어, 먼저 저장 전 상태로 되돌렸습니다.");
+        const long long bytes = BackupDatabase(path, copy, [&](long long done, long long total) {
+            // Only a copy of more than one step is worth a progress line.
+            if (!terminal || (!shown && done == total)) return;
+            std::printf("\r백업하는 중 %lld%%", total ? done * 100 / total : 100);
+            std::fflush(stdout);
+            shown = true;
+        });
+        if (shown) std::printf("\n");
+        Say("'" + path + "'을(를) '" + copy + "'(으)로 백업했습니다 (" + std::to_string(bytes) +
+            " 바이트, 무결성 검사: 이상 없음).");
+        return exitcode::Ok;
+    } catch (const Error& e) {
+        if (shown) std::printf("\n");
+        return ReportError(e);
+    }
+}
