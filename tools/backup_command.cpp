@@ -7,13 +7,16 @@
 #include "platform/interrupted_write.h"
 #include "tools/command.h"
 #include "tools/commands.h"
+#include "tools/jet/jet_migrate.h"
+#include "tools/jet/server_migrate.h"
 
 int RunBackup(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "데이터베이스 PATH를 새 파일 NEW로 백업합니다. 엔진의 온라인 백업으로 복사하므로 Kaldoria나\n"
         "다른 프로그램이 저장하는 동안에도 한 시점의 온전한 사본이 됩니다. 사본은 무결성 검사를\n"
-        "통과한 뒤에야 NEW라는 이름을 얻으며, 있는 파일은 덮어쓰지 않습니다.");
+        "통과한 뒤에야 NEW라는 이름을 얻으며, 있는 파일은 덮어쓰지 않습니다.\n"
+        "PATH가 서버에 연결된 파일이면 서버의 도장 목록을 한 시점 그대로 새 로컬 데이터베이스 NEW에 옮겨 담습니다.");
     parser.addPositionalArgument("PATH", "백업할 데이터베이스 파일 (예: dojang.mdb)");
     parser.addPositionalArgument("NEW", "새로 만들 백업 파일");
     int status = exitcode::Ok;
@@ -24,6 +27,13 @@ int RunBackup(const QStringList& arguments) {
     bool shown = false;
     try {
         if (RollBackInterruptedWrite(path)) Say("끝나지 않은 저장이 남아 있어, 먼저 저장 전 상태로 되돌렸습니다.");
+        if (IsLinkFile(path)) {
+            // A linked book is copied off its server into a local picture database.
+            const MigrationResult r = CopyServerToFile(path, copy);
+            Say("서버 " + r.target + "의 도장 " + std::to_string(r.rows.size()) + "개(" + std::to_string(r.bytes) +
+                " 바이트)를 '" + copy + "'(으)로 백업했습니다 (무결성 검사: 이상 없음).");
+            return exitcode::Ok;
+        }
         const long long bytes = BackupDatabase(path, copy, [&](long long done, long long total) {
             // Only a copy of more than one step is worth a progress line.
             if (!terminal || (!shown && done == total)) return;

@@ -8,6 +8,7 @@
 
 #include "platform/picture_file.h"
 #include "store/connection.h"
+#include "store/names.h"
 #include "store/save.h"
 #include "tools/command.h"
 #include "tools/commands.h"
@@ -27,8 +28,6 @@ std::int64_t FileSize(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
 }
 
-// The window's test for a missing name: blank once spaces are trimmed.
-bool IsBlankName(const std::string& name) { return name.find_first_not_of(' ') == std::string::npos; }
 
 // Stores `file` under `name` in the database at `path`: the save command's
 // delete-then-insert in one transaction.

@@ -123,6 +123,13 @@ TEST_F(LinkedBook, EveryToolCommandWorksAsOnALocalFile) {
     EXPECT_EQ(ReadBytes(dir.File("back.bmp")), ReadBytes(dir.File("large.bmp")));
     ASSERT_EQ(RunTool({"export", Q(link), "--all", Q(dir.File("all"))}).status, 0);
     EXPECT_EQ(ReadBytes(dir.File("all/도장.bmp")), ReadBytes(dir.File("small.bmp")));
+    // A backup of a linked book is a local picture database of its rows.
+    Outcome backup = RunTool({"backup", Q(link), Q(dir.File("copy.mdb"))});
+    ASSERT_EQ(backup.status, 0) << backup.err;
+    const auto rows = RawRows(dir.File("copy.mdb"));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].second, ReadBytes(dir.File("large.bmp")));
+    EXPECT_EQ(RunTool({"backup", Q(link), Q(dir.File("copy.mdb"))}).status, 1);
 }
 
 TEST_F(LinkedBook, MigrateCarriesALocalBookUpOnceAndLeavesItAlone) {

@@ -25,12 +25,6 @@ namespace {
 
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
-std::string FolderOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string BaseOf(const std::string& path) {
     auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -218,6 +212,43 @@ MigrationResult MigrateJetDatabase(const std::string& path, const std::optional<
     else PlaceInstead(path, temp, before, result.keptOriginal);
     SyncPath(FolderOf(target), true);
     result.target = target;
+    for (const auto& row : result.rows) result.bytes += row.bytes;
+    return result;
+}
+
+MigrationResult CopyServerToFile(const std::string& linked, const std::string& to) {
+    if (Taken(to)) throw Error(err::PathFileAccess, Quoted(to) + "이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+    for (const char* suffix : {"-journal", "-wal"})
+        if (Taken(to + suffix))
+            throw Error(err::PathFileAccess, Quoted(to + suffix) + "이(가) 있습니다. 이 파일을 치운 뒤 다시 실행하십시오.");
+    MigrationResult result;
+    TemporaryDatabase temp(FolderOf(to), BaseOf(to));
+    Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+    {
+        Database server = ws.OpenDatabase(linked, false, true);
+        Database db = ws.OpenDatabase(temp.path());
+        // One snapshot of the server for the whole copy, however others save meanwhile.
+        Transaction reading(server);
+        server.Execute("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ");
+        Transaction writing(db);
+        Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+        RowCarrier carrier(rs);
+        ReadPictureRows(server, carrier);
+        rs.Close();
+        writing.Commit();
+        result.rows = std::move(carrier.rows);
+        result.target = server.Server();
+    }
+    {
+        Database copy = ws.OpenDatabase(temp.path(), false, true);
+        VerifyCarriedRows(copy, result.rows);
+        if (copy.CheckIntegrity() != std::vector<std::string>{"ok"})
+            throw Error(err::NotADatabase, "사본 " + Quoted(temp.path()) + "이(가) 무결성 검사를 통과하지 못했습니다.");
+    }
+    ws.Close();
+    SyncPath(temp.path(), false);
+    PlaceAt(to, temp);
+    SyncPath(FolderOf(to), true);
     for (const auto& row : result.rows) result.bytes += row.bytes;
     return result;
 }

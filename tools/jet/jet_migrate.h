@@ -36,5 +36,12 @@ struct MigrationResult {
 MigrationResult MigrateJetDatabase(const std::string& path, const std::optional<std::string>& to,
                                    const JetLimits& limits = {});
 
+// Copies the stamp book of the server that the link file `linked` names into
+// a new local picture database `to` (refused when anything is there): one
+// snapshot of the server, written under a temporary name, compared row by
+// row and checked before it takes the name `to`. Raises Error on failure and
+// then leaves nothing at `to`.
+MigrationResult CopyServerToFile(const std::string& linked, const std::string& to);
+
 // "dojang.mdb" -> "dojang.jet.mdb" for n = 0, "dojang.jet-<n>.mdb" after that.
 std::string KeptOriginalName(const std::string& path, int n);

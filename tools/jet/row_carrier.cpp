@@ -61,6 +61,26 @@ bool Before(const CarriedRow& a, const CarriedRow& b) {
 
 }  // namespace
 
+void ReadPictureRows(Database& source, JetRowSink& sink) {
+    Recordset rs = source.OpenRecordset("pic_list", dbOpenTable);
+    for (; !rs.EOF_(); rs.MoveNext()) {
+        const Variant name = rs.Fields("pic_name").Value();
+        Field pic = rs.Fields("pic");
+        const std::int32_t size = pic.FieldSize();
+        JetRow row;
+        if (!IsNull(name)) row.name = TextOf(name);
+        row.valueIsNull = size == 0 && IsNull(pic.Value());
+        row.valueBytes = static_cast<std::uint32_t>(size);
+        sink.Begin(row);
+        for (std::int32_t at = 0; at < size; at += kChunkSize) {
+            const Bytes piece = pic.GetChunk(at, std::min(kChunkSize, size - at));
+            sink.Piece(piece);
+        }
+        sink.End();
+    }
+    rs.Close();
+}
+
 void VerifyCarriedRows(Database& db, const std::vector<CarriedRow>& expected) {
     // A server keeps no order of insertion, so its rows are compared as a set.
     const bool anyOrder = !db.Server().empty();

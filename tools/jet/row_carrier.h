@@ -27,6 +27,10 @@ private:
     QCryptographicHash hash_{QCryptographicHash::Sha256};
 };
 
+// Feeds every row of pic_list of `source` to `sink`, in table order, each
+// value a chunk at a time.
+void ReadPictureRows(Database& source, JetRowSink& sink);
+
 // Reads pic_list of `db` back and compares every row, in order, with
 // `expected` (name, Null, byte count, SHA-256); raises an Error naming the
 // first row that differs.

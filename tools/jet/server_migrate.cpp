@@ -9,30 +9,6 @@
 #include "store/transfer.h"
 #include "tools/jet/row_carrier.h"
 
-namespace {
-
-// Feeds the rows of a local picture database to `sink`, a piece at a time.
-void ReadLocalTable(Database& source, JetRowSink& sink) {
-    Recordset rs = source.OpenRecordset("pic_list", dbOpenTable);
-    for (; !rs.EOF_(); rs.MoveNext()) {
-        const Variant name = rs.Fields("pic_name").Value();
-        Field pic = rs.Fields("pic");
-        const std::int32_t size = pic.FieldSize();
-        JetRow row;
-        if (!IsNull(name)) row.name = TextOf(name);
-        row.valueIsNull = size == 0 && IsNull(pic.Value());
-        row.valueBytes = static_cast<std::uint32_t>(size);
-        sink.Begin(row);
-        for (std::int32_t at = 0; at < size; at += kChunkSize) {
-            const Bytes piece = pic.GetChunk(at, std::min(kChunkSize, size - at));
-            sink.Piece(piece);
-        }
-        sink.End();
-    }
-    rs.Close();
-}
-
-}  // namespace
 
 bool IsLinkFile(const std::string& path) {
     if (SniffDatabaseFile(path) != DatabaseKind::SQLite) return false;
@@ -75,7 +51,7 @@ MigrationResult MigrateToServer(const std::string& path, const std::string& link
         } else {
             Database source = ws.OpenDatabase(path, false, true);
             CheckPictureTable(source);
-            ReadLocalTable(source, carrier);
+            ReadPictureRows(source, carrier);
             source.Close();
         }
         rs.Close();
