@@ -1,19 +1,33 @@
 // Saving pictures as bitmap files that are known to be whole.
 #include <QImageWriter>
 #include <optional>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/pictures.h"
 
 namespace {
 
-// The encoder's output, written straight into a BinaryFile. The file's Error
-// is kept for the caller, since no exception may pass through Qt's code; the
+// The encoder's output, gathered into pieces of 64 KiB (the encoder writes a
+// few bytes at a time) and written into a BinaryFile. The file's Error is
+// kept for the caller, since no exception may pass through Qt's code; the
 // encoder only sees a failed write.
 class FileSink : public QIODevice {
 public:
     explicit FileSink(BinaryFile& file) : file_(file) { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
     bool isSequential() const override { return true; }
+
+    // Writes what is gathered; false when the file refused it.
+    bool Flush() {
+        if (failure) return false;
+        try {
+            if (!pending_.empty()) file_.Write(pending_);
+        } catch (const Error& e) {
+            failure = e;
+        }
+        pending_.clear();
+        return !failure;
+    }
 
     std::optional<Error> failure;
     qint64 written = 0;
@@ -23,19 +37,17 @@ protected:
     qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char* data, qint64 size) override {
         if (failure) return -1;
-        try {
-            file_.Write({reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)});
-        } catch (const Error& e) {
-            failure = e;
-            return -1;
-        }
+        pending_.insert(pending_.end(), data, data + size);
+        if (pending_.size() >= kPiece && !Flush()) return -1;
         for (qint64 i = 0; i < size && written + i < qint64(sizeof head); ++i) head[written + i] = data[i];
         written += size;
         return size;
     }
 
 private:
+    static constexpr std::size_t kPiece = 64 * 1024;
     BinaryFile& file_;
+    std::vector<std::uint8_t> pending_;
 };
 
 }  // namespace
@@ -43,7 +55,7 @@ private:
 void QtPictureService::WriteBitmap(const QImage& picture, BinaryFile& file, const std::string& name) {
     FileSink sink(file);
     QImageWriter writer(&sink, "bmp");
-    const bool encoded = writer.write(picture);
+    const bool encoded = writer.write(picture) && sink.Flush();
     if (sink.failure) throw *sink.failure;
     if (!encoded)
         throw Error(err::PathFileAccess,

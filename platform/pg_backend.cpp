@@ -451,22 +451,20 @@ void PgConnection::CheckOpen() const {
 }
 
 PGconn* PgConnection::Conn() {
-    PGconn* c = Live();
-    if (beginPending_) {
-        beginPending_ = false;
-        PgExec(c, "BEGIN", {}, false, PGRES_COMMAND_OK, "트랜잭션 시작 (서버 " + server_ + ")");
-    }
-    return c;
+    if (beginPending_ || !queued_.empty()) Simple("SELECT 1", "트랜잭션 시작 (서버 " + server_ + ")");
+    return Live();
 }
 
 PgResult PgConnection::Simple(const std::string& sql, const std::string& context, const std::string& right) {
     const bool opening = beginPending_;
+    const std::string text = (opening ? "BEGIN; " : "") + queued_ + sql;
     for (int attempt = 0;; ++attempt) {
         PGconn* c = Live();
-        PgResult r(PQexec(c, (opening ? "BEGIN; " + sql : sql).c_str()));
+        PgResult r(PQexec(c, text.c_str()));
         const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
             beginPending_ = false;
+            queued_.clear();
             return r;
         }
         Error e = PgError(c, r.get(), context, right);
@@ -474,6 +472,7 @@ PgResult PgConnection::Simple(const std::string& sql, const std::string& context
         // transaction this opens had not begun, so nothing is lost.
         if (opening && attempt == 0 && e.Number() == err::DiskOrNetwork && PQstatus(c) != CONNECTION_OK) continue;
         beginPending_ = false;
+        queued_.clear();
         throw e;
     }
 }
@@ -513,6 +512,7 @@ void PgConnection::Begin() {
 void PgConnection::Commit() {
     if (beginPending_) {
         beginPending_ = false;  // nothing was done in it
+        queued_.clear();
         return;
     }
     PgResult r = PgExec(Conn(), "COMMIT", {}, false, PGRES_COMMAND_OK, "트랜잭션 완료 (서버 " + server_ + ")");
@@ -522,6 +522,7 @@ void PgConnection::Commit() {
 }
 
 void PgConnection::Rollback() {
+    queued_.clear();
     if (std::exchange(beginPending_, false)) return;
     if (PQstatus(conn_.get()) != CONNECTION_OK) return;  // the server has undone it already
     PgExec(conn_.get(), "ROLLBACK", {}, false, PGRES_COMMAND_OK, "트랜잭션 취소 (서버 " + server_ + ")");
@@ -559,7 +560,10 @@ void PgConnection::LockKey(const std::string& key) {
     if (!literal) throw PgError(conn_.get(), nullptr, "서버 " + server_ + "에서 잠금");
     const std::string sql = std::string("SELECT pg_advisory_xact_lock(hashtextextended(") + literal + ", 0))";
     PQfreemem(literal);
-    Simple(sql, "서버 " + server_ + "에서 잠금");
+    // Inside a transaction the lock travels with the next statement, which
+    // it comes before; nothing of the transaction runs without it.
+    if (InTransaction()) queued_ += sql + "; ";
+    else Simple(sql, "서버 " + server_ + "에서 잠금");
 }
 
 std::vector<std::string> PgConnection::CheckIntegrity() {

@@ -55,6 +55,7 @@ protected:
         conn_.reset();
         closed_ = true;
         beginPending_ = false;
+        queued_.clear();
     }
 
 private:
@@ -69,7 +70,9 @@ private:
     std::map<std::string, TableShape> shapes_;
     std::map<std::string, Columns> columns_;
     bool readOnly_;
+    // A BEGIN and statements not sent yet: they go with the next one.
     bool beginPending_ = false;
+    std::string queued_;
     bool closed_ = false;
     std::string server_;
 };
