@@ -58,10 +58,10 @@ std::optional<std::string> RowidAlias(sqlite3* db, const std::string& table) {
 
 std::vector<std::string> ValueObservers(sqlite3* db, const std::string& table, const std::string& column) {
     std::vector<std::string> seen;
-    const auto triggers = Column(db, "SELECT name FROM main.sqlite_schema WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE", table);
-    const auto triggerSql = Column(db, "SELECT sql FROM main.sqlite_schema WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE", table);
-    for (std::size_t i = 0; i < triggers.size() && i < triggerSql.size(); ++i)
-        if (FiresOnInsert(triggerSql[i])) seen.push_back("트리거 '" + triggers[i] + "'");
+    for (const auto& trigger :
+         Column(db, "SELECT name FROM main.sqlite_schema WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE", table))
+        for (const auto& sql : Column(db, "SELECT sql FROM main.sqlite_schema WHERE type = 'trigger' AND name = ?1", trigger))
+            if (FiresOnInsert(sql)) seen.push_back("트리거 '" + trigger + "'");
     for (const auto& sql : Column(db, "SELECT sql FROM main.sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE", table))
         for (const Word& w : Words(sql, false))
             if (w.upper == "CHECK") {

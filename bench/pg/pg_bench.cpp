@@ -111,9 +111,10 @@ struct Silent : MessageBox {
     void MsgBox(const std::string& prompt, int) override { std::fprintf(stderr, "message: %s\n", prompt.c_str()); }
 };
 
-// Children: one direction of the transfer through the store, with the time
-// and the growth of resident memory.
-int StoreChild(const std::string& folder, const std::string& file) {
+// Children: one direction of the transfer through the store, reporting the
+// time and the growth of resident memory.
+template <typename Work>
+int TransferChild(const std::string& folder, Work&& work) {
     const long before = bench::StatusKib("VmRSS");
     bench::ResetPeak();
     const double t0 = bench::Now();
@@ -121,27 +122,26 @@ int StoreChild(const std::string& folder, const std::string& file) {
     Database db;
     OpenPICDB(ws, db, folder);
     PosixFileSystem files;
-    Silent messages;
-    if (!StorePicture(db, "big", file, files, messages)) return 3;
+    if (!work(db, files)) return 3;
     ClosePICDB(ws, db);
     std::printf("seconds=%.6f growth=%ld\n", bench::Now() - t0, bench::StatusKib("VmHWM") - before);
     return 0;
 }
 
+int StoreChild(const std::string& folder, const std::string& file) {
+    return TransferChild(folder, [&](Database& db, FileSystem& files) {
+        Silent messages;
+        return StorePicture(db, "big", file, files, messages);
+    });
+}
+
 int BackChild(const std::string& folder, const std::string& out) {
-    const long before = bench::StatusKib("VmRSS");
-    bench::ResetPeak();
-    const double t0 = bench::Now();
-    Workspace ws;
-    Database db;
-    OpenPICDB(ws, db, folder);
-    PosixFileSystem files;
-    Recordset rs = db.OpenRecordset("SELECT * FROM pic_list WHERE  pic_name = 'big'", dbOpenSnapshot);
-    PICFieldToFile(rs.Fields("pic"), out, files);
-    rs.Close();
-    ClosePICDB(ws, db);
-    std::printf("seconds=%.6f growth=%ld\n", bench::Now() - t0, bench::StatusKib("VmHWM") - before);
-    return 0;
+    return TransferChild(folder, [&](Database& db, FileSystem& files) {
+        Recordset rs = db.OpenRecordset("SELECT * FROM pic_list WHERE  pic_name = 'big'", dbOpenSnapshot);
+        PICFieldToFile(rs.Fields("pic"), out, files);
+        rs.Close();
+        return true;
+    });
 }
 
 std::string Sibling(const char* name) { return (fs::path(bench::SelfPath()).parent_path() / name).string(); }
