@@ -3,7 +3,7 @@
 #include "store/picture_table.h"
 #include "store/transfer.h"
 
-std::string RemovalStatement(const std::string& name) {
+std::string NameCondition(const std::string& name) {
     if (name.find('\0') != std::string::npos) {
         std::string shown;
         for (char c : name) shown += c == '\0' ? std::string("\\x00") : std::string(1, c);
@@ -16,8 +16,10 @@ std::string RemovalStatement(const std::string& name) {
         quoted += c;
         if (c == '\'') quoted += '\'';
     }
-    return std::string("DELETE FROM pic_list ") + "WHERE  pic_name = '" + quoted + "'";
+    return "WHERE  pic_name = '" + quoted + "'";
 }
+
+std::string RemovalStatement(const std::string& name) { return "DELETE FROM pic_list " + NameCondition(name); }
 
 bool StorePicture(Database& dbsPIC, const std::string& name, const std::string& file, FileSystem& files,
                   MessageBox& messages) {
@@ -25,6 +27,7 @@ bool StorePicture(Database& dbsPIC, const std::string& name, const std::string& 
     Transaction transaction(dbsPIC);
     // Two PCs saving one name at once take turns, so one row remains.
     dbsPIC.LockKey(std::string(kPictureTable) + "\n" + name);
+    RequireTextNames(dbsPIC);
     dbsPIC.Execute(RemovalStatement(name), dbFailOnError);
     Recordset rs = dbsPIC.OpenRecordset("pic_list", dbOpenTable);
     rs.AddNew();

@@ -85,6 +85,17 @@ OpenedDatabase::~OpenedDatabase() {
 
 std::string ShownName(const Variant& name) {
     if (IsNull(name)) return "Null";
+    // A name stored as bytes is no text any name typed could match; it shows
+    // as the SQL literal that does match it.
+    if (const Bytes* bytes = std::get_if<Bytes>(&name)) {
+        std::string shown = "x'";
+        for (std::uint8_t b : *bytes) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02X", b);
+            shown += hex;
+        }
+        return shown + "'";
+    }
     std::string shown = "\"";
     for (unsigned char c : TextOf(name)) {
         if (c == '"' || c == '\\') {

@@ -68,5 +68,6 @@ private:
 
 // A name as `list` and the messages show it: in double quotes with
 // backslashes, quotes and control characters escaped, so that an empty name
-// or one of blanks is visible; a Null name shows as Null.
+// or one of blanks is visible; a Null name shows as Null and one stored as a
+// BLOB as its SQL literal, x'EB8F84'.
 std::string ShownName(const Variant& name);

@@ -14,6 +14,7 @@
 
 #include "platform/os_error.h"
 #include "platform/unique_fd.h"
+#include "store/save.h"
 #include "store/transfer.h"
 #include "tools/command.h"
 #include "tools/commands.h"
@@ -149,23 +150,17 @@ std::string SafeBaseName(const Variant& name) {
 }
 
 int ExportOne(Database& db, const std::string& wanted, const std::string& file, const std::optional<PngOptions>& png) {
-    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
-    long matches = 0;
-    std::string summary;
-    for (; !rs.EOF_(); rs.MoveNext()) {
-        // A Null name is no name: only --all reaches such a row.
-        const Variant name = rs.Fields("pic_name").Value();
-        if (IsNull(name) || TextOf(name) != wanted) continue;
-        // The first row of the name is the one the window shows.
-        if (++matches > 1) continue;
-        const RowContent content(rs.Fields("pic"), png);
-        if (!content.Problem().empty())
-            return ReportFailure(ShownName(wanted) + ": " + content.Problem() + ". PNG로 내보낼 수 없습니다.");
-        if (!content.WriteTo(file)) return ReportFailure("'" + file + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
-        summary = content.Summary();
-    }
-    rs.Close();
+    // The statement start-up reads "도장" with: the rows the save of this name replaces.
+    Recordset rs = db.OpenRecordset("SELECT * FROM pic_list " + NameCondition(wanted), dbOpenSnapshot);
+    const long matches = rs.RecordCount();
     if (matches == 0) return ReportFailure("이름이 " + ShownName(wanted) + "인 그림이 없습니다.");
+    // The first row of the name is the one the window shows.
+    const RowContent content(rs.Fields("pic"), png);
+    if (!content.Problem().empty())
+        return ReportFailure(ShownName(wanted) + ": " + content.Problem() + ". PNG로 내보낼 수 없습니다.");
+    if (!content.WriteTo(file)) return ReportFailure("'" + file + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+    const std::string summary = content.Summary();
+    rs.Close();
     Say(ShownName(wanted) + " → '" + file + "' (" + summary + ")");
     if (matches > 1)
         ReportFailure("이 이름의 행이 " + std::to_string(matches) + "개 있어, 창에서처럼 첫 번째 행을 내보냈습니다.");

@@ -195,6 +195,65 @@ TEST_F(ToolTest, ImportReplacesEveryRowOfTheNameInADatabaseMadeByTheShell) {
     EXPECT_EQ(RawRows(db), (Rows{{"남의 것", b}, {"도장", fresh}}));
 }
 
+// Names another program stored as something other than text, which the
+// removal statement's text literal may or may not match.
+struct StoredName {
+    const char* what;
+    const char* table;    // the CREATE TABLE statement
+    const char* stored;   // the old row's name as an SQL expression
+    const char* typed;    // the name given to import and export
+    const char* listed;   // how list shows the old row's name
+    bool refused;         // the literal never matches it: saving would leave it
+    friend void PrintTo(const StoredName& c, std::ostream* os) { *os << c.what; }
+};
+
+struct NameTypes : ToolTest, ::testing::WithParamInterface<StoredName> {};
+
+TEST_P(NameTypes, SaveRemovesWhatListAndExportCallByThatNameOrRefuses) {
+    const StoredName& c = GetParam();
+    const Bytes old = Bitmap(3, 3, Qt::blue), fresh = Bitmap(5, 2, Qt::black);
+    Shell(db, std::string(c.table) + "; INSERT INTO pic_list VALUES (" + c.stored + ", " + Hex(old) + ");");
+    WriteBytes(dir.File("new.bmp"), fresh);
+    Outcome listed = RunTool({"list", Q(db)});
+    EXPECT_TRUE(Has(listed.out, std::string(c.listed) + "\t")) << listed.out;
+
+    const Bytes before = ReadBytes(db);
+    Outcome r = RunTool({"import", Q(db), c.typed, Q(dir.File("new.bmp"))});
+    Outcome exported = RunTool({"export", Q(db), c.typed, Q(dir.File("out.bmp"))});
+    if (!c.refused) {
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(RawRows(db).size(), 1u);
+        EXPECT_EQ(exported.status, 0) << exported.err;
+        EXPECT_EQ(ReadBytes(dir.File("out.bmp")), fresh);
+        return;
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "BLOB이나 숫자로 저장된 행이 1개")) << r.err;
+    EXPECT_EQ(ReadBytes(db), before);
+    // Export by the typed name finds what the save would have removed: nothing.
+    EXPECT_EQ(exported.status, 1);
+    EXPECT_FALSE(fs::exists(dir.File("out.bmp")));
+
+    // The statement the message gives makes the table usable: the save then
+    // replaces the old row.
+    const std::string fix = r.err.substr(r.err.find("UPDATE pic_list"));
+    Shell(db, fix.substr(0, fix.find('\n')));
+    Outcome again = RunTool({"import", Q(db), c.typed, Q(dir.File("new.bmp"))});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(RawRows(db), (Rows{{c.typed, fresh}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, NameTypes,
+    ::testing::Values(
+        StoredName{"blob_in_a_text_column", "CREATE TABLE pic_list (pic_name TEXT, pic BLOB)", "CAST('도장' AS BLOB)",
+                   "도장", "x'EB8F84EC9EA5'", true},
+        StoredName{"blob_in_an_untyped_column", "CREATE TABLE pic_list (pic_name, pic)", "x'41'", "A", "x'41'", true},
+        StoredName{"number_in_an_untyped_column", "CREATE TABLE pic_list (pic_name, pic)", "5", "5", "\"5\"", true},
+        StoredName{"number_in_a_numeric_column", "CREATE TABLE pic_list (pic_name NUMERIC, pic BLOB)", "5", "5",
+                   "\"5\"", false}),
+    [](const auto& info) { return std::string(info.param.what); });
+
 TEST_F(ToolTest, ImportThatCannotAddTheRowKeepsTheOldRows) {
     MakePictureDb(db);
     const Bytes old = Bitmap(2, 2, Qt::red);
