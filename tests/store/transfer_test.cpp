@@ -1,7 +1,10 @@
 // The chunked transfer between files and long binary fields, and the save's
 // replace-in-one-transaction.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <numeric>
 
@@ -120,6 +123,27 @@ TEST(Transfer, MissingFileOrEmptyPathTellsTheUserOnceAndAppendsNothing) {
         EXPECT_TRUE(field.appended.empty());
     }
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{});
+}
+
+// Run as an unprivileged user: root may open any file for writing.
+TEST(Transfer, AFileTheUserMayOnlyReadIsStored) {
+    TempDir dir;
+    const std::string file = dir.File("read-only.bmp");
+    const Bytes content = PatternBytes(70000);
+    WriteBytes(file, content);
+    ::chmod(file.c_str(), 0444);
+    EXPECT_EQ(RunAsUnprivileged([&] {
+                  PosixFileSystem files;
+                  RecordingMessageBox messages;
+                  RecordingField field;
+                  try {
+                      return FileToPICField(file, field, files, messages) && field.held == content ? 0 : 1;
+                  } catch (const Error& e) {
+                      std::fprintf(stderr, "%s\n", e.what());
+                      return 2;
+                  }
+              }),
+              0);
 }
 
 TEST(Transfer, LeftoverLongerTransferFileIsReplacedWhole) {
