@@ -18,7 +18,9 @@ std::string RemovalStatement(const std::string& name);
 
 // Removes the rows named `name` and adds one row holding the bytes of `file`,
 // in one transaction, and makes it the recordset's current row. Returns false
-// when FileToPICField finds no file (it has told the user); the new row is
-// then dropped. On false or on any Error, every earlier row is left as it was.
+// when FileToPICField finds no file; the new row is then dropped and its
+// message shown through `messages` once the transaction has ended, so no
+// lock is held while it is up. On false or on any Error, every earlier row
+// is left as it was.
 bool StorePicture(Database& dbsPIC, const std::string& name, const std::string& file, FileSystem& files,
                   MessageBox& messages);

@@ -17,6 +17,7 @@
 
 #include "../tools/run_tool.h"
 #include "../window/fixture.h"
+#include "../store/save_contract.h"
 #include "pg_server.h"
 #include "platform/link.h"
 #include "platform/network_fs.h"
@@ -103,6 +104,25 @@ TEST_P(Sizes, SaveAndStartUpRoundTripByteForByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pg, Sizes, ::testing::Values(0, 31999, 32000, 32001, 3 * 32000 + 17, (3u << 19) + 5));
+
+TEST_F(LinkedBook, AMissingFileIsReportedOnlyAfterTheBookIsUnlocked) {
+    server->Sql("INSERT INTO pic_list VALUES ('도장', 'x'::bytea), ('other', 'y'::bytea)");
+    Workspace ws;
+    Database db;
+    OpenPICDB(ws, db, folder);
+    ExpectNoLockWhileAMessageIsShown(db, [&] {
+        // Another PC's write of the same rows, given up after a second of waiting.
+        try {
+            server->Sql("SET lock_timeout = '1s'; DELETE FROM pic_list WHERE pic_name = '도장'; "
+                        "INSERT INTO pic_list VALUES ('도장', 'z'::bytea)");
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    });
+    ClosePICDB(ws, db);
+    EXPECT_EQ(Rows(), "other:1 도장:1");
+}
 
 TEST_F(LinkedBook, EveryToolCommandWorksAsOnALocalFile) {
     const Bytes small = PatternBytes(5000, 1), large = PatternBytes((1u << 21) + 77, 2);

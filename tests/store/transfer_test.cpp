@@ -11,7 +11,10 @@
 #include "store/connection.h"
 #include "store/save.h"
 #include "store/transfer.h"
+#include "save_contract.h"
 #include "support.h"
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -242,6 +245,23 @@ TEST_F(SaveOnDb, NamesWithApostrophesAreQuotedAndStoredExactly) {
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[3].first, hostile);
     EXPECT_EQ(rows[4].first, " 도장");  // a leading blank is part of the name
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SaveOnDb, AMissingFileIsReportedOnlyAfterTheBookIsUnlocked) {
+    ExpectNoLockWhileAMessageIsShown(db, [&] {
+        // Another process's write, not waiting for the lock at all.
+        sqlite3* other = nullptr;
+        sqlite3_open_v2(path.c_str(), &other, SQLITE_OPEN_READWRITE, nullptr);
+        const int rc = sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM pic_list WHERE pic_name = 'other'; COMMIT",
+                                    nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        return rc == SQLITE_OK;
+    });
+    EXPECT_EQ(RawRows(path).size(), 2u) << "the two rows of 도장 are still there";
 }
 
 }  // namespace
