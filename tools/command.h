@@ -42,8 +42,18 @@ int ReportFailure(const std::string& message);
 // A line on stdout.
 void Say(const std::string& line);
 
-// A path from the command line as the file system spells it.
+// A command-line argument as text. Each byte that is not part of a UTF-8
+// character (a terminal in another encoding, EUC-KR say) becomes the lone
+// surrogate U+DC80…U+DCFF, so that it is neither lost nor mistaken for U+FFFD.
+QString ArgumentText(const char* raw);
+
+// A path from the command line as the file system spells it: the bytes it
+// was given, those kept by ArgumentText included.
 std::string LocalPath(const QString& path);
+
+// A name from the command line as UTF-8. A name holding bytes that are not
+// UTF-8 is refused: returns false with `problem` naming those bytes.
+bool NameArgument(const QString& argument, std::string& name, std::string& problem);
 
 // The message-box seam on the console: messages go to stderr.
 class ConsoleMessageBox : public MessageBox {

@@ -258,10 +258,12 @@ int RunExport(const QStringList& arguments) {
             png->millimetres = millimetres;
         }
     }
+    std::string name, problem;
+    if (!parser.isSet(all) && !NameArgument(args[1], name, problem)) return ReportFailure(problem);
     try {
         OpenedDatabase opened(LocalPath(args[0]), true);
         if (parser.isSet(all)) return ExportAll(opened.db(), LocalPath(args[1]), png);
-        return ExportOne(opened.db(), args[1].toStdString(), LocalPath(args[2]), png);
+        return ExportOne(opened.db(), name, LocalPath(args[2]), png);
     } catch (const Error& e) {
         return ReportError(e);
     }

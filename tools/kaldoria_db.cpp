@@ -65,7 +65,9 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName("kaldoria-db");
     InstallKoreanQtTexts(*app);  // the help headings; without it they stay English
 
-    const QStringList args = QCoreApplication::arguments();
+    // Not QCoreApplication::arguments(): it turns bytes that are not UTF-8 into U+FFFD.
+    QStringList args;
+    for (int i = 0; i < argc; ++i) args << ArgumentText(argv[i]);
     if (args.size() < 2) {
         PrintUsage(stderr);
         return exitcode::Usage;

@@ -314,6 +314,72 @@ TEST_F(ToolTest, ImportRefusesABlankNameWithTheWindowsMessage) {
     EXPECT_TRUE(RawRows(db).empty());
 }
 
+// kaldoria-db with one argument given as raw bytes, spelt as printf's octal
+// escapes: QProcess would pass only UTF-8.
+Outcome RunToolWithRawArgument(QStringList before, const std::string& octal, QStringList after) {
+    const QString script = "exec \"$0\" \"$@\" \"$(printf '" + Q(octal) + "')\" " +
+                           [&] {
+                               QStringList quoted;
+                               for (const QString& a : after) quoted << "'" + a + "'";
+                               return quoted.join(' ');
+                           }();
+    return RunProgram("sh", QStringList{"-c", script, QStringLiteral(KALDORIA_DB)} + before);
+}
+
+struct RawName {
+    const char* what;
+    const char* octal;  // the name's bytes
+    const char* shown;  // how the refusal names them; empty when the name is UTF-8
+    friend void PrintTo(const RawName& c, std::ostream* os) { *os << c.what; }
+};
+
+struct NameBytes : ToolTest, ::testing::WithParamInterface<RawName> {};
+
+TEST_P(NameBytes, ANameThatIsNotUtf8IsRefusedNamingItsBytes) {
+    const RawName& c = GetParam();
+    ASSERT_EQ(RunTool({"create", Q(db)}).status, 0);
+    WriteBytes(dir.File("a.bmp"), Bitmap(2, 2, Qt::red));
+    ASSERT_EQ(RunTool({"import", Q(db), "직인", Q(dir.File("a.bmp"))}).status, 0);
+    const Bytes before = ReadBytes(db);
+    WriteBytes(dir.File("b.bmp"), Bitmap(3, 3, Qt::blue));
+    Outcome imported = RunToolWithRawArgument({"import", Q(db)}, c.octal, {Q(dir.File("b.bmp"))});
+    Outcome exported = RunToolWithRawArgument({"export", Q(db)}, c.octal, {Q(dir.File("out.bmp"))});
+    if (!*c.shown) {
+        EXPECT_EQ(imported.status, 0) << imported.err;
+        EXPECT_EQ(RawRows(db).size(), 2u);
+        EXPECT_EQ(exported.status, 0) << exported.err;
+        return;
+    }
+    EXPECT_EQ(imported.status, 1);
+    EXPECT_TRUE(Has(imported.err, c.shown)) << imported.err;
+    EXPECT_EQ(ReadBytes(db), before);
+    EXPECT_EQ(exported.status, 1);
+    EXPECT_TRUE(Has(exported.err, c.shown)) << exported.err;
+    EXPECT_FALSE(fs::exists(dir.File("out.bmp")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, NameBytes,
+    ::testing::Values(
+        // 직인 and 도장 in EUC-KR would both have become "����" and replaced each other.
+        RawName{"euc_kr", "\\301\\367\\300\\316", "\"\\xC1\\xF7\\xC0\\xCE\"에 UTF-8 글자가 아닌 바이트(C1 F7 C0 CE)"},
+        RawName{"euc_kr_after_ascii", "A-\\265\\265", "\"A-\\xB5\\xB5\""},
+        RawName{"overlong_slash", "\\300\\257", "(C0 AF)"},
+        RawName{"encoded_surrogate", "\\355\\240\\200", "(ED A0 80)"},
+        RawName{"cut_off_character", "\\354\\236", "(EC 9E)"},
+        RawName{"replacement_character_typed_as_utf8", "\\357\\277\\275", ""}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(ToolTest, AFileNameThatIsNotUtf8IsStillFound) {
+    ASSERT_EQ(RunTool({"create", Q(db)}).status, 0);
+    const Bytes picture = Bitmap(4, 4, Qt::green);
+    WriteBytes(dir.File("f\xB5.bmp"), picture);
+    Outcome r = RunProgram("sh", {"-c", "exec \"$0\" import \"$1\" x \"$2$(printf '\\265').bmp\"", KALDORIA_DB, Q(db),
+                                  Q(dir.File("f"))});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(RawRows(db), (Rows{{"x", picture}}));
+}
+
 TEST_F(ToolTest, ImportStoresABitmapAsIsAndConvertsOtherFormats) {
     ASSERT_EQ(RunTool({"create", Q(db)}).status, 0);
     QImage picture(7, 5, QImage::Format_RGB32);
