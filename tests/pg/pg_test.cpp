@@ -31,6 +31,12 @@ namespace {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+std::vector<std::string> TempDirEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    return names;
+}
+
 QStringList Items(QComboBox* box) {
     QStringList items;
     for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
@@ -150,6 +156,18 @@ TEST_F(LinkedBook, EveryToolCommandWorksAsOnALocalFile) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1].second, ReadBytes(dir.File("large.bmp")));
     EXPECT_EQ(RunTool({"backup", Q(link), Q(dir.File("copy.mdb"))}).status, 1);
+}
+
+TEST_F(LinkedBook, ABackupThatFillsTheDiskLeavesNothingBehind) {
+    server->Sql("INSERT INTO pic_list SELECT 'n' || i, convert_to(repeat(md5(i::text), 32768), 'UTF8') "
+                "FROM generate_series(1, 3) i");
+    const std::string out = dir.File("out");
+    fs::create_directories(out);
+    // Writes past 1 MiB fail as on a full disk (EFBIG, the signal ignored).
+    Outcome r = RunProgram("sh", {"-c", "trap '' XFSZ; ulimit -f 2048; exec \"$0\" \"$@\"", KALDORIA_DB, "backup",
+                                  Q(link), Q(out + "/copy.mdb")});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(fs::is_empty(out)) << ::testing::PrintToString(TempDirEntries(out));
 }
 
 TEST_F(LinkedBook, MigrateCarriesALocalBookUpOnceAndLeavesItAlone) {

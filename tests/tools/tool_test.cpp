@@ -19,6 +19,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "run_tool.h"
 #include "store/save.h"
@@ -1014,6 +1015,53 @@ TEST_F(ToolTest, BackupNeverOverwritesAndLeavesNothingWhenTheCopyFailsItsCheck) 
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "무결성 검사")) << r.err;
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"dojang.mdb"});
+}
+
+// Polls `done` every 20 ms for up to `ms`.
+template <typename Done>
+bool WaitFor(Done done, int ms) {
+    for (int waited = 0; !done(); waited += 20) {
+        if (waited >= ms) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// Writes past `kib` KiB fail as on a full disk (EFBIG, the signal ignored).
+Outcome RunToolOnAFullDisk(int kib, const QStringList& args) {
+    return RunProgram("sh", QStringList{"-c", "trap '' XFSZ; ulimit -f " + QString::number(kib * 2) +
+                                                  "; exec \"$0\" \"$@\"",
+                                        QStringLiteral(KALDORIA_DB)} + args);
+}
+
+TEST_F(ToolTest, ABackupThatFillsTheDiskLeavesNothingBehind) {
+    MakePictureDb(db);
+    for (unsigned i = 0; i < 3; ++i) RawInsert(db, nullptr, PatternBytes(1 << 20, i));
+    const Outcome r = RunToolOnAFullDisk(1024, {"backup", Q(db), Q(dir.File("copy.mdb"))});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "백업")) << r.err;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"dojang.mdb"});
+}
+
+TEST_F(ToolTest, AKilledBackupLeavesNothingBehind) {
+    MakePictureDb(db);
+    for (unsigned i = 0; i < 40; ++i) RawInsert(db, nullptr, PatternBytes(4 << 20, i));
+    QProcess backup;
+    backup.start(QStringLiteral(KALDORIA_DB), {"backup", Q(db), Q(dir.File("copy.mdb"))});
+    ASSERT_TRUE(backup.waitForStarted());
+    // Killed once its hidden copy holds a few MiB.
+    const auto copying = [&] {
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            if (e.path().filename().string().rfind(".copy.mdb.", 0) == 0 && e.is_regular_file() &&
+                e.file_size() > (4u << 20))
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(WaitFor(copying, 20000)) << "no copy under way";
+    ::kill(static_cast<pid_t>(backup.processId()), SIGKILL);
+    backup.waitForFinished();
+    EXPECT_TRUE(WaitFor([&] { return dir.Entries() == std::vector<std::string>{"dojang.mdb"}; }, 5000))
+        << ::testing::PrintToString(dir.Entries());
 }
 
 TEST_F(ToolTest, BackupShowsProgressOnATerminal) {
