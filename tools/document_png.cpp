@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <new>
 #include <numeric>
 
 #include "platform/error.h"
@@ -70,6 +71,7 @@ int Mix(int a, int b, int weight) { return (a * weight + b * (255 - weight)) / 2
 // A copy in ARGB32 whose alpha grows with each pixel's distance from the paper colour.
 QImage WithoutPaper(const QImage& picture) {
     QImage image = picture.convertToFormat(QImage::Format_ARGB32);
+    if (image.isNull() && !picture.isNull()) throw std::bad_alloc();
     // The paper is what the border shows most: the per-channel median of the
     // ring of outermost pixels, so that ink touching the edge does not count.
     ColourCounts border;
@@ -143,6 +145,8 @@ QByteArray EncodePng(const QImage& picture, const PngOptions& options) {
         image.setDotsPerMeterX(perMetre);
         image.setDotsPerMeterY(perMetre);
     }
+    // Qt answers an allocation that fails with a null image.
+    if (image.isNull() && !picture.isNull()) throw std::bad_alloc();
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);

@@ -17,5 +17,6 @@ struct PngOptions {
     std::optional<double> millimetres;
 };
 
-// The PNG file for `picture`. Raises err::InvalidPicture when it cannot be encoded.
+// The PNG file for `picture`. Raises err::InvalidPicture when it cannot be
+// encoded, std::bad_alloc when memory runs out.
 QByteArray EncodePng(const QImage& picture, const PngOptions& options);

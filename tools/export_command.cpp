@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -100,14 +101,26 @@ class RowContent {
 public:
     RowContent(const Field& pic, const std::optional<PngOptions>& png) : pic_(pic) {
         if (!png) return;
-        QImage picture;
-        const StoredPicture stored = InspectPicture(pic_, &picture);
-        if (stored.readable) png_ = EncodePng(picture, *png);
-        else problem_ = stored.problem;
+        try {
+            QImage picture;
+            const StoredPicture stored = InspectPicture(pic_, &picture);
+            outOfMemory_ = stored.outOfMemory;
+            if (stored.readable) png_ = EncodePng(picture, *png);
+            else problem_ = stored.problem;
+        } catch (const std::bad_alloc&) {
+            outOfMemory_ = true;
+            problem_ = "메모리가 부족해 PNG를 만들지 못했습니다 (값이 손상된 것은 아닙니다)";
+        } catch (const Error& e) {
+            if (e.Number() != err::OutOfMemory) throw;
+            outOfMemory_ = true;
+            problem_ = e.Description();
+        }
     }
 
     // Why the value makes no PNG; empty when it does or none is wanted.
     const std::string& Problem() const { return problem_; }
+    // The PNG could not be made for want of memory: the value itself may be sound.
+    bool OutOfMemory() const { return outOfMemory_; }
 
     // "PNG, 1234 바이트", or the stored value's size.
     std::string Summary() const {
@@ -128,6 +141,7 @@ private:
     Field pic_;
     std::optional<QByteArray> png_;
     std::string problem_;
+    bool outOfMemory_ = false;
 };
 
 // A file name for a stored name: separators and control characters become
@@ -179,7 +193,7 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
     const bool terminal = ::isatty(::fileno(stdout));
     Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
     const long total = rs.RecordCount();
-    long row = 0, done = 0, skipped = 0;
+    long row = 0, done = 0, skipped = 0, noMemory = 0;
     bool progressShown = false;  // the progress line waits for its end of line
     for (; !rs.EOF_(); rs.MoveNext()) {
         ++row;
@@ -189,7 +203,7 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
             if (std::exchange(progressShown, false)) std::printf("\n");
             ReportFailure(std::to_string(row) + "번째 행 " + ShownName(name) + ": " + content.Problem() +
                           ". 건너뜁니다.");
-            ++skipped;
+            ++(content.OutOfMemory() ? noMemory : skipped);
             continue;
         }
         const std::string base = JoinPath(dir, SafeBaseName(name));
@@ -208,7 +222,11 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
     rs.Close();
     if (progressShown) std::printf("\n");
     Say("그림 " + std::to_string(done) + "개를 '" + dir + "'에 내보냈습니다.");
+    if (noMemory > 0)
+        ReportFailure("메모리가 부족해 " + std::to_string(noMemory) +
+                      "개는 PNG로 내보내지 못했습니다. 메모리를 더 쓸 수 있을 때 다시 하십시오.");
     if (skipped > 0) return ReportFailure("그림이 아닌 행 " + std::to_string(skipped) + "개는 내보내지 않았습니다.");
+    if (noMemory > 0) return exitcode::Failure;
     return exitcode::Ok;
 }
 

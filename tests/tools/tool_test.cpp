@@ -628,6 +628,48 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- list and check ---------------------------------------------------------
 
+// The tool under a memory limit (ulimit -v, in KiB) in its own process.
+Outcome RunToolWithMemory(long kib, const QStringList& args) {
+    return RunProgram("sh", QStringList{"-c", "ulimit -v " + QString::number(kib) + "; exec \"$0\" \"$@\"",
+                                        QStringLiteral(KALDORIA_DB)} + args);
+}
+
+TEST_F(ToolTest, RunningOutOfMemoryIsNotADamagedPictureAndExportGoesOn) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit leaves";
+#endif
+    MakePictureDb(db);
+    const std::string small = "작은", large = "큰";
+    RawInsert(db, &small, Bitmap(20, 20, Qt::red));
+    // The smallest limit that checks a book of one small picture, rounded up:
+    // everything but a decoded 6000 × 6000 picture (137 MiB) fits in it.
+    const std::string alone = dir.File("alone.mdb");
+    fs::copy_file(db, alone);
+    long limit = 0;
+    for (long kib = 100 << 10; kib <= 1 << 20 && limit == 0; kib += 16 << 10)
+        if (RunToolWithMemory(kib, {"check", Q(alone)}).status == 0) limit = kib + (24 << 10);
+    ASSERT_NE(limit, 0);
+    QImage picture(6000, 6000, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    RawInsert(db, &large, Encoded(picture, "JPG"));
+    picture = QImage();
+
+    const Outcome check = RunToolWithMemory(limit, {"check", Q(db)});
+    EXPECT_EQ(check.status, 1) << check.out << check.err;
+    EXPECT_TRUE(Has(check.out, "\"큰\": 메모리가 부족해") && !Has(check.out, "읽을 수 있는 그림이 아닙니다")) << check.out;
+
+    const Outcome one = RunToolWithMemory(limit, {"export", Q(db), "큰", Q(dir.File("큰.png")), "--png"});
+    EXPECT_EQ(one.status, 1);
+    EXPECT_TRUE(Has(one.err, "메모리가 부족해")) << one.err;
+
+    const Outcome all = RunToolWithMemory(limit, {"export", Q(db), "--all", Q(dir.File("out")), "--transparent"});
+    EXPECT_EQ(all.status, 1);
+    EXPECT_TRUE(Has(all.err, "메모리가 부족해 1개는")) << all.err;
+    EXPECT_TRUE(fs::exists(dir.File("out/작은.png"))) << "the other rows are still written";
+
+    EXPECT_EQ(RunTool({"check", Q(db)}).status, 0) << "without the limit the book is sound";
+}
+
 TEST_F(ToolTest, ListShowsEveryRowAndWhichAreNoPictures) {
     MakeMixedByShell();
     Outcome r = RunTool({"list", Q(db)});
