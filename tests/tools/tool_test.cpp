@@ -21,6 +21,8 @@
 #include <set>
 #include <thread>
 
+#include <sqlite3.h>
+
 #include "run_tool.h"
 #include "store/save.h"
 #include "support.h"
@@ -1041,6 +1043,54 @@ TEST_F(ToolTest, AKilledSaveNobodyMayRollBackIsExplainedAndLeftAlone) {
     EXPECT_TRUE(Has(std::string(text.begin(), text.end()), "kaldoria-db check")) << std::string(text.begin(), text.end());
     EXPECT_EQ(ReadBytes(db), content);
     EXPECT_EQ(ReadBytes(db + "-journal"), journal);
+}
+
+// Another program keeps the book in WAL mode and ended without folding its
+// last save into the file: the save is only in dojang.mdb-wal.
+TEST_F(ToolTest, AWalBookInAFolderNobodyMayWriteIsExplainedNamingItsFiles) {
+    FillRows(db);
+    Shell(db, "PRAGMA journal_mode=WAL");
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        sqlite3* raw = nullptr;
+        sqlite3_open(db.c_str(), &raw);
+        sqlite3_exec(raw, "PRAGMA wal_autocheckpoint=0; INSERT INTO pic_list VALUES ('WAL에만', x'00')", nullptr,
+                     nullptr, nullptr);
+        ::_exit(0);  // without closing: the log stays
+    }
+    ::waitpid(writer, nullptr, 0);
+    fs::remove(db + "-shm");
+    ASSERT_GT(fs::file_size(db + "-wal"), 0u);
+    const Bytes content = ReadBytes(db), log = ReadBytes(db + "-wal");
+    TempDir out;
+    const std::string tool = out.File("kaldoria-db");
+    fs::copy_file(KALDORIA_DB, tool);
+    const auto asNobody = [&](const std::string& args, const std::string& said) {
+        const std::string command = "'" + tool + "' " + args + " >'" + said + ".out' 2>'" + said + "'";
+        ::chmod(dir.path().c_str(), 0555);
+        const int status = RunAsUnprivileged([&] { return WEXITSTATUS(std::system(command.c_str())); });
+        ::chmod(dir.path().c_str(), 0755);
+        return status;
+    };
+    for (const std::string command : {"list", "check", "export"}) {
+        SCOPED_TRACE(command);
+        const std::string said = out.File(command);
+        const std::string args = command + " '" + db + "'" + (command == "export" ? " 도장 '" + out.File("x.bmp") + "'" : "");
+        EXPECT_EQ(asNobody(args, said), 1);
+        const Bytes text = ReadBytes(said);
+        const std::string message(text.begin(), text.end());
+        for (const std::string& named : {db + "-wal", db + "-shm", dir.path(), std::string("WAL 모드")})
+            EXPECT_TRUE(Has(message, named)) << named << " in " << message;
+    }
+    EXPECT_EQ(ReadBytes(db), content);
+    EXPECT_EQ(ReadBytes(db + "-wal"), log);
+    // What the message advises, done by someone who may write the folder.
+    const std::string advice = std::string(ReadBytes(out.File("list")).begin(), ReadBytes(out.File("list")).end());
+    EXPECT_TRUE(Has(advice, "PRAGMA journal_mode=DELETE")) << advice;
+    Shell(db, "PRAGMA journal_mode=DELETE");
+    EXPECT_EQ(asNobody("list '" + db + "'", out.File("after")), 0);
+    const Bytes listed = ReadBytes(out.File("after.out"));
+    EXPECT_TRUE(Has(std::string(listed.begin(), listed.end()), "\"WAL에만\""));
 }
 
 TEST_F(ToolTest, BackupNeverOverwritesAndLeavesNothingWhenTheCopyFailsItsCheck) {
