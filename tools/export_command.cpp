@@ -15,6 +15,7 @@
 
 #include "platform/os_error.h"
 #include "platform/unique_fd.h"
+#include "store/names.h"
 #include "store/save.h"
 #include "store/transfer.h"
 #include "tools/command.h"
@@ -146,7 +147,8 @@ private:
 
 // A file name for a stored name: separators and control characters become
 // "_", a leading dot gets a "_" before it (no hidden files, no "." or ".."),
-// an empty or blank name becomes "이름 없음", and very long names are cut.
+// an empty or blank name (IsBlankName, the window's own test) becomes
+// "이름 없음", and very long names are cut.
 std::string SafeBaseName(const Variant& name) {
     const QString text = QString::fromStdString(TextOf(name));
     QString safe;
@@ -154,7 +156,7 @@ std::string SafeBaseName(const Variant& name) {
         const bool unsafe = c == u'/' || c == u'\\' || c.category() == QChar::Other_Control;
         safe += unsafe ? QChar(u'_') : c;
     }
-    if (safe.trimmed().isEmpty()) safe = QStringLiteral("이름 없음");
+    if (IsBlankName(TextOf(name))) safe = QStringLiteral("이름 없음");
     if (safe.startsWith(u'.')) safe.prepend(u'_');
     while (safe.toUtf8().size() > 200) {
         safe.chop(1);

@@ -308,6 +308,19 @@ INSTANTIATE_TEST_SUITE_P(
                       Unreadable{"cut_off_pixels", [](const std::string& f) { WriteBytes(f, CutOffBitmap()); }}),
     [](const auto& info) { return std::string(info.param.what); });
 
+// export names files by the same blank-name rule as the window and import.
+TEST_F(ToolTest, ExportAllNamesABlankNameAsTheWindowWouldCallIt) {
+    MakePictureDb(db);
+    const Bytes picture = Bitmap(2, 2, Qt::red);
+    for (const std::string name : {"\u00ad", "\u3164\u200b", "\ufe0f"}) RawInsert(db, &name, picture);
+    Outcome r = RunTool({"export", Q(db), "--all", Q(dir.File("out"))});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> files;
+    for (const auto& e : fs::directory_iterator(dir.File("out"))) files.push_back(e.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"이름 없음-2.bmp", "이름 없음-3.bmp", "이름 없음.bmp"}));
+}
+
 TEST_F(ToolTest, ImportRefusesABlankNameWithTheWindowsMessage) {
     ASSERT_EQ(RunTool({"create", Q(db)}).status, 0);
     WriteBytes(dir.File("in.bmp"), Bitmap(2, 2, Qt::red));
