@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -106,7 +107,11 @@ public:
             QImage picture;
             const StoredPicture stored = InspectPicture(pic_, &picture);
             outOfMemory_ = stored.outOfMemory;
-            if (stored.readable) png_ = EncodePng(picture, *png);
+            if (stored.readable) {
+                DocumentPng made = EncodePng(picture, *png);
+                png_ = std::move(made.png);
+                dpi_ = made.dpi;
+            }
             else problem_ = stored.problem;
         } catch (const std::bad_alloc&) {
             outOfMemory_ = true;
@@ -122,6 +127,19 @@ public:
     const std::string& Problem() const { return problem_; }
     // The PNG could not be made for want of memory: the value itself may be sound.
     bool OutOfMemory() const { return outOfMemory_; }
+
+    // A warning for a printed size that leaves the picture under kPrintDpi,
+    // where it prints blocky; empty otherwise.
+    std::string LowResolution(const std::optional<PngOptions>& png) const {
+        if (!png_ || !png->millimetres || dpi_ <= 0 || dpi_ >= kPrintDpi) return {};
+        const long needed = std::lround(std::ceil(kPrintDpi * *png->millimetres / 25.4));
+        char mm[32];
+        std::snprintf(mm, sizeof mm, "%g", *png->millimetres);
+        return std::string("경고: ") + mm + " mm로 놓으면 " + std::to_string(std::lround(std::floor(dpi_))) +
+               " dpi밖에 되지 않아 인쇄하면 거칠게 보입니다 (" + std::to_string(static_cast<long>(kPrintDpi)) +
+               " dpi 이상이 좋습니다: " + (png->crop ? "도장 부분의 " : "") + "긴 변이 " + std::to_string(needed) +
+               " 픽셀 이상인 그림을 저장해 쓰십시오)";
+    }
 
     // "PNG, 1234 바이트", or the stored value's size.
     std::string Summary() const {
@@ -143,6 +161,7 @@ private:
     std::optional<QByteArray> png_;
     std::string problem_;
     bool outOfMemory_ = false;
+    double dpi_ = 0;
 };
 
 // A file name for a stored name: separators and control characters become
@@ -178,6 +197,8 @@ int ExportOne(Database& db, const std::string& wanted, const std::string& file, 
     const std::string summary = content.Summary();
     rs.Close();
     Say(ShownName(wanted) + " → '" + file + "' (" + summary + ")");
+    if (const std::string warning = content.LowResolution(png); !warning.empty())
+        ReportFailure(ShownName(wanted) + ": " + warning + ".");
     if (matches > 1)
         ReportFailure("이 이름의 행이 " + std::to_string(matches) + "개 있어, 창에서처럼 첫 번째 행을 내보냈습니다.");
     return exitcode::Ok;
@@ -215,6 +236,10 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
             if (content.WriteTo(candidate)) break;
         }
         ++done;
+        if (const std::string warning = content.LowResolution(png); !warning.empty()) {
+            if (std::exchange(progressShown, false)) std::printf("\n");
+            ReportFailure(std::to_string(row) + "번째 행 " + ShownName(name) + ": " + warning + ".");
+        }
         if (terminal) {
             std::printf("\r내보내는 중 %ld/%ld", row, total);
             std::fflush(stdout);
@@ -252,10 +277,14 @@ int RunExport(const QStringList& arguments) {
     const QCommandLineOption pngOption("png", "저장된 바이트 대신 그림을 PNG로 씁니다.");
     const QCommandLineOption transparent(
         "transparent", "종이는 투명하게, 인주는 불투명하게, 가장자리는 부드럽게 한 PNG로 씁니다 (--png 포함).");
+    const QCommandLineOption crop(
+        "crop", "잉크 둘레의 종이를 잘라 고른 여백만 남기고, --size가 종이가 아니라 도장 자체를 재게 합니다 (--png 포함).");
     const QCommandLineOption size(
-        "size", "문서에 놓였을 때 긴 변이 MM 밀리미터가 되도록 PNG의 해상도를 정합니다 (5–100, 픽셀은 그대로; --png 포함).",
+        "size",
+        "문서에 놓였을 때 긴 변(--crop이면 도장의 긴 변)이 MM 밀리미터가 되도록 PNG의 해상도를 정합니다 (5–100, 픽셀은 "
+        "그대로; --png 포함). 300 dpi에 못 미치면 표준 오류에 경고합니다.",
         "MM");
-    parser.addOptions({all, pngOption, transparent, size});
+    parser.addOptions({all, pngOption, transparent, crop, size});
     int status = exitcode::Ok;
     if (!ParseCommandLine(parser, arguments, {2, 3}, status)) return status;
     const QStringList args = parser.positionalArguments();
@@ -266,8 +295,9 @@ int RunExport(const QStringList& arguments) {
     // Every PNG option means a PNG: the stored bytes are a bitmap, whose
     // size could not be set without changing them.
     std::optional<PngOptions> png;
-    if (parser.isSet(pngOption) || parser.isSet(transparent) || parser.isSet(size)) {
+    if (parser.isSet(pngOption) || parser.isSet(transparent) || parser.isSet(crop) || parser.isSet(size)) {
         png.emplace().transparent = parser.isSet(transparent);
+        png->crop = parser.isSet(crop);
         if (parser.isSet(size)) {
             bool ok = false;
             const double millimetres = parser.value(size).toDouble(&ok);

@@ -590,6 +590,92 @@ TEST_F(ToolTest, SizeSetsTheLongerSidesPrintedLengthWithPixelsUnchanged) {
     }
 }
 
+// A 300-dpi scan: a seal of `inkPixels` across (a red ring), its top-left at
+// `at`, on a sheet of `sheet` pixels of grainy off-white paper.
+QImage Scan(QSize sheet, QPoint at, int inkPixels) {
+    QImage image(sheet, QImage::Format_RGB32);
+    std::mt19937 random(7);
+    for (int y = 0; y < sheet.height(); ++y)
+        for (int x = 0; x < sheet.width(); ++x) {
+            const int grain = static_cast<int>(random() % 9) - 4;
+            image.setPixel(x, y, qRgb(244 + grain, 241 + grain, 234 + grain));
+        }
+    QPainter painter(&image);
+    painter.setPen(QPen(QColor(200, 24, 32), 12));
+    const double r = (inkPixels - 12) / 2.0;
+    painter.drawEllipse(QPointF(at.x() + inkPixels / 2.0, at.y() + inkPixels / 2.0), r, r);
+    painter.end();
+    image.setDotsPerMeterX(11811), image.setDotsPerMeterY(11811);
+    return image;
+}
+
+// The rows and columns of the picture that hold clearly red pixels.
+QRect RedOf(const QImage& image) {
+    QRect red;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() > 128 && c.red() > 150 && c.green() < 120) red |= QRect(x, y, 1, 1);
+        }
+    return red;
+}
+
+struct CropCase {
+    const char* what;
+    QSize sheet;
+    QPoint at;
+    int inkPixels;
+    QStringList options;
+    double millimetres;    // of the seal itself
+    const char* warning;   // on stderr; empty when the picture is fine for print
+    friend void PrintTo(const CropCase& c, std::ostream* os) { *os << c.what; }
+};
+
+struct Crop : ToolTest, ::testing::WithParamInterface<CropCase> {};
+
+TEST_P(Crop, SizeMeasuresTheSealWithAnEvenMarginAndLowResolutionIsWarnedOf) {
+    const CropCase& c = GetParam();
+    MakePictureDb(db);
+    const std::string name = "직인";
+    RawInsert(db, &name, Encoded(Scan(c.sheet, c.at, c.inkPixels), "BMP"));
+    const std::string file = dir.File("out.png");
+    const Outcome r = RunTool(QStringList{"export", Q(db), "직인", Q(file), "--crop"} + c.options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Has(r.err, "경고"), *c.warning != '\0') << r.err;
+    EXPECT_TRUE(Has(r.err, c.warning)) << r.err;
+    const QImage png = Decoded(ReadBytes(file));
+    const QRect red = RedOf(png);
+    ASSERT_FALSE(red.isEmpty());
+    // The same paper on every side, however the seal lay on the sheet.
+    const int margins[] = {red.left(), red.top(), png.width() - 1 - red.right(), png.height() - 1 - red.bottom()};
+    EXPECT_LE(*std::max_element(std::begin(margins), std::end(margins)) -
+                  *std::min_element(std::begin(margins), std::end(margins)), 2)
+        << margins[0] << " " << margins[1] << " " << margins[2] << " " << margins[3];
+    EXPECT_LE(margins[0], c.inkPixels / 10 + 2) << "the sheet around the seal is cut";
+    // The seal itself prints at the size asked for.
+    EXPECT_NEAR(std::max(red.width(), red.height()) * 1000.0 / png.dotsPerMeterX(), c.millimetres, 0.2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, Crop,
+    ::testing::Values(
+        // 23.9 mm of seal in 30.5 mm of scanned paper, sized to 24 mm: 299 dpi, just short.
+        CropCase{"seal_of_a_300_dpi_scan", {360, 360}, {39, 39}, 282, {"--size", "24"}, 24, "24 mm로 놓으면 298 dpi"},
+        CropCase{"off_centre", {500, 420}, {30, 110}, 300, {"--size", "24", "--transparent"}, 24, ""},
+        CropCase{"touching_the_edge", {340, 340}, {0, 20}, 320, {"--size", "18"}, 18, ""},
+        CropCase{"a_small_picture_printed_large", {80, 80}, {8, 8}, 64, {"--size", "24"}, 24, "67 dpi"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(ToolTest, SizeWithoutCropWarnsOfAPictureUnder300DpiOnly) {
+    ASSERT_EQ(RunTool({"create", Q(db), "--sample"}).status, 0);
+    const Outcome blocky = RunTool({"export", Q(db), "도장", Q(dir.File("a.png")), "--size", "24"});
+    EXPECT_EQ(blocky.status, 0);
+    EXPECT_TRUE(Has(blocky.err, "경고: 24 mm로 놓으면 67 dpi")) << blocky.err;
+    const Outcome fine = RunTool({"export", Q(db), "도장", Q(dir.File("b.png")), "--size", "5"});
+    EXPECT_EQ(fine.status, 0);
+    EXPECT_EQ(fine.err, "") << "64 pixels at 5 mm are 325 dpi";
+}
+
 TEST_F(ToolTest, ExportAllTransparentWritesAPngPerPictureAndNamesTheOthers) {
     MakeMixedByShell();
     for (const std::string name : {"도장", "a/b"}) RawInsert(db, &name, Encoded(SealOn(Qt::white, 0), "BMP"));
