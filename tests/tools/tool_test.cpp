@@ -1184,7 +1184,8 @@ TEST_F(ToolTest, AWalBookInAFolderNobodyMayWriteIsExplainedNamingItsFiles) {
     EXPECT_EQ(ReadBytes(db), content);
     EXPECT_EQ(ReadBytes(db + "-wal"), log);
     // What the message advises, done by someone who may write the folder.
-    const std::string advice = std::string(ReadBytes(out.File("list")).begin(), ReadBytes(out.File("list")).end());
+    const Bytes listSaid = ReadBytes(out.File("list"));
+    const std::string advice(listSaid.begin(), listSaid.end());
     EXPECT_TRUE(Has(advice, "PRAGMA journal_mode=DELETE")) << advice;
     Shell(db, "PRAGMA journal_mode=DELETE");
     EXPECT_EQ(asNobody("list '" + db + "'", out.File("after")), 0);
