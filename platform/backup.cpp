@@ -49,7 +49,12 @@ public:
             ::unlink(path_.c_str());
             throw Error(err::PathFileAccess, "'" + path_ + "-journal'이(가) 있어 백업을 만들 수 없습니다.");
         }
-        leftovers_.emplace(std::vector<std::string>{path_, path_ + "-journal"});
+        try {
+            leftovers_.emplace(std::vector<std::string>{path_, path_ + "-journal"});
+        } catch (const Error&) {
+            ::unlink(path_.c_str());
+            throw;
+        }
     }
     NewCopy(const NewCopy&) = delete;
     NewCopy& operator=(const NewCopy&) = delete;
