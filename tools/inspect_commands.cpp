@@ -38,7 +38,7 @@ int RunList(const QStringList& arguments) {
         for (; !rs.EOF_(); rs.MoveNext()) {
             const StoredPicture picture = InspectPicture(rs.Fields("pic"));
             ++rows;
-            if (!picture.readable) ++unreadable;
+            if (!picture.readable && !picture.outOfMemory) ++unreadable;
             Say(ShownName(rs.Fields("pic_name").Value()) + "\t" + std::to_string(picture.bytes) + " 바이트\t" +
                 Describe(picture));
         }
@@ -84,19 +84,27 @@ int RunCheck(const QStringList& arguments) {
         Say("무결성 검사: 이상 없음");
 
         Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
-        long rows = 0, unreadable = 0;
+        long rows = 0, unreadable = 0, unchecked = 0;
         for (; !rs.EOF_(); rs.MoveNext()) {
             ++rows;
             const StoredPicture picture = InspectPicture(rs.Fields("pic"));
             if (picture.readable) continue;
-            ++unreadable;
+            ++(picture.outOfMemory ? unchecked : unreadable);
             Say("  " + RowLabel(rows, rs.Fields("pic_name").Value()) + ": " + picture.problem);
         }
         rs.Close();
         if (unreadable) {
             Say("그림 검사: " + std::to_string(rows) + "개 가운데 " + std::to_string(unreadable) +
-                "개는 읽을 수 있는 그림이 아닙니다");
+                "개는 읽을 수 있는 그림이 아닙니다" +
+                (unchecked ? ", " + std::to_string(unchecked) + "개는 메모리가 부족해 검사하지 못했습니다" : std::string()));
             return exitcode::UnreadablePictures;
+        }
+        if (unchecked) {
+            // Not a finding about the file: the check could not be finished.
+            Say("그림 검사: " + std::to_string(rows) + "개 가운데 " + std::to_string(unchecked) +
+                "개는 메모리가 부족해 검사하지 못했습니다");
+            return ReportFailure("메모리가 부족해 그림 " + std::to_string(unchecked) +
+                                 "개를 검사하지 못했습니다. 메모리를 더 쓸 수 있을 때 다시 검사하십시오.");
         }
         Say("그림 검사: " + std::to_string(rows) + "개 모두 읽을 수 있습니다");
         return exitcode::Ok;
