@@ -2,11 +2,13 @@
 // Inside the engine layer: a database that is a PostgreSQL server, reached
 // through libpq with a connection string.
 //
-// Rows are known by their address (ctid) and the transaction that wrote them
-// (xmin), so a picture is read piece by piece with substring() from exactly
-// the row version that was listed. A new row's long value goes to the server
-// in one binary COPY, sent in pieces from the staged bytes, so neither
-// direction holds a picture in memory whole.
+// A table's rows are known by their table (tableoid), address (ctid) and the
+// transaction that wrote them (xmin), so a picture is read piece by piece
+// with substring() from exactly the row version that was listed. A new row's
+// long value beyond memory goes to the server in one binary COPY into a
+// temporary table of the session, sent in pieces from the staged bytes, and
+// from there into the row by the INSERT that returns the row's key; so
+// neither direction holds a picture in memory whole.
 #include <map>
 #include <memory>
 #include <string>
@@ -38,6 +40,10 @@ public:
     std::vector<std::string> CheckIntegrity() override;
     std::string Server() const override { return server_; }
 
+    // Refuses a `table` whose `column` is there but not of a text type (a
+    // bytea name would match the text of its escape form).
+    void RequireTextColumn(const std::string& table, const std::string& column);
+
     // Runs a read (results in text, or binary), tried again on a fresh
     // connection when an idle one turns out to have gone.
     PgResult Read(const std::string& sql, const std::vector<PgParam>& params, bool binary, const std::string& context);
@@ -56,6 +62,7 @@ protected:
         closed_ = true;
         beginPending_ = false;
         queued_.clear();
+        prepared_.clear();
     }
 
 private:
@@ -69,13 +76,17 @@ private:
     PgConn conn_;
     std::map<std::string, TableShape> shapes_;
     std::map<std::string, Columns> columns_;
+    std::map<std::string, std::string> prepared_;  // statement text -> its name on the server
     bool readOnly_;
     // A BEGIN and statements not sent yet: they go with the next one.
     bool beginPending_ = false;
-    std::string queued_;
+    std::vector<std::string> queued_;
     bool closed_ = false;
     std::string server_;
 };
+
+// How long a statement waits for a lock another PC holds before giving up.
+inline constexpr int kServerLockWaitSeconds = 5;
 
 // The largest value the server stores in one column (just under 1 GiB).
 inline constexpr std::uint64_t kServerValueLimit = (std::uint64_t{1} << 30) - 1;
