@@ -443,7 +443,7 @@ std::string IgnoredPasswordFile() {
 // What to do about a connection that libpq could not make, in a sentence.
 std::string WhatToDo(const std::string& libpq) {
     auto has = [&](const char* part) { return libpq.find(part) != std::string::npos; };
-    if (has("definition of service"))
+    if (has("definition of service") || has("service file"))
         return "연결 서비스의 정의를 찾을 수 없습니다. 관리자가 준 서비스 파일을 ~/.pg_service.conf에 두거나 "
                "PGSERVICEFILE 환경 변수로 알려 주십시오.";
     if (has("no password supplied")) {

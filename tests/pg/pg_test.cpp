@@ -4,10 +4,12 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -349,6 +351,192 @@ TEST_F(LinkedBook, AValueOfOneGibibyteIsRefusedBeforeItIsSent) {
     }
     ClosePICDB(ws, db);
     EXPECT_EQ(Rows(), "");
+}
+
+// --- what an office's server may hold -----------------------------------------------
+
+// A connection of its own to the server, as another PC or the DBA would hold one.
+class RawSession {
+public:
+    explicit RawSession(const std::string& conninfo) : c_(PQconnectdb(conninfo.c_str())) {}
+    ~RawSession() { PQfinish(c_); }
+    void Sql(const std::string& sql) {
+        PGresult* r = PQexec(c_, sql.c_str());
+        const auto status = PQresultStatus(r);
+        PQclear(r);
+        ASSERT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << sql << ": " << PQerrorMessage(c_);
+    }
+
+private:
+    PGconn* c_;
+};
+
+TEST_F(LinkedBook, ATriggerThatSkipsTheInsertIsReportedAndNothingIsStored) {
+    server->Sql("INSERT INTO pic_list VALUES ('도장', 'old');"
+                "CREATE FUNCTION skip() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RETURN NULL; END $$;"
+                "CREATE TRIGGER skip BEFORE INSERT ON pic_list FOR EACH ROW EXECUTE FUNCTION skip()");
+    for (int side : {40, 800}) {  // one INSERT, and a value staged beyond memory
+        const int size = side;
+        WriteBytes(dir.File("s.bmp"), BmpBytes(Gradient(side, side)));
+        Outcome r = RunTool({"import", Q(link), "도장", Q(dir.File("s.bmp"))});
+        EXPECT_EQ(r.status, 1) << size << r.err;
+        EXPECT_TRUE(Has(r.err, "서버가 행을 저장하지 않았습니다")) << r.err;
+        EXPECT_EQ(Rows(), "도장:3") << size;
+    }
+}
+
+TEST_F(LinkedBook, ANameColumnThatIsNotTextIsRefusedAtLinkAndAtOpen) {
+    server->Sql("DROP TABLE pic_list; CREATE TABLE pic_list (pic_name bytea, pic bytea);"
+                "INSERT INTO pic_list VALUES (convert_to('도장', 'UTF8'), 'BM')");
+    Outcome linked = RunTool({"link", Q(dir.File("new.mdb")), Q(server->Conninfo())});
+    EXPECT_EQ(linked.status, 1);
+    EXPECT_TRUE(Has(linked.err, "pic_name") && Has(linked.err, "bytea")) << linked.err;
+    EXPECT_FALSE(fs::exists(dir.File("new.mdb")));
+    WriteBytes(dir.File("s.bmp"), BmpBytes(Gradient(8, 8)));
+    Outcome saved = RunTool({"import", Q(link), "\\xeb8f84ec9ea5", Q(dir.File("s.bmp"))});
+    EXPECT_EQ(saved.status, 1);
+    EXPECT_TRUE(Has(saved.err, "pic_name") && Has(saved.err, "bytea")) << saved.err;
+    EXPECT_EQ(server->Query("SELECT count(*) FROM pic_list"), "1");
+}
+
+// Only the keys an office needs; every other one is named, at link and at open.
+TEST_F(LinkedBook, ALinkHoldsOnlyTheConnectionKeysAnOfficeNeeds) {
+    for (const char* extra : {"hostaddr=127.0.0.1", "passfile=/tmp/other", "options='-c default_transaction_isolation=serializable'",
+                              "sslcert=/tmp/c.crt", "keepalives=0", "sslmode=disable", "channel_binding=disable"}) {
+        Outcome r = RunTool({"link", Q(dir.File("k.mdb")), Q(server->Conninfo() + " " + extra)});
+        EXPECT_EQ(r.status, 1) << extra;
+        const std::string key = std::string(extra).substr(0, std::string(extra).find('='));
+        EXPECT_TRUE(Has(r.err, "'" + key)) << extra << ": " << r.err;
+        EXPECT_FALSE(fs::exists(dir.File("k.mdb")));
+    }
+    for (const char* extra : {"sslmode=prefer", "application_name=front-desk", "connect_timeout=5", "requirepeer=nobody"}) {
+        const std::string made = dir.File(std::string("ok-") + extra + ".mdb");
+        Outcome r = RunTool({"link", Q(made), Q(server->Conninfo() + " " + extra)});
+        EXPECT_EQ(r.status, 0) << extra << ": " << r.err;
+    }
+    // A link file planted by someone else is refused when opened, before any connection.
+    const std::string planted = dir.File("planted.mdb");
+    MakePictureDb(planted);
+    RawSql(planted, "DROP TABLE pic_list; CREATE TABLE kaldoria_link (conninfo TEXT NOT NULL);"
+                    "INSERT INTO kaldoria_link VALUES ('host=stamps.office.lan hostaddr=127.0.0.1 dbname=postgres')");
+    Outcome list = RunTool({"list", Q(planted)});
+    EXPECT_EQ(list.status, 1);
+    EXPECT_TRUE(Has(list.err, "'hostaddr'")) << list.err;
+}
+
+// A backup or a migration that cannot reach the server fails naming it; it
+// never takes the link file for the book.
+TEST_F(LinkedBook, ABackupOrMigrationThatCannotReachTheServerFails) {
+    const std::string local = dir.File("local.mdb");
+    MakePictureDb(local);
+    const std::string stamp = "도장";
+    RawInsert(local, &stamp, PatternBytes(700));
+    server->Stop();
+    Outcome backup = RunTool({"backup", Q(link), Q(dir.File("copy.mdb"))});
+    EXPECT_EQ(backup.status, 1) << backup.out;
+    EXPECT_TRUE(Has(backup.err, server->SocketDir()) && Has(backup.err, "서버가 꺼져")) << backup.err;
+    EXPECT_FALSE(fs::exists(dir.File("copy.mdb")));
+    Outcome migrate = RunTool({"migrate", Q(local), "--to", Q(link)});
+    EXPECT_EQ(migrate.status, 1) << migrate.out;
+    EXPECT_TRUE(Has(migrate.err, server->SocketDir())) << migrate.err;
+}
+
+// Another PC holding the book (a DBA's lock, a PC stopped mid-save): readers
+// and savers give up after a few seconds with a message, nothing changed.
+TEST_F(LinkedBook, WaitsForAnotherPcHaveALimit) {
+    server->Sql("INSERT INTO pic_list VALUES ('도장', 'old')");
+    WriteBytes(dir.File("s.bmp"), BmpBytes(Gradient(8, 8)));
+    RawSession other(server->Conninfo());
+    other.Sql("BEGIN; LOCK TABLE pic_list IN ACCESS EXCLUSIVE MODE");
+    for (QStringList args : {QStringList{"list", Q(link)}, QStringList{"import", Q(link), "도장", Q(dir.File("s.bmp"))}}) {
+        const auto start = std::chrono::steady_clock::now();
+        Outcome r = RunTool(args);
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(r.status, 1) << args.join(' ').toStdString();
+        EXPECT_TRUE(Has(r.err, "다른 PC") && Has(r.err, "아무것도 바뀌지 않았습니다")) << r.err;
+        EXPECT_LT(waited, std::chrono::seconds(60));
+    }
+    other.Sql("ROLLBACK");
+    EXPECT_EQ(Rows(), "도장:3");
+}
+
+// The connection goes while the server commits: nobody knows whether the
+// save is stored, and the message says so and how to see.
+TEST_F(LinkedBook, AConnectionLostDuringCommitIsReportedAsInDoubt) {
+    server->Sql("CREATE FUNCTION slow() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(3); RETURN NULL; END $$;"
+                "CREATE CONSTRAINT TRIGGER slow AFTER INSERT ON pic_list DEFERRABLE INITIALLY DEFERRED "
+                "FOR EACH ROW EXECUTE FUNCTION slow()");
+    WriteBytes(dir.File("s.bmp"), PatternBytes(5000));
+    RecordingMessageBox messages;
+    PosixFileSystem files;
+    Workspace ws;
+    Database db;
+    OpenPICDB(ws, db, folder);
+    std::thread cut([&] {
+        ::usleep(1000000);
+        server->Sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'kaldoria'");
+    });
+    const Error e = ErrorOf([&] { StorePicture(db, "도장", dir.File("s.bmp"), files, messages); });
+    cut.join();
+    EXPECT_EQ(e.Number(), err::DiskOrNetwork);
+    EXPECT_TRUE(Has(e.what(), "저장되었는지 알 수 없습니다") && Has(e.what(), "kaldoria-db list")) << e.what();
+    EXPECT_FALSE(Has(e.what(), "취소되었고")) << e.what();
+}
+
+// Columns of other types beside the two the program knows keep exactly the
+// values given, whichever way the picture travels.
+TEST_F(LinkedBook, OtherColumnsKeepTheirValuesBesideALargePicture) {
+    server->Sql("ALTER TABLE pic_list ADD amount numeric(8,2), ADD day date, ADD tag uuid, ADD n int4");
+    for (std::size_t size : {std::size_t{5000}, (std::size_t{3} << 19) + 5}) {
+        Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+        Database db = ws.OpenDatabase(link);
+        Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+        rs.AddNew();
+        rs.Fields("pic").AppendChunk(PatternBytes(size));
+        rs.Fields("pic_name").SetValue(std::string("n") + std::to_string(size));
+        rs.Fields("amount").SetValue(std::string("12.50"));
+        rs.Fields("day").SetValue(std::string("2024-05-01"));
+        rs.Fields("tag").SetValue(std::string("a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11"));
+        rs.Fields("n").SetValue(-7LL);
+        rs.Update();
+        rs.SetBookmark(rs.LastModified());
+        EXPECT_EQ(rs.Fields("pic").FieldSize(), static_cast<std::int32_t>(size));
+        ws.Close();
+        EXPECT_EQ(server->Query("SELECT amount || ' ' || day || ' ' || tag || ' ' || n || ' ' || octet_length(pic) "
+                                "FROM pic_list WHERE pic_name = 'n" + std::to_string(size) + "'"),
+                  "12.50 2024-05-01 a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11 -7 " + std::to_string(size));
+    }
+}
+
+// The common connection failures say, in Korean, what to do, name the
+// server as the user gave it, and keep libpq's own words after that.
+TEST_F(LinkedBook, ConnectionFailuresSayWhatToDo) {
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", Q(dir.path()));
+    env.insert("PGSERVICEFILE", Q(dir.File("services.conf")));
+    std::ofstream(dir.File("services.conf")) << "[other]\nhost=elsewhere\n";
+    Outcome service = RunTool({"link", Q(dir.File("s.mdb")), "service=kaldoria"}, {}, env);
+    EXPECT_EQ(service.status, 1);
+    EXPECT_TRUE(Has(service.err, "서비스 'kaldoria'") && Has(service.err, "서비스 파일") &&
+                Has(service.err, "definition of service"))
+        << service.err;
+    EXPECT_FALSE(Has(service.err, "localhost:5432")) << service.err;
+
+    server->Sql("CREATE ROLE clerk LOGIN PASSWORD 's3cret'; GRANT SELECT, INSERT, DELETE ON pic_list TO clerk");
+    server->Authentication("local all postgres trust\nlocal all all scram-sha-256\n");
+    {
+        std::ofstream pgpass(dir.File(".pgpass"));
+        pgpass << server->SocketDir() << ":5432:*:clerk:s3cret\n";
+    }
+    ::chmod(dir.File(".pgpass").c_str(), 0644);
+    Outcome wideOpen = RunTool({"link", Q(dir.File("c.mdb")), Q(server->Conninfo("clerk"))}, {}, env);
+    EXPECT_EQ(wideOpen.status, 1);
+    EXPECT_TRUE(Has(wideOpen.err, "chmod 600") && Has(wideOpen.err, "no password supplied")) << wideOpen.err;
+
+    server->Stop();
+    Outcome down = RunTool({"list", Q(link)});
+    EXPECT_EQ(down.status, 1);
+    EXPECT_TRUE(Has(down.err, "서버가 꺼져") && Has(down.err, server->SocketDir())) << down.err;
 }
 
 TEST(NetworkFileSystems, AreToldFromLocalOnes) {
