@@ -15,6 +15,8 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <sqlite3.h>
+#include <sstream>
 #include <thread>
 
 #include "../tools/run_tool.h"
@@ -538,6 +540,130 @@ TEST_F(LinkedBook, ConnectionFailuresSayWhatToDo) {
     EXPECT_EQ(down.status, 1);
     EXPECT_TRUE(Has(down.err, "서버가 꺼져") && Has(down.err, server->SocketDir())) << down.err;
 }
+
+// --- the tool against psql and the sqlite3 shell, at an office's size ----------------
+
+// A thousand real stamps (12 KB bitmaps, many to a page), one of them removed
+// by another program and saved again with the tool: what `list`, `check`,
+// `export --all` and `backup` report is what psql or the sqlite3 shell reads.
+class ThousandStamps : public ::testing::TestWithParam<std::string> {
+protected:
+    TempDir dir;
+    std::unique_ptr<PgServer> server;
+    const std::string book = dir.File("dojang.mdb");
+    static constexpr int kStamps = 1000;
+
+    static std::string Name(int i) {
+        const std::string n = std::to_string(i);
+        return "도장" + std::string(4 - n.size(), '0') + n;
+    }
+    static Bytes Stamp(int i) {
+        QImage image = Gradient(60 + i % 8, 64);
+        image.setPixel(0, 0, static_cast<QRgb>(0xff000000u | static_cast<unsigned>(i * 7919)));
+        return BmpBytes(image);
+    }
+    bool Server() const { return GetParam() == "pg"; }
+
+    void SetUp() override {
+        if (Server()) {
+            if (PgServer::BinDir().empty())
+                GTEST_SKIP() << "PostgreSQL (initdb, pg_ctl) not found under /usr/lib/postgresql: server tests skipped";
+            server = std::make_unique<PgServer>(dir.File("pg"));
+            Outcome r = RunTool({"link", Q(book), Q(server->Conninfo())});
+            ASSERT_EQ(r.status, 0) << r.err;
+            PGconn* c = PQconnectdb(server->Conninfo().c_str());
+            PQclear(PQexec(c, "BEGIN"));
+            for (int i = 0; i < kStamps; ++i) {
+                const std::string name = Name(i);
+                const Bytes pic = Stamp(i);
+                const char* values[] = {name.c_str(), reinterpret_cast<const char*>(pic.data())};
+                const int lengths[] = {0, static_cast<int>(pic.size())}, formats[] = {0, 1};
+                PQclear(PQexecParams(c, "INSERT INTO pic_list VALUES ($1, $2)", 2, nullptr, values, lengths, formats, 0));
+            }
+            PQclear(PQexec(c, "COMMIT"));
+            PQfinish(c);
+        } else {
+            MakePictureDb(book);
+            sqlite3* db = nullptr;
+            sqlite3_open(book.c_str(), &db);
+            sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+            for (int i = 0; i < kStamps; ++i) {
+                sqlite3_stmt* s = nullptr;
+                sqlite3_prepare_v2(db, "INSERT INTO pic_list VALUES (?, ?)", -1, &s, nullptr);
+                const std::string name = Name(i);
+                const Bytes pic = Stamp(i);
+                sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+                sqlite3_bind_blob(s, 2, pic.data(), static_cast<int>(pic.size()), SQLITE_TRANSIENT);
+                sqlite3_step(s);
+                sqlite3_finalize(s);
+            }
+            sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+        }
+    }
+    // "name<TAB>bytes<TAB>hex" of every row, as the other program reads it, sorted.
+    std::vector<std::string> ShellRows(const std::string& file, const std::string& where = "") {
+        Outcome r = file.empty() ? RunProgram("psql", {Q(server->Conninfo()), "-AtX", "-F", "\t", "-c",
+                                                       Q("SELECT pic_name, octet_length(pic), upper(encode(pic, 'hex')) "
+                                                         "FROM pic_list " + where)})
+                                 : RunProgram("sqlite3", {"-separator", "\t", Q(file),
+                                                          Q("SELECT pic_name, length(pic), hex(pic) FROM pic_list " + where)});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> lines;
+        std::istringstream in(r.out);
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty()) lines.push_back(line);
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    }
+    void Shell(const std::string& sql) {
+        if (Server()) server->Sql(sql);
+        else RawSql(book, sql);
+    }
+};
+
+TEST_P(ThousandStamps, ToolReportsWhatTheShellReads) {
+    Shell("DELETE FROM pic_list WHERE pic_name = '" + Name(500) + "'");
+    WriteBytes(dir.File("again.bmp"), BmpBytes(Gradient(70, 70)));
+    Outcome saved = RunTool({"import", Q(book), Q(Name(500)), Q(dir.File("again.bmp"))});
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    const auto shell = ShellRows(Server() ? "" : book);
+    ASSERT_EQ(shell.size(), static_cast<std::size_t>(kStamps));
+
+    // list: one line per stamp, its name and size as stored.
+    Outcome list = RunTool({"list", Q(book)});
+    ASSERT_EQ(list.status, 0) << list.err;
+    std::vector<std::string> listed, stored;
+    std::istringstream in(list.out);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] != '"') continue;
+        const auto close = line.find("\"\t");
+        listed.push_back(line.substr(1, close - 1) + "\t" + line.substr(close + 2, line.find(' ', close) - close - 2));
+    }
+    for (const auto& row : shell) stored.push_back(row.substr(0, row.rfind('\t')));
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, stored);
+    EXPECT_TRUE(Has(list.out, "행 " + std::to_string(kStamps) + "개")) << list.out.substr(list.out.size() - 200);
+
+    Outcome check = RunTool({"check", Q(book)});
+    EXPECT_EQ(check.status, 0) << check.err;
+    EXPECT_TRUE(Has(check.out, std::to_string(kStamps) + "개 모두")) << check.out;
+
+    ASSERT_EQ(RunTool({"export", Q(book), "--all", Q(dir.File("all"))}).status, 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("all")), fs::directory_iterator{}), kStamps);
+    EXPECT_EQ(ReadBytes(dir.File("all/" + Name(500) + ".bmp")), ReadBytes(dir.File("again.bmp")));
+
+    // backup: a local copy whose every row the sqlite3 shell reads as the source holds it.
+    Outcome backup = RunTool({"backup", Q(book), Q(dir.File("copy.mdb"))});
+    ASSERT_EQ(backup.status, 0) << backup.err;
+    if (Server()) {
+        EXPECT_TRUE(Has(backup.out, "도장 " + std::to_string(kStamps) + "개")) << backup.out;
+    }
+    EXPECT_EQ(ShellRows(dir.File("copy.mdb")), shell);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ThousandStamps, ::testing::Values("sqlite", "pg"),
+                         [](const auto& info) { return info.param; });
 
 TEST(NetworkFileSystems, AreToldFromLocalOnes) {
     EXPECT_STREQ(NetworkFileSystemName(0x6969), "NFS");
