@@ -79,8 +79,17 @@ private:
 // opened on a view it holds the view's rows like a snapshot and refuses
 // AddNew, and a table without rowid is refused (err::InvalidOperation).
 // A snapshot (dbOpenSnapshot) holds the rows as they were when it was opened,
-// read-only; it keeps a read lock on the file until it is closed, so close it
+// read-only; on a file it keeps a read lock until it is closed, so close it
 // before committing writes through another connection.
+//
+// Where the two kinds of database differ, and why no caller can tell: on a
+// server, a snapshot is read whole by its one statement when it is opened
+// (long values into the temporary file), so it holds no lock and others may
+// write meanwhile without changing what it reads; and a table recordset lists
+// its rows (key, short values, long values' sizes) by one statement when it
+// moves to its first row, then reads long values live by row key, so a row
+// another PC adds during a walk is seen by the next walk, as on a file a
+// row added behind the current one may or may not be.
 class Recordset {
 public:
     Recordset() = default;
@@ -117,7 +126,8 @@ class Database {
 public:
     Database() = default;
     const std::string& Name() const;
-    // Runs exactly one statement; every engine error is raised.
+    // Runs exactly one statement (a text of several is refused, none of them
+    // run); every engine error is raised.
     void Execute(const std::string& sql, int options = 0);
     Recordset OpenRecordset(const std::string& source, int type);
     // Closes the recordsets still open on it first.
