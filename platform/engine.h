@@ -85,11 +85,12 @@ private:
 // Where the two kinds of database differ, and why no caller can tell: on a
 // server, a snapshot is read whole by its one statement when it is opened
 // (long values into the temporary file), so it holds no lock and others may
-// write meanwhile without changing what it reads; and a table recordset lists
-// its rows (key, short values, long values' sizes) by one statement when it
-// moves to its first row, then reads long values live by row key, so a row
-// another PC adds during a walk is seen by the next walk, as on a file a
-// row added behind the current one may or may not be.
+// write meanwhile without changing what it reads. A table recordset reads
+// the table live on both: on a server it reads a range of pages at a time
+// (key, short values, long values' sizes) as the walk reaches it, and long
+// values by row key when asked, so memory stays flat however long the table.
+// On either kind, a row another program adds or removes during a walk may or
+// may not be seen by it; every row there from start to end is seen once.
 class Recordset {
 public:
     Recordset() = default;

@@ -57,9 +57,14 @@ public:
     std::shared_ptr<PgConnection> conn;
     std::vector<Oid> types;  // each field's type on the server
     std::string quotedTable;
-    // Table recordsets: the rows as listed (each with its key, in the
-    // server's order), their pictures left on the server.
+    // Table recordsets walk each table (the one named, then those that
+    // inherit from it, by oid) a range of pages at a time: `keys` and `rows`
+    // hold the rows of pages [batchFrom, batchTo) of tables[batchTable], in
+    // address order, their pictures left on the server.
+    std::vector<std::uint32_t> tables;
     std::vector<RowKey> keys;
+    std::size_t batchTable = 0;
+    std::uint64_t batchFrom = 0, batchTo = 0;
     bool loaded = false;
     // A table row reached by bookmark rather than by moving, read on its own.
     std::optional<RowKey> loneKey;
@@ -79,7 +84,12 @@ public:
     // The select list that reads every field lazily: key, then each column
     // with bytea columns as their length.
     std::string LazyList() const;
-    void LoadTable();
+    void ListTables();
+    // Pages of table tables[t] as the server has them now.
+    std::uint64_t PagesOf(std::size_t t);
+    void LoadPages(std::size_t t, std::uint64_t from);
+    // The first row after `after` (or the first of all) from table t, page `from` on.
+    std::optional<RowKey> Scan(std::size_t t, std::uint64_t from, std::optional<RowKey> after);
     Cell CellOf(const PGresult* r, int row, int col, std::size_t field, const RowKey& key) const;
 
     Cell TableCell(int i) override;
@@ -131,16 +141,40 @@ void PgRecordset::OpenTable(const std::string& source) {
     firstPending = true;
 }
 
-// Every row of the table and of the tables that inherit from it, in one
-// statement (so as of one moment), ordered by the key itself: oid and tid
-// compare as numbers, the way the walk over `keys` expects.
-void PgRecordset::LoadTable() {
-    if (loaded) return;
+// The pages one statement of a walk reads: about eight thousand rows of
+// pictures stored out of line, far fewer of small pictures kept in the row.
+constexpr std::uint64_t kPagesPerRead = 64;
+
+std::string Tid(std::uint64_t block) { return "(" + std::to_string(std::min<std::uint64_t>(block, 0xffffffffULL)) + ",0)"; }
+
+void PgRecordset::ListTables() {
+    PgResult r = conn->Read("WITH RECURSIVE t(oid) AS (SELECT to_regclass($1)::oid UNION "
+                            "SELECT i.inhrelid FROM pg_inherits i JOIN t ON i.inhparent = t.oid) "
+                            "SELECT oid::text FROM t WHERE oid IS NOT NULL ORDER BY oid",
+                            {{PgParam::Text, quotedTable}}, false, "서버의 표 " + table + " 읽기");
+    tables.clear();
+    for (int i = 0; i < PQntuples(r.get()); ++i)
+        tables.push_back(static_cast<std::uint32_t>(std::strtoul(PQgetvalue(r.get(), i, 0), nullptr, 10)));
+}
+
+std::uint64_t PgRecordset::PagesOf(std::size_t t) {
+    PgResult r = conn->Read("SELECT (pg_relation_size($1::oid) / current_setting('block_size')::int8)::text",
+                            {{PgParam::Text, std::to_string(tables[t])}}, false, "서버의 표 " + table + " 읽기");
+    return std::strtoull(PQgetvalue(r.get(), 0, 0), nullptr, 10);
+}
+
+// The rows of a range of pages, by one statement that the server reads as a
+// range of addresses (no scan of the rest of the table), prepared once.
+void PgRecordset::LoadPages(std::size_t t, std::uint64_t from) {
     rows.clear();
     keys.clear();
-    loneKey.reset();
-    PgResult r = conn->Read("SELECT " + LazyList() + " FROM " + quotedTable + " ORDER BY tableoid, ctid", {}, false,
-                            "서버의 표 " + table + " 읽기");
+    loaded = false;
+    PgResult r = conn->Read("SELECT " + LazyList() + " FROM " + quotedTable +
+                                " WHERE tableoid = $1::oid AND ctid >= $2::tid AND ctid < $3::tid ORDER BY ctid",
+                            {{PgParam::Text, std::to_string(tables[t])},
+                             {PgParam::Text, Tid(from)},
+                             {PgParam::Text, Tid(from + kPagesPerRead)}},
+                            false, "서버의 표 " + table + " 읽기");
     const int n = PQntuples(r.get());
     keys.reserve(static_cast<std::size_t>(n));
     for (int row = 0; row < n; ++row) {
@@ -152,7 +186,22 @@ void PgRecordset::LoadTable() {
         Cell* cells = rows.Add();
         for (std::size_t i = 0; i < names.size(); ++i) cells[i] = CellOf(r.get(), row, static_cast<int>(i) + 3, i, key);
     }
+    batchTable = t;
+    batchFrom = from;
+    batchTo = from + kPagesPerRead;
     loaded = true;
+}
+
+std::optional<RowKey> PgRecordset::Scan(std::size_t t, std::uint64_t from, std::optional<RowKey> after) {
+    for (; t < tables.size(); ++t, from = 0) {
+        // The size is asked again at the end, so rows added meanwhile are walked too.
+        for (std::uint64_t pages = PagesOf(t); from < pages || from < (pages = PagesOf(t)); from += kPagesPerRead) {
+            LoadPages(t, from);
+            auto at = after ? std::upper_bound(keys.begin(), keys.end(), *after, Before) : keys.begin();
+            if (at != keys.end()) return *at;
+        }
+    }
+    return std::nullopt;
 }
 
 // A snapshot is read whole by its one statement, so it holds the book as
@@ -224,14 +273,22 @@ Cell PgRecordset::TableCell(int i) {
     return loneRow[static_cast<std::size_t>(i)];
 }
 
-// Moving to the first row lists the table afresh, so a walk sees the rows
-// as they are when it starts.
+// The walk reads the table live, as a file's does: each range of pages is
+// read when the walk reaches it, and moving to the first row starts over.
 std::optional<RowKey> PgRecordset::NextRow(std::optional<RowKey> after) {
-    if (!after) loaded = false;
-    LoadTable();
-    auto at = after ? std::upper_bound(keys.begin(), keys.end(), *after, Before) : keys.begin();
-    if (at == keys.end()) return std::nullopt;
-    return *at;
+    if (!after || tables.empty()) ListTables();
+    if (!after) return Scan(0, 0, std::nullopt);
+    const auto t = static_cast<std::size_t>(
+        std::lower_bound(tables.begin(), tables.end(), after->table) - tables.begin());
+    const std::uint64_t page = static_cast<std::uint64_t>(after->id) >> 16;
+    if (loaded && t < tables.size() && batchTable == t && tables[t] == after->table && page >= batchFrom && page < batchTo) {
+        auto at = std::upper_bound(keys.begin(), keys.end(), *after, Before);
+        if (at != keys.end()) return *at;
+        return Scan(t, batchTo, std::nullopt);
+    }
+    // A row reached by bookmark: its own table and page, or the next table.
+    if (t < tables.size() && tables[t] == after->table) return Scan(t, page - page % kPagesPerRead, after);
+    return Scan(t, 0, std::nullopt);
 }
 
 long PgRecordset::TableCount() {
