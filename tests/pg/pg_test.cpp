@@ -162,6 +162,38 @@ TEST_F(LinkedBook, MigrateCarriesALocalBookUpOnceAndLeavesItAlone) {
     EXPECT_TRUE(Has(again.err, "이미 행이 3개")) << again.err;
 }
 
+// A save from another PC while `migrate --to` carries rows up waits for the
+// migration to commit, then replaces its row: never one more row among the
+// carried ones, nor a failed comparison.
+TEST_F(LinkedBook, MigrateHoldsTheBookUntilItCommits) {
+    const std::string local = dir.File("local.mdb");
+    MakePictureDb(local);
+    for (int i = 0; i < 100; ++i) {
+        const std::string name = i == 50 ? "도장" : "n" + std::to_string(i);
+        RawInsert(local, &name, BmpBytes(Gradient(8, 8)));
+    }
+    // Every carried row takes a while, so the migration lasts some seconds.
+    server->Sql("CREATE FUNCTION slow() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(0.03); RETURN NEW; END $$;"
+                "CREATE TRIGGER slow BEFORE INSERT ON pic_list FOR EACH ROW EXECUTE FUNCTION slow()");
+    const pid_t migrate = ::fork();
+    if (migrate == 0) {
+        ::freopen("/dev/null", "w", stdout);
+        ::execl(KALDORIA_DB, KALDORIA_DB, "migrate", local.c_str(), "--to", link.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::usleep(1000000);
+    WriteBytes(dir.File("s.bmp"), BmpBytes(Gradient(20, 20)));
+    Outcome saved = RunTool({"import", Q(OtherPc("pc2") + "/dojang.mdb"), "도장", Q(dir.File("s.bmp"))});
+    int status = -1;
+    ::waitpid(migrate, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(saved.status, 0) << saved.err;
+    EXPECT_EQ(server->Query("SELECT count(*) FROM pic_list WHERE pic_name = '도장'"), "1");
+    EXPECT_EQ(server->Query("SELECT count(*) FROM pic_list"), "100");
+    EXPECT_EQ(server->Query("SELECT octet_length(pic) FROM pic_list WHERE pic_name = '도장'"),
+              std::to_string(fs::file_size(dir.File("s.bmp"))));
+}
+
 // --- credentials ---------------------------------------------------------------
 
 TEST_F(LinkedBook, PasswordsLiveInPgpassNeverInTheLink) {
@@ -378,12 +410,11 @@ TEST_F(LinkedBook, ATriggerThatSkipsTheInsertIsReportedAndNothingIsStored) {
                 "CREATE FUNCTION skip() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RETURN NULL; END $$;"
                 "CREATE TRIGGER skip BEFORE INSERT ON pic_list FOR EACH ROW EXECUTE FUNCTION skip()");
     for (int side : {40, 800}) {  // one INSERT, and a value staged beyond memory
-        const int size = side;
         WriteBytes(dir.File("s.bmp"), BmpBytes(Gradient(side, side)));
         Outcome r = RunTool({"import", Q(link), "도장", Q(dir.File("s.bmp"))});
-        EXPECT_EQ(r.status, 1) << size << r.err;
+        EXPECT_EQ(r.status, 1) << side << r.err;
         EXPECT_TRUE(Has(r.err, "서버가 행을 저장하지 않았습니다")) << r.err;
-        EXPECT_EQ(Rows(), "도장:3") << size;
+        EXPECT_EQ(Rows(), "도장:3") << side;
     }
 }
 
