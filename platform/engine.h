@@ -83,9 +83,12 @@ private:
 // before committing writes through another connection.
 //
 // Where the two kinds of database differ, and why no caller can tell: on a
-// server, a snapshot is read whole by its one statement when it is opened
-// (long values into the temporary file), so it holds no lock and others may
-// write meanwhile without changing what it reads. A table recordset reads
+// server, a snapshot holds no lock, and others may write meanwhile without
+// changing what it reads: a plain read of one table is listed and its long
+// values read later in one read-only REPEATABLE READ transaction that lasts
+// while such snapshots are open (it ends early, keeping the rows listed,
+// when the connection is asked to write), anything else is read whole by its
+// one statement (long values into the temporary file). A table recordset reads
 // the table live on both: on a server it reads a range of pages at a time
 // (key, short values, long values' sizes) as the walk reaches it, and long
 // values by row key when asked, so memory stays flat however long the table.

@@ -55,7 +55,9 @@ void PutBig(std::string& out, unsigned long long v, int n) {
 class PgRecordset : public RecordsetImpl {
 public:
     std::shared_ptr<PgConnection> conn;
-    std::vector<Oid> types;  // each field's type on the server
+    std::vector<Oid> types;           // each field's type on the server
+    std::vector<std::string> origin;  // each field's column in `table` (lazy reads)
+    bool holdsRead = false;           // a snapshot sharing the connection's read transaction
     std::string quotedTable;
     // Table recordsets walk each table (the one named, then those that
     // inherit from it, by oid) a range of pages at a time: `keys` and `rows`
@@ -76,11 +78,20 @@ public:
     Bytes window;
 
     explicit PgRecordset(std::shared_ptr<PgConnection> c) : conn(std::move(c)) {}
+    ~PgRecordset() override {
+        try {
+            Release();
+        } catch (...) {
+            // Ending a read-only transaction loses nothing; the server ends it with the connection.
+        }
+    }
     const ConnectionImpl& Connection() const override { return *conn; }
     PGconn* pg() { return conn->Conn(); }
 
     void OpenTable(const std::string& source);
     void OpenSnapshot(const std::string& source);
+    // Reads a snapshot's rows whole, a row at a time.
+    void ReadWhole(const std::string& source, bool binary);
     // The select list that reads every field lazily: key, then each column
     // with bytea columns as their length.
     std::string LazyList() const;
@@ -99,6 +110,11 @@ public:
     Bytes ReadLazy(int field, const LazyBlob& blob, std::int64_t from, std::int64_t n) override;
     RowKey Insert() override;
 
+protected:
+    void Release() override {
+        if (std::exchange(holdsRead, false)) conn->LeaveRead();
+    }
+
 private:
     RowKey InsertRow(const std::vector<std::size_t>& used, const std::string& context);
     void StageByCopy(const std::vector<std::size_t>& staged, const std::string& context);
@@ -107,7 +123,7 @@ private:
 std::string PgRecordset::LazyList() const {
     std::string list = kKeyColumns;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::string c = QuoteId(names[i]);
+        const std::string c = QuoteId(origin[i]);
         list += ", " + (types[i] == pgtype::Bytea ? "octet_length(" + c + ")" : c);
     }
     return list;
@@ -137,6 +153,7 @@ void PgRecordset::OpenTable(const std::string& source) {
     const auto& columns = conn->ColumnsOf(source);
     names = columns.names;
     types = columns.types;
+    origin = names;
     rows.SetWidth(names.size());
     firstPending = true;
 }
@@ -204,13 +221,15 @@ std::optional<RowKey> PgRecordset::Scan(std::size_t t, std::uint64_t from, std::
     return std::nullopt;
 }
 
-// A snapshot is read whole by its one statement, so it holds the book as
-// of one moment whatever other PCs save afterwards; long values go to the
-// spill file a row at a time, in the binary format where every column's
-// type allows it (no hex text twice the picture's size).
+// A plain read of one table is listed with each row's key and its pictures'
+// lengths only, the pictures read later by key in pieces; the listing and
+// those reads happen in one read-only REPEATABLE READ transaction that lasts
+// while such a snapshot is open (or in the caller's own transaction), so the
+// snapshot reads the book as of one moment whatever other PCs save. Anything
+// else is read whole by its one statement, a row at a time, its long values
+// kept in the spill file.
 void PgRecordset::OpenSnapshot(const std::string& source) {
-    PGconn* c = pg();
-    const std::string context = "SQL 문 [" + source + "] 읽기";
+    PGconn* c = conn->ReadConn();
     PgResult prepared(PQprepare(c, "", source.c_str(), 0, nullptr));
     if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
         throw PgError(c, prepared.get(), "SQL 문 [" + source + "]", "SELECT");
@@ -225,6 +244,50 @@ void PgRecordset::OpenSnapshot(const std::string& source) {
         binary = binary && PgReadsBinary(types.back());
     }
     rows.SetWidth(names.size());
+
+    const auto plain = ParsePlainSelect(source);
+    const bool anyBytea = std::find(types.begin(), types.end(), pgtype::Bytea) != types.end();
+    bool lazy = plain && anyBytea;
+    if (lazy) {
+        const std::string qualified = (plain->schema.empty() ? "" : QuoteId(plain->schema) + ".") + QuoteId(plain->table);
+        PgResult rel = PgExec(c, "SELECT c.oid::text, c.relkind::text FROM pg_class c WHERE c.oid = to_regclass($1)",
+                              {{PgParam::Text, qualified}}, false, PGRES_TUPLES_OK, "SQL 문 [" + source + "]");
+        lazy = PQntuples(rel.get()) == 1 && std::strcmp(PQgetvalue(rel.get(), 0, 1), "r") == 0;
+        const Oid oid = lazy ? static_cast<Oid>(std::strtoul(PQgetvalue(rel.get(), 0, 0), nullptr, 10)) : 0;
+        // Every field must come straight from that table, so its key reads it.
+        for (int i = 0; lazy && i < n; ++i) {
+            lazy = PQftable(described.get(), i) == oid && PQftablecol(described.get(), i) > 0;
+            if (!lazy) break;
+            PgResult att = PgExec(c, "SELECT attname FROM pg_attribute WHERE attrelid = $1::oid AND attnum = $2::int",
+                                  {{PgParam::Text, std::to_string(oid)},
+                                   {PgParam::Text, std::to_string(PQftablecol(described.get(), i))}},
+                                  false, PGRES_TUPLES_OK, "SQL 문 [" + source + "]");
+            lazy = PQntuples(att.get()) == 1;
+            if (lazy) origin.emplace_back(PQgetvalue(att.get(), 0, 0));
+        }
+        if (lazy) {
+            table = plain->table;
+            quotedTable = qualified;
+        }
+    }
+    if (!lazy) {
+        origin.clear();
+        ReadWhole(source, binary);
+        return;
+    }
+    holdsRead = conn->EnterRead();
+    PgResult r = PgExec(c, "SELECT " + LazyList() + " " + source.substr(plain->from), {}, false, PGRES_TUPLES_OK,
+                        "SQL 문 [" + source + "] 읽기", "SELECT");
+    for (int row = 0; row < PQntuples(r.get()); ++row) {
+        const RowKey key = KeyAt(r.get(), row);
+        Cell* cells = rows.Add();
+        for (std::size_t i = 0; i < names.size(); ++i) cells[i] = CellOf(r.get(), row, static_cast<int>(i) + 3, i, key);
+    }
+}
+
+void PgRecordset::ReadWhole(const std::string& source, bool binary) {
+    PGconn* c = conn->ReadConn();
+    const std::string context = "SQL 문 [" + source + "] 읽기";
     if (!PQsendQueryPrepared(c, "", 0, nullptr, nullptr, nullptr, binary ? 1 : 0) || !PQsetSingleRowMode(c))
         throw PgError(c, nullptr, context, "SELECT");
     std::optional<Error> failure;
@@ -306,7 +369,7 @@ Bytes PgRecordset::ReadLazy(int field, const LazyBlob& blob, std::int64_t from, 
     const bool inWindow = winField == field && winKey == key && from >= winStart &&
                           from + n <= winStart + static_cast<std::int64_t>(window.size());
     if (!inWindow) {
-        const std::string column = names[static_cast<std::size_t>(field)];
+        const std::string column = origin[static_cast<std::size_t>(field)];
         const std::int64_t want = std::min(std::max(n, kReadWindow), blob.size - from);
         std::vector<PgParam> params = KeyParams(key);
         params.push_back({PgParam::Text, std::to_string(from + 1)});
@@ -453,7 +516,7 @@ auto PgConnection::Retrying(F&& work) -> decltype(work()) {
 PgResult PgConnection::Read(const std::string& sql, const std::vector<PgParam>& params, bool binary,
                             const std::string& context) {
     return Retrying([&] {
-        PGconn* c = Conn();
+        PGconn* c = ReadConn();
         auto known = prepared_.find(sql);
         if (known == prepared_.end()) {
             const std::string name = "kaldoria_" + std::to_string(prepared_.size() + 1);
@@ -562,6 +625,7 @@ void PgConnection::Setup() {
     shapes_.clear();
     columns_.clear();
     prepared_.clear();
+    readOpen_ = false;  // a new connection: the read transaction went with the old one
     const std::string sql = std::string("SET standard_conforming_strings = on; SET client_min_messages = warning; "
                                         "SET default_transaction_isolation = 'read committed'; "
                                         "SET lock_timeout = '") +
@@ -577,8 +641,35 @@ void PgConnection::CheckOpen() const {
 }
 
 PGconn* PgConnection::Conn() {
+    EndRead();
+    return ReadConn();
+}
+
+PGconn* PgConnection::ReadConn() {
     if (beginPending_ || !queued_.empty()) Simple("SELECT 1", "트랜잭션 시작 (서버 " + server_ + ")");
     return Live();
+}
+
+bool PgConnection::EnterRead() {
+    if (InTransaction()) return false;  // the caller's transaction is the view
+    if (!readOpen_) {
+        PgExec(Live(), "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", {}, false, PGRES_COMMAND_OK,
+               "읽기 트랜잭션 시작 (서버 " + server_ + ")");
+        readOpen_ = true;
+    }
+    ++readers_;
+    return true;
+}
+
+void PgConnection::LeaveRead() {
+    if (readers_ > 0 && --readers_ == 0) EndRead();
+}
+
+// Anything but a snapshot's reads ends the read transaction first: a write
+// must not run read-only, nor inside a view of the past.
+void PgConnection::EndRead() {
+    if (!std::exchange(readOpen_, false)) return;
+    if (conn_ && PQstatus(conn_.get()) == CONNECTION_OK) PgResult(PQexec(conn_.get(), "COMMIT"));
 }
 
 namespace {
@@ -617,6 +708,7 @@ PgResult RunTogether(PGconn* c, const std::vector<std::string>& statements) {
 }  // namespace
 
 PgResult PgConnection::Simple(const std::string& sql, const std::string& context, const std::string& right) {
+    EndRead();
     const bool opening = beginPending_;
     const bool ownCommit = !opening && PQstatus(conn_.get()) == CONNECTION_OK &&
                            PQtransactionStatus(conn_.get()) == PQTRANS_IDLE;
@@ -675,6 +767,7 @@ std::shared_ptr<RecordsetImpl> PgConnection::Open(const std::string& source, int
 
 // BEGIN travels with the transaction's first statement, saving a round trip.
 void PgConnection::Begin() {
+    EndRead();
     if (InTransaction()) throw Error(err::Engine, "트랜잭션 시작 (서버 " + server_ + "): 이미 트랜잭션 중입니다.");
     beginPending_ = true;
 }
@@ -708,6 +801,7 @@ void PgConnection::Rollback() {
 bool PgConnection::InTransaction() const {
     CheckOpen();
     if (beginPending_) return true;
+    if (readOpen_) return false;  // the snapshots' own read transaction is no caller's
     if (PQstatus(conn_.get()) != CONNECTION_OK) return false;
     const PGTransactionStatusType s = PQtransactionStatus(conn_.get());
     return s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;

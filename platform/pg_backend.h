@@ -27,6 +27,16 @@ public:
     // transaction was open on it (the server has undone that one, and the
     // caller must hear of it).
     PGconn* Conn();
+    // The live connection for a read, which may run in the snapshots' read transaction.
+    PGconn* ReadConn();
+
+    // The read-only REPEATABLE READ transaction that lazily read snapshots
+    // share while any is open, so each reads the book as of its opening. It
+    // ends when the last one closes, or first when anything else (a write, a
+    // transaction) is asked of the connection. EnterRead returns false when
+    // the caller's own transaction serves instead.
+    bool EnterRead();
+    void LeaveRead();
 
     void CheckOpen() const override;
     void Execute(const std::string& sql) override;
@@ -63,6 +73,8 @@ protected:
         beginPending_ = false;
         queued_.clear();
         prepared_.clear();
+        readOpen_ = false;
+        readers_ = 0;
     }
 
 private:
@@ -73,6 +85,9 @@ private:
     template <typename F>
     auto Retrying(F&& work) -> decltype(work());
     void Setup();
+    void EndRead();
+    bool readOpen_ = false;
+    int readers_ = 0;
     PgConn conn_;
     std::map<std::string, TableShape> shapes_;
     std::map<std::string, Columns> columns_;
