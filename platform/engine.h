@@ -79,8 +79,21 @@ private:
 // opened on a view it holds the view's rows like a snapshot and refuses
 // AddNew, and a table without rowid is refused (err::InvalidOperation).
 // A snapshot (dbOpenSnapshot) holds the rows as they were when it was opened,
-// read-only; it keeps a read lock on the file until it is closed, so close it
+// read-only; on a file it keeps a read lock until it is closed, so close it
 // before committing writes through another connection.
+//
+// Where the two kinds of database differ, and why no caller can tell: on a
+// server, a snapshot holds no lock, and others may write meanwhile without
+// changing what it reads: a plain read of one table is listed and its long
+// values read later in one read-only REPEATABLE READ transaction that lasts
+// while such snapshots are open (it ends early, keeping the rows listed,
+// when the connection is asked to write), anything else is read whole by its
+// one statement (long values into the temporary file). A table recordset reads
+// the table live on both: on a server it reads a range of pages at a time
+// (key, short values, long values' sizes) as the walk reaches it, and long
+// values by row key when asked, so memory stays flat however long the table.
+// On either kind, a row another program adds or removes during a walk may or
+// may not be seen by it; every row there from start to end is seen once.
 class Recordset {
 public:
     Recordset() = default;
@@ -117,7 +130,8 @@ class Database {
 public:
     Database() = default;
     const std::string& Name() const;
-    // Runs exactly one statement; every engine error is raised.
+    // Runs exactly one statement (a text of several is refused, none of them
+    // run); every engine error is raised.
     void Execute(const std::string& sql, int options = 0);
     Recordset OpenRecordset(const std::string& source, int type);
     // Closes the recordsets still open on it first.

@@ -54,10 +54,12 @@ public:
 
 // A row of a table: its SQLite rowid, or its PostgreSQL address (ctid) with
 // the transaction that wrote it, so that a reused address is never taken for
-// the row.
+// the row, and the table it lies in (a table inheriting from the one read
+// has addresses of its own).
 struct RowKey {
     long long id = 0;
     std::uint32_t version = 0;
+    std::uint32_t table = 0;
     bool operator==(const RowKey&) const = default;
 };
 

@@ -49,6 +49,11 @@ Error PgError(PGconn* conn, const PGresult* result, const std::string& context, 
                                              "명령에서 다시 연결합니다 (" + message + ").");
     const std::string state = ErrorField(result, PG_DIAG_SQLSTATE);
     const int number = NumberForState(state);
+    // A wait for a lock that another PC holds gave up (lock_timeout): the
+    // transaction it was part of is undone whole by its caller.
+    if (state == "55P03")
+        return Error(number, context + ": 다른 PC가 서버 " + server + "의 도장 목록을 쓰고 있어 몇 초 기다렸지만 끝나지 "
+                                       "않았습니다. 아무것도 바뀌지 않았습니다. 잠시 뒤 다시 하십시오 (" + message + ").");
     if (number == err::NoPermission) {
         const char* user = PQuser(conn);
         const std::string what = right.empty() ? "필요한" : right;
@@ -56,6 +61,14 @@ Error PgError(PGconn* conn, const PGresult* result, const std::string& context, 
                                  " 권한이 없습니다. 관리자에게 이 권한을 요청하십시오 (" + message + ").");
     }
     return Error(number, context + ": " + message);
+}
+
+Error PgInDoubt(PGconn* conn, const std::string& context) {
+    const std::string message = conn ? Trimmed(PQerrorMessage(conn)) : std::string();
+    return Error(err::DiskOrNetwork, context + ": 서버 " + ServerName(conn) +
+                                         "와(과)의 연결이 확정하는 도중에 끊겨, 이 작업이 서버에 저장되었는지 알 수 "
+                                         "없습니다. 'kaldoria-db list'로 그 이름의 행이 있는지(그림 크기까지) 확인하고, "
+                                         "없거나 다르면 다시 저장하십시오 (" + message + ").");
 }
 
 PgParam PgParam::Of(const Variant& v) {
@@ -100,5 +113,63 @@ Variant PgTextValue(const PGresult* r, int row, int col, Oid type) {
         return out;
     }
     default: return std::string(text, static_cast<std::size_t>(PQgetlength(r, row, col)));
+    }
+}
+
+bool PgReadsBinary(Oid type) {
+    switch (type) {
+    case pgtype::Bool:
+    case pgtype::Bytea:
+    case pgtype::Name:
+    case pgtype::Int8:
+    case pgtype::Int2:
+    case pgtype::Int4:
+    case pgtype::Text:
+    case pgtype::Oid_:
+    case pgtype::Float4:
+    case pgtype::Float8:
+    case pgtype::Bpchar:
+    case pgtype::Varchar: return true;
+    default: return false;
+    }
+}
+
+namespace {
+unsigned long long Big(const char* p, int n) {
+    unsigned long long v = 0;
+    for (int i = 0; i < n; ++i) v = (v << 8) | static_cast<unsigned char>(p[i]);
+    return v;
+}
+}  // namespace
+
+Variant PgBinaryValue(const PGresult* r, int row, int col, Oid type) {
+    if (PQgetisnull(r, row, col)) return {};
+    const char* p = PQgetvalue(r, row, col);
+    const int n = PQgetlength(r, row, col);
+    auto need = [&](int size) {
+        if (n != size) throw Error(err::Engine, "서버가 보낸 값을 읽을 수 없습니다 (길이 " + std::to_string(n) + ").");
+    };
+    switch (type) {
+    case pgtype::Bool: need(1); return static_cast<long long>(p[0] != 0);
+    case pgtype::Int2: need(2); return static_cast<long long>(static_cast<std::int16_t>(Big(p, 2)));
+    case pgtype::Int4: need(4); return static_cast<long long>(static_cast<std::int32_t>(Big(p, 4)));
+    case pgtype::Oid_: need(4); return static_cast<long long>(Big(p, 4));
+    case pgtype::Int8: need(8); return static_cast<long long>(Big(p, 8));
+    case pgtype::Float4: {
+        need(4);
+        const auto bits = static_cast<std::uint32_t>(Big(p, 4));
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        return static_cast<double>(f);
+    }
+    case pgtype::Float8: {
+        need(8);
+        const auto bits = Big(p, 8);
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        return d;
+    }
+    case pgtype::Bytea: return Bytes(reinterpret_cast<const std::uint8_t*>(p), reinterpret_cast<const std::uint8_t*>(p) + n);
+    default: return std::string(p, static_cast<std::size_t>(n));
     }
 }

@@ -21,8 +21,8 @@ using PgResult = std::unique_ptr<PGresult, PgResultDeleter>;
 
 // Type numbers of the server's built-in types that the engine reads.
 namespace pgtype {
-constexpr Oid Bool = 16, Bytea = 17, Int8 = 20, Int2 = 21, Int4 = 23, Oid_ = 26, Float4 = 700, Float8 = 701,
-              Numeric = 1700;
+constexpr Oid Bool = 16, Bytea = 17, Name = 19, Int8 = 20, Int2 = 21, Int4 = 23, Text = 25, Oid_ = 26, Float4 = 700,
+              Float8 = 701, Bpchar = 1042, Varchar = 1043, Numeric = 1700;
 }
 
 // "host:port/dbname" of a connection, for messages.
@@ -48,3 +48,12 @@ PgResult PgExec(PGconn* conn, const std::string& sql, const std::vector<PgParam>
 
 // The value of a text-format cell of the type `type`.
 Variant PgTextValue(const PGresult* r, int row, int col, Oid type);
+
+// Whether a cell of `type` can be read in the binary format (PgBinaryValue).
+bool PgReadsBinary(Oid type);
+// The value of a binary-format cell of a type PgReadsBinary accepts.
+Variant PgBinaryValue(const PGresult* r, int row, int col, Oid type);
+
+// The Error for a COMMIT (or a statement that commits by itself) whose
+// answer was lost with the connection: nobody knows whether it took effect.
+Error PgInDoubt(PGconn* conn, const std::string& context);

@@ -7,21 +7,23 @@
 
 namespace {
 
-// A bookmark: the row key's id and version, or a snapshot's row number.
+// A bookmark: the row key's id, version and table, or a snapshot's row number.
 Bytes BookmarkOf(const RowKey& key) {
-    Bytes b(12);
+    Bytes b(16);
     for (int i = 0; i < 8; ++i) b[i] = static_cast<std::uint8_t>(static_cast<unsigned long long>(key.id) >> (8 * i));
     for (int i = 0; i < 4; ++i) b[8 + i] = static_cast<std::uint8_t>(key.version >> (8 * i));
+    for (int i = 0; i < 4; ++i) b[12 + i] = static_cast<std::uint8_t>(key.table >> (8 * i));
     return b;
 }
 
 RowKey KeyOf(const Bytes& b) {
-    if (b.size() != 12) throw Error(err::InvalidEngineArgument, "책갈피가 올바르지 않습니다.");
+    if (b.size() != 16) throw Error(err::InvalidEngineArgument, "책갈피가 올바르지 않습니다.");
     unsigned long long id = 0;
-    std::uint32_t version = 0;
+    std::uint32_t version = 0, table = 0;
     for (int i = 0; i < 8; ++i) id |= static_cast<unsigned long long>(b[i]) << (8 * i);
     for (int i = 0; i < 4; ++i) version |= static_cast<std::uint32_t>(b[8 + i]) << (8 * i);
-    return {static_cast<long long>(id), version};
+    for (int i = 0; i < 4; ++i) table |= static_cast<std::uint32_t>(b[12 + i]) << (8 * i);
+    return {static_cast<long long>(id), version, table};
 }
 
 bool SameName(std::string_view a, std::string_view b) {

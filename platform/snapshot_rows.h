@@ -13,6 +13,7 @@ struct LazyBlob {
     long long rowid;
     std::int64_t size;
     std::uint32_t version = 0;
+    std::uint32_t table = 0;
 };
 
 // A long blob that a snapshot read whole and keeps in its temporary file.

@@ -47,7 +47,9 @@ std::shared_ptr<ConnectionImpl> OpenFile(const std::string& path, bool exclusive
             // A link file is only read; the server does the writing.
             handle.reset();
             CheckLinkConnection(*link);
-            return std::make_shared<PgConnection>(path, *link, readOnly);
+            auto server = std::make_shared<PgConnection>(path, *link, readOnly);
+            server->RequireTextColumn(kLinkedTable, kLinkedNameColumn);
+            return server;
         }
         if (!readOnly) {
             CheckDatabaseFile(path, false);
@@ -74,7 +76,9 @@ Database Workspace::OpenDatabase(const std::string& path, bool exclusive, bool r
     std::shared_ptr<ConnectionImpl> c;
     if (!connect.empty()) {
         CheckLinkConnection(connect);
-        c = std::make_shared<PgConnection>(path, connect, readOnly);
+        auto server = std::make_shared<PgConnection>(path, connect, readOnly);
+        server->RequireTextColumn(kLinkedTable, kLinkedNameColumn);
+        c = server;
     } else {
         c = OpenFile(path, exclusive, readOnly);
     }

@@ -4,15 +4,19 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
+#include <sqlite3.h>
+#include <sstream>
 #include <thread>
 
 #include "../tools/run_tool.h"
@@ -194,6 +198,38 @@ TEST_F(LinkedBook, MigrateCarriesALocalBookUpOnceAndLeavesItAlone) {
     Outcome again = RunTool({"migrate", Q(local), "--to", Q(link)});
     EXPECT_EQ(again.status, 1);
     EXPECT_TRUE(Has(again.err, "이미 행이 3개")) << again.err;
+}
+
+// A save from another PC while `migrate --to` carries rows up waits for the
+// migration to commit, then replaces its row: never one more row among the
+// carried ones, nor a failed comparison.
+TEST_F(LinkedBook, MigrateHoldsTheBookUntilItCommits) {
+    const std::string local = dir.File("local.mdb");
+    MakePictureDb(local);
+    for (int i = 0; i < 100; ++i) {
+        const std::string name = i == 50 ? "도장" : "n" + std::to_string(i);
+        RawInsert(local, &name, BmpBytes(Gradient(8, 8)));
+    }
+    // Every carried row takes a while, so the migration lasts some seconds.
+    server->Sql("CREATE FUNCTION slow() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(0.03); RETURN NEW; END $$;"
+                "CREATE TRIGGER slow BEFORE INSERT ON pic_list FOR EACH ROW EXECUTE FUNCTION slow()");
+    const pid_t migrate = ::fork();
+    if (migrate == 0) {
+        ::freopen("/dev/null", "w", stdout);
+        ::execl(KALDORIA_DB, KALDORIA_DB, "migrate", local.c_str(), "--to", link.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::usleep(1000000);
+    WriteBytes(dir.File("s.bmp"), BmpBytes(Gradient(20, 20)));
+    Outcome saved = RunTool({"import", Q(OtherPc("pc2") + "/dojang.mdb"), "도장", Q(dir.File("s.bmp"))});
+    int status = -1;
+    ::waitpid(migrate, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(saved.status, 0) << saved.err;
+    EXPECT_EQ(server->Query("SELECT count(*) FROM pic_list WHERE pic_name = '도장'"), "1");
+    EXPECT_EQ(server->Query("SELECT count(*) FROM pic_list"), "100");
+    EXPECT_EQ(server->Query("SELECT octet_length(pic) FROM pic_list WHERE pic_name = '도장'"),
+              std::to_string(fs::file_size(dir.File("s.bmp"))));
 }
 
 // --- credentials ---------------------------------------------------------------
@@ -388,6 +424,315 @@ TEST_F(LinkedBook, AValueOfOneGibibyteIsRefusedBeforeItIsSent) {
     ClosePICDB(ws, db);
     EXPECT_EQ(Rows(), "");
 }
+
+// --- what an office's server may hold -----------------------------------------------
+
+// A connection of its own to the server, as another PC or the DBA would hold one.
+class RawSession {
+public:
+    explicit RawSession(const std::string& conninfo) : c_(PQconnectdb(conninfo.c_str())) {}
+    ~RawSession() { PQfinish(c_); }
+    void Sql(const std::string& sql) {
+        PGresult* r = PQexec(c_, sql.c_str());
+        const auto status = PQresultStatus(r);
+        PQclear(r);
+        ASSERT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << sql << ": " << PQerrorMessage(c_);
+    }
+
+private:
+    PGconn* c_;
+};
+
+TEST_F(LinkedBook, ATriggerThatSkipsTheInsertIsReportedAndNothingIsStored) {
+    server->Sql("INSERT INTO pic_list VALUES ('도장', 'old');"
+                "CREATE FUNCTION skip() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RETURN NULL; END $$;"
+                "CREATE TRIGGER skip BEFORE INSERT ON pic_list FOR EACH ROW EXECUTE FUNCTION skip()");
+    for (int side : {40, 800}) {  // one INSERT, and a value staged beyond memory
+        WriteBytes(dir.File("s.bmp"), BmpBytes(Gradient(side, side)));
+        Outcome r = RunTool({"import", Q(link), "도장", Q(dir.File("s.bmp"))});
+        EXPECT_EQ(r.status, 1) << side << r.err;
+        EXPECT_TRUE(Has(r.err, "서버가 행을 저장하지 않았습니다")) << r.err;
+        EXPECT_EQ(Rows(), "도장:3") << side;
+    }
+}
+
+TEST_F(LinkedBook, ANameColumnThatIsNotTextIsRefusedAtLinkAndAtOpen) {
+    server->Sql("DROP TABLE pic_list; CREATE TABLE pic_list (pic_name bytea, pic bytea);"
+                "INSERT INTO pic_list VALUES (convert_to('도장', 'UTF8'), 'BM')");
+    Outcome linked = RunTool({"link", Q(dir.File("new.mdb")), Q(server->Conninfo())});
+    EXPECT_EQ(linked.status, 1);
+    EXPECT_TRUE(Has(linked.err, "pic_name") && Has(linked.err, "bytea")) << linked.err;
+    EXPECT_FALSE(fs::exists(dir.File("new.mdb")));
+    WriteBytes(dir.File("s.bmp"), BmpBytes(Gradient(8, 8)));
+    Outcome saved = RunTool({"import", Q(link), "\\xeb8f84ec9ea5", Q(dir.File("s.bmp"))});
+    EXPECT_EQ(saved.status, 1);
+    EXPECT_TRUE(Has(saved.err, "pic_name") && Has(saved.err, "bytea")) << saved.err;
+    EXPECT_EQ(server->Query("SELECT count(*) FROM pic_list"), "1");
+}
+
+// Only the keys an office needs; every other one is named, at link and at open.
+TEST_F(LinkedBook, ALinkHoldsOnlyTheConnectionKeysAnOfficeNeeds) {
+    for (const char* extra : {"hostaddr=127.0.0.1", "passfile=/tmp/other", "options='-c default_transaction_isolation=serializable'",
+                              "sslcert=/tmp/c.crt", "keepalives=0", "sslmode=disable", "channel_binding=disable"}) {
+        Outcome r = RunTool({"link", Q(dir.File("k.mdb")), Q(server->Conninfo() + " " + extra)});
+        EXPECT_EQ(r.status, 1) << extra;
+        const std::string key = std::string(extra).substr(0, std::string(extra).find('='));
+        EXPECT_TRUE(Has(r.err, "'" + key)) << extra << ": " << r.err;
+        EXPECT_FALSE(fs::exists(dir.File("k.mdb")));
+    }
+    for (const char* extra : {"sslmode=prefer", "application_name=front-desk", "connect_timeout=5", "requirepeer=nobody"}) {
+        const std::string made = dir.File(std::string("ok-") + extra + ".mdb");
+        Outcome r = RunTool({"link", Q(made), Q(server->Conninfo() + " " + extra)});
+        EXPECT_EQ(r.status, 0) << extra << ": " << r.err;
+    }
+    // A link file planted by someone else is refused when opened, before any connection.
+    const std::string planted = dir.File("planted.mdb");
+    MakePictureDb(planted);
+    RawSql(planted, "DROP TABLE pic_list; CREATE TABLE kaldoria_link (conninfo TEXT NOT NULL);"
+                    "INSERT INTO kaldoria_link VALUES ('host=stamps.office.lan hostaddr=127.0.0.1 dbname=postgres')");
+    Outcome list = RunTool({"list", Q(planted)});
+    EXPECT_EQ(list.status, 1);
+    EXPECT_TRUE(Has(list.err, "'hostaddr'")) << list.err;
+}
+
+// A backup or a migration that cannot reach the server fails naming it; it
+// never takes the link file for the book.
+TEST_F(LinkedBook, ABackupOrMigrationThatCannotReachTheServerFails) {
+    const std::string local = dir.File("local.mdb");
+    MakePictureDb(local);
+    const std::string stamp = "도장";
+    RawInsert(local, &stamp, PatternBytes(700));
+    server->Stop();
+    Outcome backup = RunTool({"backup", Q(link), Q(dir.File("copy.mdb"))});
+    EXPECT_EQ(backup.status, 1) << backup.out;
+    EXPECT_TRUE(Has(backup.err, server->SocketDir()) && Has(backup.err, "서버가 꺼져")) << backup.err;
+    EXPECT_FALSE(fs::exists(dir.File("copy.mdb")));
+    Outcome migrate = RunTool({"migrate", Q(local), "--to", Q(link)});
+    EXPECT_EQ(migrate.status, 1) << migrate.out;
+    EXPECT_TRUE(Has(migrate.err, server->SocketDir())) << migrate.err;
+}
+
+// Another PC holding the book (a DBA's lock, a PC stopped mid-save): readers
+// and savers give up after a few seconds with a message, nothing changed.
+TEST_F(LinkedBook, WaitsForAnotherPcHaveALimit) {
+    server->Sql("INSERT INTO pic_list VALUES ('도장', 'old')");
+    WriteBytes(dir.File("s.bmp"), BmpBytes(Gradient(8, 8)));
+    RawSession other(server->Conninfo());
+    other.Sql("BEGIN; LOCK TABLE pic_list IN ACCESS EXCLUSIVE MODE");
+    for (QStringList args : {QStringList{"list", Q(link)}, QStringList{"import", Q(link), "도장", Q(dir.File("s.bmp"))}}) {
+        const auto start = std::chrono::steady_clock::now();
+        Outcome r = RunTool(args);
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(r.status, 1) << args.join(' ').toStdString();
+        EXPECT_TRUE(Has(r.err, "다른 PC") && Has(r.err, "아무것도 바뀌지 않았습니다")) << r.err;
+        EXPECT_LT(waited, std::chrono::seconds(60));
+    }
+    other.Sql("ROLLBACK");
+    EXPECT_EQ(Rows(), "도장:3");
+}
+
+// The connection goes while the server commits: nobody knows whether the
+// save is stored, and the message says so and how to see.
+TEST_F(LinkedBook, AConnectionLostDuringCommitIsReportedAsInDoubt) {
+    server->Sql("CREATE FUNCTION slow() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(3); RETURN NULL; END $$;"
+                "CREATE CONSTRAINT TRIGGER slow AFTER INSERT ON pic_list DEFERRABLE INITIALLY DEFERRED "
+                "FOR EACH ROW EXECUTE FUNCTION slow()");
+    WriteBytes(dir.File("s.bmp"), PatternBytes(5000));
+    RecordingMessageBox messages;
+    PosixFileSystem files;
+    Workspace ws;
+    Database db;
+    OpenPICDB(ws, db, folder);
+    std::thread cut([&] {
+        ::usleep(1000000);
+        server->Sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'kaldoria'");
+    });
+    const Error e = ErrorOf([&] { StorePicture(db, "도장", dir.File("s.bmp"), files, messages); });
+    cut.join();
+    EXPECT_EQ(e.Number(), err::DiskOrNetwork);
+    EXPECT_TRUE(Has(e.what(), "저장되었는지 알 수 없습니다") && Has(e.what(), "kaldoria-db list")) << e.what();
+    EXPECT_FALSE(Has(e.what(), "취소되었고")) << e.what();
+}
+
+// Columns of other types beside the two the program knows keep exactly the
+// values given, whichever way the picture travels.
+TEST_F(LinkedBook, OtherColumnsKeepTheirValuesBesideALargePicture) {
+    server->Sql("ALTER TABLE pic_list ADD amount numeric(8,2), ADD day date, ADD tag uuid, ADD n int4");
+    for (std::size_t size : {std::size_t{5000}, (std::size_t{3} << 19) + 5}) {
+        Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+        Database db = ws.OpenDatabase(link);
+        Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+        rs.AddNew();
+        rs.Fields("pic").AppendChunk(PatternBytes(size));
+        rs.Fields("pic_name").SetValue(std::string("n") + std::to_string(size));
+        rs.Fields("amount").SetValue(std::string("12.50"));
+        rs.Fields("day").SetValue(std::string("2024-05-01"));
+        rs.Fields("tag").SetValue(std::string("a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11"));
+        rs.Fields("n").SetValue(-7LL);
+        rs.Update();
+        rs.SetBookmark(rs.LastModified());
+        EXPECT_EQ(rs.Fields("pic").FieldSize(), static_cast<std::int32_t>(size));
+        ws.Close();
+        EXPECT_EQ(server->Query("SELECT amount || ' ' || day || ' ' || tag || ' ' || n || ' ' || octet_length(pic) "
+                                "FROM pic_list WHERE pic_name = 'n" + std::to_string(size) + "'"),
+                  "12.50 2024-05-01 a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11 -7 " + std::to_string(size));
+    }
+}
+
+// The common connection failures say, in Korean, what to do, name the
+// server as the user gave it, and keep libpq's own words after that.
+TEST_F(LinkedBook, ConnectionFailuresSayWhatToDo) {
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", Q(dir.path()));
+    env.insert("PGSERVICEFILE", Q(dir.File("services.conf")));
+    std::ofstream(dir.File("services.conf")) << "[other]\nhost=elsewhere\n";
+    Outcome service = RunTool({"link", Q(dir.File("s.mdb")), "service=kaldoria"}, {}, env);
+    EXPECT_EQ(service.status, 1);
+    EXPECT_TRUE(Has(service.err, "서비스 'kaldoria'") && Has(service.err, "서비스 파일") &&
+                Has(service.err, "definition of service"))
+        << service.err;
+    EXPECT_FALSE(Has(service.err, "localhost:5432")) << service.err;
+
+    server->Sql("CREATE ROLE clerk LOGIN PASSWORD 's3cret'; GRANT SELECT, INSERT, DELETE ON pic_list TO clerk");
+    server->Authentication("local all postgres trust\nlocal all all scram-sha-256\n");
+    {
+        std::ofstream pgpass(dir.File(".pgpass"));
+        pgpass << server->SocketDir() << ":5432:*:clerk:s3cret\n";
+    }
+    ::chmod(dir.File(".pgpass").c_str(), 0644);
+    Outcome wideOpen = RunTool({"link", Q(dir.File("c.mdb")), Q(server->Conninfo("clerk"))}, {}, env);
+    EXPECT_EQ(wideOpen.status, 1);
+    EXPECT_TRUE(Has(wideOpen.err, "chmod 600") && Has(wideOpen.err, "no password supplied")) << wideOpen.err;
+
+    server->Stop();
+    Outcome down = RunTool({"list", Q(link)});
+    EXPECT_EQ(down.status, 1);
+    EXPECT_TRUE(Has(down.err, "서버가 꺼져") && Has(down.err, server->SocketDir())) << down.err;
+}
+
+// --- the tool against psql and the sqlite3 shell, at an office's size ----------------
+
+// A thousand real stamps (12 KB bitmaps, many to a page), one of them removed
+// by another program and saved again with the tool: what `list`, `check`,
+// `export --all` and `backup` report is what psql or the sqlite3 shell reads.
+class ThousandStamps : public ::testing::TestWithParam<std::string> {
+protected:
+    TempDir dir;
+    std::unique_ptr<PgServer> server;
+    const std::string book = dir.File("dojang.mdb");
+    static constexpr int kStamps = 1000;
+
+    static std::string Name(int i) {
+        const std::string n = std::to_string(i);
+        return "도장" + std::string(4 - n.size(), '0') + n;
+    }
+    static Bytes Stamp(int i) {
+        QImage image = Gradient(60 + i % 8, 64);
+        image.setPixel(0, 0, static_cast<QRgb>(0xff000000u | static_cast<unsigned>(i * 7919)));
+        return BmpBytes(image);
+    }
+    bool Server() const { return GetParam() == "pg"; }
+
+    void SetUp() override {
+        if (Server()) {
+            if (PgServer::BinDir().empty())
+                GTEST_SKIP() << "PostgreSQL (initdb, pg_ctl) not found under /usr/lib/postgresql: server tests skipped";
+            server = std::make_unique<PgServer>(dir.File("pg"));
+            Outcome r = RunTool({"link", Q(book), Q(server->Conninfo())});
+            ASSERT_EQ(r.status, 0) << r.err;
+            PGconn* c = PQconnectdb(server->Conninfo().c_str());
+            PQclear(PQexec(c, "BEGIN"));
+            for (int i = 0; i < kStamps; ++i) {
+                const std::string name = Name(i);
+                const Bytes pic = Stamp(i);
+                const char* values[] = {name.c_str(), reinterpret_cast<const char*>(pic.data())};
+                const int lengths[] = {0, static_cast<int>(pic.size())}, formats[] = {0, 1};
+                PQclear(PQexecParams(c, "INSERT INTO pic_list VALUES ($1, $2)", 2, nullptr, values, lengths, formats, 0));
+            }
+            PQclear(PQexec(c, "COMMIT"));
+            PQfinish(c);
+        } else {
+            MakePictureDb(book);
+            sqlite3* db = nullptr;
+            sqlite3_open(book.c_str(), &db);
+            sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+            for (int i = 0; i < kStamps; ++i) {
+                sqlite3_stmt* s = nullptr;
+                sqlite3_prepare_v2(db, "INSERT INTO pic_list VALUES (?, ?)", -1, &s, nullptr);
+                const std::string name = Name(i);
+                const Bytes pic = Stamp(i);
+                sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+                sqlite3_bind_blob(s, 2, pic.data(), static_cast<int>(pic.size()), SQLITE_TRANSIENT);
+                sqlite3_step(s);
+                sqlite3_finalize(s);
+            }
+            sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+        }
+    }
+    // "name<TAB>bytes<TAB>hex" of every row, as the other program reads it, sorted.
+    std::vector<std::string> ShellRows(const std::string& file, const std::string& where = "") {
+        Outcome r = file.empty() ? RunProgram("psql", {Q(server->Conninfo()), "-AtX", "-F", "\t", "-c",
+                                                       Q("SELECT pic_name, octet_length(pic), upper(encode(pic, 'hex')) "
+                                                         "FROM pic_list " + where)})
+                                 : RunProgram("sqlite3", {"-separator", "\t", Q(file),
+                                                          Q("SELECT pic_name, length(pic), hex(pic) FROM pic_list " + where)});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> lines;
+        std::istringstream in(r.out);
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty()) lines.push_back(line);
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    }
+    void Shell(const std::string& sql) {
+        if (Server()) server->Sql(sql);
+        else RawSql(book, sql);
+    }
+};
+
+TEST_P(ThousandStamps, ToolReportsWhatTheShellReads) {
+    Shell("DELETE FROM pic_list WHERE pic_name = '" + Name(500) + "'");
+    WriteBytes(dir.File("again.bmp"), BmpBytes(Gradient(70, 70)));
+    Outcome saved = RunTool({"import", Q(book), Q(Name(500)), Q(dir.File("again.bmp"))});
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    const auto shell = ShellRows(Server() ? "" : book);
+    ASSERT_EQ(shell.size(), static_cast<std::size_t>(kStamps));
+
+    // list: one line per stamp, its name and size as stored.
+    Outcome list = RunTool({"list", Q(book)});
+    ASSERT_EQ(list.status, 0) << list.err;
+    std::vector<std::string> listed, stored;
+    std::istringstream in(list.out);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] != '"') continue;
+        const auto close = line.find("\"\t");
+        listed.push_back(line.substr(1, close - 1) + "\t" + line.substr(close + 2, line.find(' ', close) - close - 2));
+    }
+    for (const auto& row : shell) stored.push_back(row.substr(0, row.rfind('\t')));
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, stored);
+    EXPECT_TRUE(Has(list.out, "행 " + std::to_string(kStamps) + "개")) << list.out.substr(list.out.size() - 200);
+
+    Outcome check = RunTool({"check", Q(book)});
+    EXPECT_EQ(check.status, 0) << check.err;
+    EXPECT_TRUE(Has(check.out, std::to_string(kStamps) + "개 모두")) << check.out;
+
+    ASSERT_EQ(RunTool({"export", Q(book), "--all", Q(dir.File("all"))}).status, 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("all")), fs::directory_iterator{}), kStamps);
+    EXPECT_EQ(ReadBytes(dir.File("all/" + Name(500) + ".bmp")), ReadBytes(dir.File("again.bmp")));
+
+    // backup: a local copy whose every row the sqlite3 shell reads as the source holds it.
+    Outcome backup = RunTool({"backup", Q(book), Q(dir.File("copy.mdb"))});
+    ASSERT_EQ(backup.status, 0) << backup.err;
+    if (Server()) {
+        EXPECT_TRUE(Has(backup.out, "도장 " + std::to_string(kStamps) + "개")) << backup.out;
+    }
+    EXPECT_EQ(ShellRows(dir.File("copy.mdb")), shell);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ThousandStamps, ::testing::Values("sqlite", "pg"),
+                         [](const auto& info) { return info.param; });
 
 TEST(NetworkFileSystems, AreToldFromLocalOnes) {
     EXPECT_STREQ(NetworkFileSystemName(0x6969), "NFS");

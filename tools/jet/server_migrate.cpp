@@ -10,19 +10,6 @@
 #include "tools/jet/row_carrier.h"
 
 
-bool IsLinkFile(const std::string& path) {
-    if (SniffDatabaseFile(path) != DatabaseKind::SQLite) return false;
-    try {
-        Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
-        Database db = ws.OpenDatabase(path, false, true);
-        const bool linked = !db.Server().empty();
-        ws.Close();
-        return linked;
-    } catch (const Error&) {
-        return false;
-    }
-}
-
 MigrationResult MigrateToServer(const std::string& path, const std::string& linked, const JetLimits& limits) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) throw Error(err::FileNotFound, "파일 '" + path + "'을(를) 찾을 수 없습니다.");
@@ -39,8 +26,10 @@ MigrationResult MigrateToServer(const std::string& path, const std::string& link
     result.target = server.Server();
     {
         Transaction t(server);
-        // Two migrations take turns; a save slipped in between fails the comparison, and nothing is committed.
-        server.LockKey("pic_list migrate");
+        // The book is the migration's own from its first row to its commit:
+        // saves from other PCs wait (and give up with a message) rather than
+        // land among the carried rows; readers are not held up.
+        server.Execute("LOCK TABLE pic_list IN SHARE ROW EXCLUSIVE MODE");
         Recordset rs = server.OpenRecordset("pic_list", dbOpenTable);
         if (const long already = rs.RecordCount(); already > 0)
             throw Error(err::InvalidOperation, "서버 " + result.target + "의 pic_list에 이미 행이 " + std::to_string(already) +

@@ -6,6 +6,7 @@
 // is only read.
 #include <string>
 
+#include "platform/link.h"
 #include "tools/jet/jet_migrate.h"
 
 // Refuses a `linked` file that is no link, and a server whose pic_list holds
@@ -13,5 +14,3 @@
 // failure; the server then holds what it held before.
 MigrationResult MigrateToServer(const std::string& path, const std::string& linked, const JetLimits& limits = {});
 
-// True when `path` is a link file to a server.
-bool IsLinkFile(const std::string& path);
