@@ -85,8 +85,11 @@ OpenedDatabase::~OpenedDatabase() {
 
 std::string ShownName(const Variant& name) {
     if (IsNull(name)) return "Null";
-    std::string shown = "\"";
-    for (unsigned char c : TextOf(name)) {
+    const std::string text = TextOf(name);
+    std::string shown;
+    shown.reserve(text.size() + 2);
+    shown += '"';
+    for (unsigned char c : text) {
         if (c == '"' || c == '\\') {
             shown += '\\';
             shown += static_cast<char>(c);

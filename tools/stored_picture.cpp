@@ -43,7 +43,8 @@ StoredPicture InspectPicture(const Field& pic, QImage* decoded) {
     const Bytes head = pic.GetChunk(0, static_cast<std::int32_t>(std::min<qint64>(kBitmapHeadBytes, result.bytes)));
     const BitmapCheck bitmap = CheckBitmap(head, static_cast<std::uint64_t>(result.bytes));
     if (bitmap.bitmap) {
-        result.format = "bmp";
+        static const QByteArray bmp("bmp");  // shared, not made for every row
+        result.format = bmp;
         result.problem = bitmap.problem;
         result.readable = bitmap.problem.empty();
         result.size = QSize(bitmap.width, bitmap.height);
