@@ -153,11 +153,18 @@ void NonPictures(const fs::path& dir, long rows, int runs) {
 // server, against psql reading the same columns.
 void Linked(const fs::path& dir, long rows, int runs, int exportRuns) {
     if (PgServer::BinDir().empty()) throw std::runtime_error("PostgreSQL is not installed");
-    PgServer server((dir / "pg").string(), /*durable=*/true);
+    // A fresh server folder, removed afterwards; the books stay for later runs.
+    const fs::path serverDir = dir / ("pg-" + std::to_string(::getpid()));
+    struct Removed {
+        fs::path p;
+        ~Removed() { RemoveAll(p.string()); }
+    } removed{serverDir};
+    PgServer server(serverDir.string(), /*durable=*/true);
     server.Sql("CREATE TABLE pic_list (pic_name text, pic bytea); ALTER TABLE pic_list ALTER COLUMN pic SET STORAGE EXTERNAL;"
                "CREATE INDEX pic_list_pic_name ON pic_list (pic_name);"
                "INSERT INTO pic_list SELECT 'stamp ' || i, decode('" + std::string(kBitmapHex) +
-               "', 'hex') FROM generate_series(1, " + std::to_string(rows) + ") i; VACUUM ANALYZE pic_list");
+               "', 'hex') FROM generate_series(1, " + std::to_string(rows) + ") i");
+    server.Sql("VACUUM ANALYZE pic_list");
     const std::string folder = (dir / "pc").string();
     fs::create_directories(folder);
     const std::string link = folder + "/dojang.mdb";
@@ -210,6 +217,7 @@ int main(int argc, char* argv[]) {
         std::fflush(stdout);
         ::system("cut -d' ' -f1-3 /proc/loadavg");
         std::printf("medians of %d runs; peak = the largest resident size of any run\n", runs);
+        std::fflush(stdout);
         if (linked) {
             Linked(dir, sizes.front(), runs, exportRuns < 0 ? 1 : exportRuns);
         } else {
