@@ -203,8 +203,8 @@ Cell SqliteRecordset::MakeCell(sqlite3_stmt* s, int typeCol, long long id) {
     return cell;
 }
 
-// A column that may hold pictures comes as its type and, for a blob, its
-// length; any other column as its value.
+// A column that may hold pictures comes as its type and length, which
+// SQLite finds without reading the value; any other column as its value.
 std::string SqliteRecordset::CellColumns() {
     std::string list;
     walkColumns.clear();
@@ -213,7 +213,7 @@ std::string SqliteRecordset::CellColumns() {
         const std::string c = QuoteId(names[i]);
         walkColumns.push_back(at);
         if (holdsBlobs[i]) {
-            list += ", typeof(" + c + "), CASE WHEN typeof(" + c + ")='blob' THEN length(" + c + ") ELSE " + c + " END";
+            list += ", typeof(" + c + "), length(" + c + ")";
             at += 2;
         } else {
             list += ", " + c;
@@ -236,11 +236,21 @@ void SqliteRecordset::EndWalk() {
 
 Cell SqliteRecordset::TableCell(int i) {
     if (OnWalkRow(current->id)) {
+        sqlite3_stmt* w = walkStmt.get();
         const int at = walkColumns[static_cast<std::size_t>(i)];
-        if (holdsBlobs[static_cast<std::size_t>(i)]) return MakeCell(walkStmt.get(), at, walkRow);
         Cell cell;
-        cell.Set(ColumnValue(walkStmt.get(), at));
-        return cell;
+        if (!holdsBlobs[static_cast<std::size_t>(i)]) {
+            cell.Set(ColumnValue(w, at));
+            return cell;
+        }
+        // A blob or Null as the walk found it; a text or number in such a
+        // column is read with the statement below.
+        const auto* kind = reinterpret_cast<const char*>(sqlite3_column_text(w, at));
+        if (std::strcmp(kind, "null") == 0) return cell;
+        if (std::strcmp(kind, "blob") == 0) {
+            cell.value = LazyBlob{walkRow, sqlite3_column_int64(w, at + 1)};
+            return cell;
+        }
     }
     if (cellStmts.size() != names.size()) cellStmts.resize(names.size());
     sqlite3_stmt* s = Reused(cellStmts[static_cast<std::size_t>(i)], [&] {

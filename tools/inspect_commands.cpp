@@ -40,7 +40,12 @@ int RunList(const QStringList& arguments) {
             const StoredPicture picture = InspectPicture(pic);
             ++rows;
             if (!picture.readable) ++unreadable;
-            Say(ShownName(name.Value()) + "\t" + std::to_string(picture.bytes) + " 바이트\t" + Describe(picture));
+            std::string line = ShownName(name.Value());
+            line += '\t';
+            line += std::to_string(picture.bytes);
+            line += " 바이트\t";
+            line += Describe(picture);
+            Say(line);
         }
         rs.Close();
         Say("행 " + std::to_string(rows) + "개" +
