@@ -471,6 +471,10 @@ TEST_F(TableWalk, ChangesThroughItsOwnConnectionAreSeenAtOnce) {
         {"the next row deleted", "DELETE FROM pic_list WHERE pic_name = 'n0101'", false},
         {"the next rows replaced", "UPDATE pic_list SET pic = randomblob(9000) WHERE pic_name IN ('n0101', 'n0102')", false},
         {"the current row replaced", "UPDATE pic_list SET pic = randomblob(7000) WHERE pic_name = 'n0100'", false},
+        {"the next rows made text, a number and Null",
+         "UPDATE pic_list SET pic = CASE pic_name WHEN 'n0101' THEN '글자 값' WHEN 'n0102' THEN 12345 END "
+         "WHERE pic_name IN ('n0101', 'n0102', 'n0103')",
+         false},
         {"every row deleted", "DELETE FROM pic_list", true},
     };
     for (const auto& c : cases) {
