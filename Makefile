@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: deps build run test test-sanitize test-fuzz bench clean install uninstall screenshot
+.PHONY: deps build programs run test test-sanitize test-fuzz bench clean install uninstall screenshot
 
 deps:
 	@scripts/install-deps.sh
@@ -13,7 +13,11 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The two programs only: a first `make run` compiles no test.
+programs: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target kaldoria kaldoria-db
+
+run: programs
 	@test -e $(BUILD)/dojang.mdb || $(BUILD)/kaldoria-db create $(BUILD)/dojang.mdb --sample
 	$(BUILD)/kaldoria
 
@@ -40,14 +44,14 @@ bench: deps
 	bench/run.sh $(BUILD)
 
 # A per-user copy under ~/.local/share/kaldoria with a menu entry; uninstall keeps the database.
-install: build
+install: programs
 	@scripts/install.sh $(BUILD)
 
 uninstall:
 	@scripts/install.sh --uninstall
 
 # Refreshes docs/screenshot.png from the built window under Xvfb.
-screenshot: build
+screenshot: programs
 	@scripts/screenshot.sh $(BUILD)
 
 clean:

@@ -5,10 +5,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <optional>
+#include <vector>
 
 #include "platform/database_file.h"
 #include "platform/files.h"
 #include "platform/interrupted_write.h"
+#include "platform/leftovers.h"
 #include "platform/os_error.h"
 #include "platform/sqlite_call.h"
 
@@ -35,17 +38,23 @@ Db Open(const std::string& path, int mode, const std::string& context) {
     return db;
 }
 
-// The copy under construction, made with O_EXCL beside `copy`; removed unless placed.
+// The copy under construction, made with O_EXCL beside `copy`; removed
+// unless placed, with its journal, even when the process is killed.
 class NewCopy {
 public:
     explicit NewCopy(const std::string& copy) : fd_(CreateFreshBeside(copy, path_)) {
         struct stat st {};
         // A journal already under the fresh name would be played into the copy.
-        if (::lstat((path_ + "-journal").c_str(), &st) == 0)
+        if (::lstat((path_ + "-journal").c_str(), &st) == 0) {
+            ::unlink(path_.c_str());
             throw Error(err::PathFileAccess, "'" + path_ + "-journal'이(가) 있어 백업을 만들 수 없습니다.");
-    }
-    ~NewCopy() {
-        if (!path_.empty()) ::unlink(path_.c_str());
+        }
+        try {
+            leftovers_.emplace(std::vector<std::string>{path_, path_ + "-journal"});
+        } catch (const Error&) {
+            ::unlink(path_.c_str());
+            throw;
+        }
     }
     NewCopy(const NewCopy&) = delete;
     NewCopy& operator=(const NewCopy&) = delete;
@@ -57,6 +66,7 @@ public:
         if (::fsync(fd_.get()) != 0 || ::fstat(fd_.get(), &st) != 0) RaiseErrno(errno, "백업 '" + copy + "' 쓰기 실패");
         if (fd_.Close() != 0) RaiseErrno(errno, "백업 '" + copy + "' 닫기 실패");
         PlaceWithoutReplacing(path_, copy);
+        leftovers_->Keep();
         path_.clear();
         SyncFolder(FolderOf(copy));
         return st.st_size;
@@ -65,6 +75,7 @@ public:
 private:
     std::string path_;
     UniqueFd fd_;
+    std::optional<LeftoverFiles> leftovers_;
 };
 
 void Copy(sqlite3* source, sqlite3* target, const std::string& context, const BackupProgress& progress) {
@@ -128,6 +139,9 @@ long long BackupDatabase(const std::string& path, const std::string& copy, const
         throw Error(err::PathFileAccess, "'" + copy + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
     NewCopy made(copy);
     Db target = Open(made.path(), SQLITE_OPEN_READWRITE, context);
+    // A copy that fails is thrown away whole, so it needs no journal to roll
+    // back with, and a full disk leaves none behind.
+    Exec(target.get(), "PRAGMA journal_mode = OFF", context);
     {
         Db source = Open(path, SQLITE_OPEN_READONLY, context);
         Copy(source.get(), target.get(), context, progress);

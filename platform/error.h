@@ -21,6 +21,7 @@ private:
 namespace err {
 // File and picture services.
 constexpr int InvalidArgument = 5;
+constexpr int OutOfMemory = 7;
 constexpr int FileNotFound = 53;
 constexpr int DeviceIO = 57;
 constexpr int DiskFull = 61;

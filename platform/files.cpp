@@ -118,7 +118,13 @@ void PosixFileSystem::Kill(const std::string& path) {
 }
 
 std::unique_ptr<BinaryFile> PosixFileSystem::OpenBinary(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) RaiseErrno(errno, "파일 '" + path + "' 열기 실패");
+    return std::make_unique<PosixBinaryFile>(std::move(fd), path);
+}
+
+std::unique_ptr<BinaryFile> PosixFileSystem::OpenForWriting(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
     if (!fd) RaiseErrno(errno, "파일 '" + path + "' 열기 실패");
     return std::make_unique<PosixBinaryFile>(std::move(fd), path);
 }

@@ -8,8 +8,9 @@
 
 #include "platform/unique_fd.h"
 
-// A file open for reading and writing at its first byte. Closed by Close or
-// by the destructor on every path, error paths included.
+// A file open at its first byte: for reading only (OpenBinary) or for
+// writing (CreateReplacing, OpenForWriting). Closed by Close or by the
+// destructor on every path, error paths included.
 class BinaryFile {
 public:
     virtual ~BinaryFile() = default;
@@ -31,8 +32,9 @@ public:
     virtual bool FileExists(const std::string& path) = 0;
     // Raises an Error when there is no such file or it cannot be deleted.
     virtual void Kill(const std::string& path) = 0;
-    // Opens an existing file for binary reading and writing; never creates
-    // one, so a dangling link planted after an exists test makes nothing.
+    // Opens an existing file for binary reading only, so a file the user may
+    // read but not write can be stored; never creates one, so a dangling link
+    // planted after an exists test makes nothing.
     virtual std::unique_ptr<BinaryFile> OpenBinary(const std::string& path) = 0;
     // A new, empty file that takes the place of `path` when Close succeeds.
     // It is made without a name in path's folder (or under a fresh one, with
@@ -48,6 +50,8 @@ public:
     void Kill(const std::string& path) override;
     std::unique_ptr<BinaryFile> OpenBinary(const std::string& path) override;
     std::unique_ptr<BinaryFile> CreateReplacing(const std::string& path) override;
+    // Opens an existing file for writing; never creates one.
+    std::unique_ptr<BinaryFile> OpenForWriting(const std::string& path);
 };
 
 // `folder` joined with `name` by the platform's separator.

@@ -31,7 +31,18 @@ public:
     void WriteBitmap(const QImage& picture, BinaryFile& file, const std::string& name) override;
 };
 
+// Why a picture could not be decoded, when it was not the picture's fault.
+struct ReadProblem {
+    std::string tooLarge;  // its declared size is over the limit: nothing was allocated
+    std::string noMemory;  // memory ran out while decoding it (a memory limit, a full machine)
+};
+
 // Decodes what `reader` holds unless the size its header declares is over
-// the limit of picture_header.h; then nothing is allocated, the image is null
-// and `tooLarge` says why. Other failures leave `tooLarge` empty.
-QImage ReadWithinLimit(QImageReader& reader, std::string& tooLarge);
+// the limit of picture_header.h. A null image with `problem` empty means the
+// data is no readable picture; otherwise `problem` says which of the two it
+// was. Memory running out is never taken for a damaged picture.
+QImage ReadWithinLimit(QImageReader& reader, ReadProblem& problem);
+
+// Raises err::OutOfMemory naming `what` (a file or a row) and saying that the
+// picture is not damaged.
+[[noreturn]] void RaiseOutOfMemory(const std::string& what, const std::string& noMemory);

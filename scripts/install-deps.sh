@@ -12,6 +12,7 @@ packages=(
   xauth imagemagick libx11-dev
   mdbtools-dev
   libpq-dev postgresql
+  libicu-dev
 )
 
 missing=()

@@ -11,6 +11,7 @@ void OpenPICDB(Workspace& wrkPIC, Database& dbsPIC, const std::string& appFolder
     wrkPIC = engine.CreateWorkspace("", "admin", "", dbUseJet);
     dbsPIC = wrkPIC.OpenDatabase(DatabasePath(appFolder), false, false, "");
     CheckPictureTable(dbsPIC);
+    RequireTextNames(dbsPIC);
 }
 
 void ClosePICDB(Workspace& wrkPIC, Database& dbsPIC) {

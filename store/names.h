@@ -1,10 +1,13 @@
 #pragma once
-// The blank-name test that the window's save and the companion tool share.
+// The one blank-name test of the system: the window's save, import and
+// export's file names all use it.
 #include <string>
 
-// True for a UTF-8 name with nothing visible in it: empty, or only white
-// space (tabs, no-break and ideographic spaces U+00A0 and U+3000 included),
-// zero-width characters and the Hangul fillers (U+3164 and the like) that a
-// Korean input method types for an empty syllable. Bytes that are not UTF-8
-// count as visible.
+// True for a UTF-8 name with nothing visible in it: empty, or only
+// characters that Unicode classes as white space (tabs, the no-break and
+// ideographic spaces) or as default-ignorable (zero-width characters, the
+// soft hyphen, variation selectors, invisible operators, the Hangul fillers
+// that a Korean input method types for an empty syllable). The properties
+// come from ICU, so the rule follows the Unicode standard rather than a
+// hand-kept list. Bytes that are not UTF-8 count as visible.
 bool IsBlankName(const std::string& name);

@@ -12,3 +12,11 @@ void CheckPictureTable(Database& db);
 // Refuses, before anything is changed, to store into a pic_list that is a
 // view: its rows can be read, but no picture can be stored through it.
 void RequireWritablePictureTable(Database& db);
+
+// Refuses a local pic_list holding names that the save's removal statement
+// can never match: names stored as BLOBs, or as numbers in a column that
+// does not turn text into numbers (other programs write such rows). The
+// window lists them by their text, but saving under that text would leave
+// them in place beside the new row. The Error counts them and gives the
+// statement that turns them into text. A linked book's names are text.
+void RequireTextNames(Database& db);

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 // Qt's help text, its headings translated by the installed Korean texts;
 // Qt names the program by its path, the usage line names the command.
@@ -63,7 +64,90 @@ void Say(const std::string& line) {
     std::fputc('\n', stdout);
 }
 
-std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+namespace {
+
+// The length of the UTF-8 character starting at `at`, or 0 when the bytes
+// there are none (overlong forms and surrogates included).
+std::size_t Utf8Length(std::string_view bytes, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) return 1;
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4                                  ? 4
+                                                                                               : 0;
+    if (length == 0 || at + length > bytes.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k)
+        if ((byte(at + k) & 0xC0) != 0x80) return 0;
+    const unsigned char second = byte(at + 1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
+        (lead == 0xF4 && second >= 0x90))
+        return 0;
+    return length;
+}
+
+// A byte ArgumentText kept as a lone surrogate, or -1.
+int KeptByte(const QString& text, qsizetype i) {
+    const char16_t c = text[i].unicode();
+    const bool lone = c >= 0xDC80 && c <= 0xDCFF && (i == 0 || !text[i - 1].isHighSurrogate());
+    return lone ? c - 0xDC00 : -1;
+}
+
+}  // namespace
+
+QString ArgumentText(const char* raw) {
+    const std::string_view bytes(raw);
+    QString text;
+    for (std::size_t i = 0; i < bytes.size();) {
+        if (const std::size_t n = Utf8Length(bytes, i)) {
+            text += QString::fromUtf8(bytes.data() + i, static_cast<qsizetype>(n));
+            i += n;
+        } else {
+            text += QChar(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(bytes[i++])));
+        }
+    }
+    return text;
+}
+
+std::string LocalPath(const QString& path) {
+    std::string bytes;
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        if (const int kept = KeptByte(path, i); kept >= 0) {
+            bytes += static_cast<char>(kept);
+            continue;
+        }
+        const qsizetype n = path[i].isHighSurrogate() && i + 1 < path.size() ? 2 : 1;
+        bytes += QStringView(path).mid(i, n).toUtf8().toStdString();
+        i += n - 1;
+    }
+    return bytes;
+}
+
+bool NameArgument(const QString& argument, std::string& name, std::string& problem) {
+    name = LocalPath(argument);
+    std::string shown, foreign;
+    for (qsizetype i = 0; i < argument.size(); ++i) {
+        const int kept = KeptByte(argument, i);
+        if (kept < 0) continue;
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X", kept);
+        foreign += (foreign.empty() ? "" : " ") + std::string(hex);
+    }
+    if (foreign.empty()) return true;
+    for (std::size_t i = 0; i < name.size();) {
+        if (const std::size_t n = Utf8Length(name, i)) {
+            shown += name.substr(i, n);
+            i += n;
+            continue;
+        }
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(name[i++]));
+        shown += hex;
+    }
+    problem = "이름 \"" + shown + "\"에 UTF-8 글자가 아닌 바이트(" + foreign +
+              ")가 있어 이 이름은 쓰지 않습니다. 다른 인코딩(EUC-KR 등)의 터미널에서 입력한 이름으로 보입니다. "
+              "터미널의 문자 인코딩을 UTF-8로 맞춘 뒤 다시 입력하십시오.";
+    return false;
+}
 
 void ConsoleMessageBox::MsgBox(const std::string& prompt, int /*style: every message is worth stderr*/) {
     ReportFailure(prompt);
@@ -85,6 +169,17 @@ OpenedDatabase::~OpenedDatabase() {
 
 std::string ShownName(const Variant& name) {
     if (IsNull(name)) return "Null";
+    // A name stored as bytes is no text any name typed could match; it shows
+    // as the SQL literal that does match it.
+    if (const Bytes* bytes = std::get_if<Bytes>(&name)) {
+        std::string shown = "x'";
+        for (std::uint8_t b : *bytes) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02X", b);
+            shown += hex;
+        }
+        return shown + "'";
+    }
     const std::string text = TextOf(name);
     std::string shown;
     shown.reserve(text.size() + 2);

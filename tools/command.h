@@ -42,8 +42,18 @@ int ReportFailure(const std::string& message);
 // A line on stdout.
 void Say(const std::string& line);
 
-// A path from the command line as the file system spells it.
+// A command-line argument as text. Each byte that is not part of a UTF-8
+// character (a terminal in another encoding, EUC-KR say) becomes the lone
+// surrogate U+DC80…U+DCFF, so that it is neither lost nor mistaken for U+FFFD.
+QString ArgumentText(const char* raw);
+
+// A path from the command line as the file system spells it: the bytes it
+// was given, those kept by ArgumentText included.
 std::string LocalPath(const QString& path);
+
+// A name from the command line as UTF-8. A name holding bytes that are not
+// UTF-8 is refused: returns false with `problem` naming those bytes.
+bool NameArgument(const QString& argument, std::string& name, std::string& problem);
 
 // The message-box seam on the console: messages go to stderr.
 class ConsoleMessageBox : public MessageBox {
@@ -68,5 +78,6 @@ private:
 
 // A name as `list` and the messages show it: in double quotes with
 // backslashes, quotes and control characters escaped, so that an empty name
-// or one of blanks is visible; a Null name shows as Null.
+// or one of blanks is visible; a Null name shows as Null and one stored as a
+// BLOB as its SQL literal, x'EB8F84'.
 std::string ShownName(const Variant& name);

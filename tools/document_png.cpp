@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <new>
 #include <numeric>
 
 #include "platform/error.h"
@@ -67,24 +68,75 @@ int Channel(int paper, int pixel, double scale) {
 
 int Mix(int a, int b, int weight) { return (a * weight + b * (255 - weight)) / 255; }
 
-// A copy in ARGB32 whose alpha grows with each pixel's distance from the paper colour.
-QImage WithoutPaper(const QImage& picture) {
-    QImage image = picture.convertToFormat(QImage::Format_ARGB32);
-    // The paper is what the border shows most: the per-channel median of the
-    // ring of outermost pixels, so that ink touching the edge does not count.
+// The paper colour and the distances from it that tell paper from ink.
+struct Paper {
+    QRgb colour;
+    // Distances from the paper colour: up to `low` is the paper's grain (3 ×
+    // the border's median distance clears even coarse grain, and ink at the
+    // edge cannot raise it; 24 at least, a JPEG's noise); from `high`, 64
+    // levels further, it is ink; in between lies the soft edge.
+    int low, high;
+};
+
+// The paper is what the border shows most: the per-channel median of the
+// ring of outermost pixels, so that ink touching the edge does not count.
+Paper PaperOf(const QImage& image) {
     ColourCounts border;
     ForEachBorderPixel(image, [&](QRgb p) { border.Add(p); });
     const QRgb paper = border.MedianColour();
     Histogram<kDistances> grain{};
     ForEachBorderPixel(image, [&](QRgb p) { ++grain[Distance(p, paper)]; });
-
-    // Distances from the paper colour: up to `low` is the paper's grain and
-    // gets alpha 0 (3 × the border's median distance clears even coarse
-    // grain, and ink at the edge cannot raise it; 24 at least, a JPEG's
-    // noise); from `high`, 64 levels further, it is ink and gets 255; the
-    // ramp in between makes the soft edge.
     const int low = std::clamp(3 * Median(grain), 24, kDistances - 1 - 64);
-    const int high = low + 64;
+    return {paper, low, low + 64};
+}
+
+// The rectangle of the clearly inked pixels; empty when there are none.
+QRect InkOf(const QImage& image, const Paper& paper) {
+    int left = image.width(), top = image.height(), right = -1, bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (Distance(line[x], paper.colour) < paper.high) continue;
+            left = std::min(left, x), right = std::max(right, x);
+            top = std::min(top, y), bottom = std::max(bottom, y);
+        }
+    }
+    return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+// The ink with the same margin of paper on every side, the paper colour
+// filling in where the ink runs to the picture's edge.
+QImage Cropped(const QImage& picture, QRect& ink) {
+    QImage image = picture.convertToFormat(QImage::Format_ARGB32);
+    if (image.isNull()) throw std::bad_alloc();
+    const Paper paper = PaperOf(image);
+    ink = InkOf(image, paper);
+    if (ink.isEmpty()) return picture;
+    const int margin = std::max(kMinCropMargin, static_cast<int>(std::lround(std::max(ink.width(), ink.height()) *
+                                                                             kCropMarginShare)));
+    const QRect kept = ink.adjusted(-margin, -margin, margin, margin);
+    QImage cropped(kept.size(), QImage::Format_ARGB32);
+    if (cropped.isNull()) throw std::bad_alloc();
+    cropped.fill(paper.colour);
+    const QRect inside = kept.intersected(image.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        const auto* from = reinterpret_cast<const QRgb*>(image.constScanLine(y)) + inside.left();
+        auto* to = reinterpret_cast<QRgb*>(cropped.scanLine(y - kept.top())) + (inside.left() - kept.left());
+        std::copy(from, from + inside.width(), to);
+    }
+    cropped.setDotsPerMeterX(picture.dotsPerMeterX());
+    cropped.setDotsPerMeterY(picture.dotsPerMeterY());
+    ink.moveTopLeft(QPoint(margin, margin));
+    return cropped;
+}
+
+// A copy in ARGB32 whose alpha grows with each pixel's distance from the paper colour.
+QImage WithoutPaper(const QImage& picture) {
+    QImage image = picture.convertToFormat(QImage::Format_ARGB32);
+    if (image.isNull() && !picture.isNull()) throw std::bad_alloc();
+    const Paper estimate = PaperOf(image);
+    const QRgb paper = estimate.colour;
+    const int low = estimate.low, high = estimate.high;
 
     // The ink: the median distance and colour of the clearly inked pixels.
     Histogram<kDistances> inkDistances{};
@@ -133,21 +185,27 @@ QImage WithoutPaper(const QImage& picture) {
 
 }  // namespace
 
-QByteArray EncodePng(const QImage& picture, const PngOptions& options) {
-    QImage image = options.transparent ? WithoutPaper(picture) : picture;
+DocumentPng EncodePng(const QImage& picture, const PngOptions& options) {
+    DocumentPng result;
+    QRect ink;
+    QImage image = options.crop ? Cropped(picture, ink) : picture;
+    if (options.transparent) image = WithoutPaper(image);
     if (options.millimetres) {
+        // With --crop the seal itself is measured, its margin printed at the same scale.
+        const int measured = !ink.isEmpty() ? std::max(ink.width(), ink.height()) : std::max(image.width(), image.height());
         // PNG keeps whole pixels per metre; the rounding moves a 64-pixel side
         // at 24 mm by 0.003 mm.
-        const int longer = std::max(image.width(), image.height());
-        const int perMetre = static_cast<int>(std::lround(longer * 1000.0 / *options.millimetres));
+        const int perMetre = static_cast<int>(std::lround(measured * 1000.0 / *options.millimetres));
         image.setDotsPerMeterX(perMetre);
         image.setDotsPerMeterY(perMetre);
+        result.dpi = measured * 25.4 / *options.millimetres;
     }
-    QByteArray png;
-    QBuffer buffer(&png);
+    // Qt answers an allocation that fails with a null image.
+    if (image.isNull() && !picture.isNull()) throw std::bad_alloc();
+    QBuffer buffer(&result.png);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
     if (!writer.write(image))
         throw Error(err::InvalidPicture, "그림을 PNG로 바꿀 수 없습니다: " + writer.errorString().toStdString());
-    return png;
+    return result;
 }

@@ -6,14 +6,18 @@
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <utility>
 
 #include "platform/os_error.h"
 #include "platform/unique_fd.h"
+#include "store/names.h"
+#include "store/save.h"
 #include "store/transfer.h"
 #include "tools/command.h"
 #include "tools/commands.h"
@@ -99,14 +103,43 @@ class RowContent {
 public:
     RowContent(const Field& pic, const std::optional<PngOptions>& png) : pic_(pic) {
         if (!png) return;
-        QImage picture;
-        const StoredPicture stored = InspectPicture(pic_, &picture);
-        if (stored.readable) png_ = EncodePng(picture, *png);
-        else problem_ = stored.problem;
+        try {
+            QImage picture;
+            const StoredPicture stored = InspectPicture(pic_, &picture);
+            outOfMemory_ = stored.outOfMemory;
+            if (stored.readable) {
+                DocumentPng made = EncodePng(picture, *png);
+                png_ = std::move(made.png);
+                dpi_ = made.dpi;
+            }
+            else problem_ = stored.problem;
+        } catch (const std::bad_alloc&) {
+            outOfMemory_ = true;
+            problem_ = "메모리가 부족해 PNG를 만들지 못했습니다 (값이 손상된 것은 아닙니다)";
+        } catch (const Error& e) {
+            if (e.Number() != err::OutOfMemory) throw;
+            outOfMemory_ = true;
+            problem_ = e.Description();
+        }
     }
 
     // Why the value makes no PNG; empty when it does or none is wanted.
     const std::string& Problem() const { return problem_; }
+    // The PNG could not be made for want of memory: the value itself may be sound.
+    bool OutOfMemory() const { return outOfMemory_; }
+
+    // A warning for a printed size that leaves the picture under kPrintDpi,
+    // where it prints blocky; empty otherwise.
+    std::string LowResolution(const std::optional<PngOptions>& png) const {
+        if (!png_ || !png->millimetres || dpi_ <= 0 || dpi_ >= kPrintDpi) return {};
+        const long needed = std::lround(std::ceil(kPrintDpi * *png->millimetres / 25.4));
+        char mm[32];
+        std::snprintf(mm, sizeof mm, "%g", *png->millimetres);
+        return std::string("경고: ") + mm + " mm로 놓으면 " + std::to_string(std::lround(std::floor(dpi_))) +
+               " dpi밖에 되지 않아 인쇄하면 거칠게 보입니다 (" + std::to_string(static_cast<long>(kPrintDpi)) +
+               " dpi 이상이 좋습니다: " + (png->crop ? "도장 부분의 " : "") + "긴 변이 " + std::to_string(needed) +
+               " 픽셀 이상인 그림을 저장해 쓰십시오)";
+    }
 
     // "PNG, 1234 바이트", or the stored value's size.
     std::string Summary() const {
@@ -127,11 +160,14 @@ private:
     Field pic_;
     std::optional<QByteArray> png_;
     std::string problem_;
+    bool outOfMemory_ = false;
+    double dpi_ = 0;
 };
 
 // A file name for a stored name: separators and control characters become
 // "_", a leading dot gets a "_" before it (no hidden files, no "." or ".."),
-// an empty or blank name becomes "이름 없음", and very long names are cut.
+// an empty or blank name (IsBlankName, the window's own test) becomes
+// "이름 없음", and very long names are cut.
 std::string SafeBaseName(const Variant& name) {
     const QString text = QString::fromStdString(TextOf(name));
     QString safe;
@@ -139,7 +175,7 @@ std::string SafeBaseName(const Variant& name) {
         const bool unsafe = c == u'/' || c == u'\\' || c.category() == QChar::Other_Control;
         safe += unsafe ? QChar(u'_') : c;
     }
-    if (safe.trimmed().isEmpty()) safe = QStringLiteral("이름 없음");
+    if (IsBlankName(TextOf(name))) safe = QStringLiteral("이름 없음");
     if (safe.startsWith(u'.')) safe.prepend(u'_');
     while (safe.toUtf8().size() > 200) {
         safe.chop(1);
@@ -149,24 +185,20 @@ std::string SafeBaseName(const Variant& name) {
 }
 
 int ExportOne(Database& db, const std::string& wanted, const std::string& file, const std::optional<PngOptions>& png) {
-    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
-    long matches = 0;
-    std::string summary;
-    for (; !rs.EOF_(); rs.MoveNext()) {
-        // A Null name is no name: only --all reaches such a row.
-        const Variant name = rs.Fields("pic_name").Value();
-        if (IsNull(name) || TextOf(name) != wanted) continue;
-        // The first row of the name is the one the window shows.
-        if (++matches > 1) continue;
-        const RowContent content(rs.Fields("pic"), png);
-        if (!content.Problem().empty())
-            return ReportFailure(ShownName(wanted) + ": " + content.Problem() + ". PNG로 내보낼 수 없습니다.");
-        if (!content.WriteTo(file)) return ReportFailure("'" + file + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
-        summary = content.Summary();
-    }
-    rs.Close();
+    // The statement start-up reads "도장" with: the rows the save of this name replaces.
+    Recordset rs = db.OpenRecordset("SELECT * FROM pic_list " + NameCondition(wanted), dbOpenSnapshot);
+    const long matches = rs.RecordCount();
     if (matches == 0) return ReportFailure("이름이 " + ShownName(wanted) + "인 그림이 없습니다.");
+    // The first row of the name is the one the window shows.
+    const RowContent content(rs.Fields("pic"), png);
+    if (!content.Problem().empty())
+        return ReportFailure(ShownName(wanted) + ": " + content.Problem() + ". PNG로 내보낼 수 없습니다.");
+    if (!content.WriteTo(file)) return ReportFailure("'" + file + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+    const std::string summary = content.Summary();
+    rs.Close();
     Say(ShownName(wanted) + " → '" + file + "' (" + summary + ")");
+    if (const std::string warning = content.LowResolution(png); !warning.empty())
+        ReportFailure(ShownName(wanted) + ": " + warning + ".");
     if (matches > 1)
         ReportFailure("이 이름의 행이 " + std::to_string(matches) + "개 있어, 창에서처럼 첫 번째 행을 내보냈습니다.");
     return exitcode::Ok;
@@ -184,7 +216,7 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
     const bool terminal = ::isatty(::fileno(stdout));
     Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
     const long total = rs.RecordCount();
-    long row = 0, done = 0, skipped = 0;
+    long row = 0, done = 0, skipped = 0, noMemory = 0;
     bool progressShown = false;  // the progress line waits for its end of line
     for (; !rs.EOF_(); rs.MoveNext()) {
         ++row;
@@ -194,7 +226,7 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
             if (std::exchange(progressShown, false)) std::printf("\n");
             ReportFailure(std::to_string(row) + "번째 행 " + ShownName(name) + ": " + content.Problem() +
                           ". 건너뜁니다.");
-            ++skipped;
+            ++(content.OutOfMemory() ? noMemory : skipped);
             continue;
         }
         const std::string base = JoinPath(dir, SafeBaseName(name));
@@ -204,6 +236,10 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
             if (content.WriteTo(candidate)) break;
         }
         ++done;
+        if (const std::string warning = content.LowResolution(png); !warning.empty()) {
+            if (std::exchange(progressShown, false)) std::printf("\n");
+            ReportFailure(std::to_string(row) + "번째 행 " + ShownName(name) + ": " + warning + ".");
+        }
         if (terminal) {
             std::printf("\r내보내는 중 %ld/%ld", row, total);
             std::fflush(stdout);
@@ -213,7 +249,11 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
     rs.Close();
     if (progressShown) std::printf("\n");
     Say("그림 " + std::to_string(done) + "개를 '" + dir + "'에 내보냈습니다.");
+    if (noMemory > 0)
+        ReportFailure("메모리가 부족해 " + std::to_string(noMemory) +
+                      "개는 PNG로 내보내지 못했습니다. 메모리를 더 쓸 수 있을 때 다시 하십시오.");
     if (skipped > 0) return ReportFailure("그림이 아닌 행 " + std::to_string(skipped) + "개는 내보내지 않았습니다.");
+    if (noMemory > 0) return exitcode::Failure;
     return exitcode::Ok;
 }
 
@@ -237,10 +277,14 @@ int RunExport(const QStringList& arguments) {
     const QCommandLineOption pngOption("png", "저장된 바이트 대신 그림을 PNG로 씁니다.");
     const QCommandLineOption transparent(
         "transparent", "종이는 투명하게, 인주는 불투명하게, 가장자리는 부드럽게 한 PNG로 씁니다 (--png 포함).");
+    const QCommandLineOption crop(
+        "crop", "잉크 둘레의 종이를 잘라 고른 여백만 남기고, --size가 종이가 아니라 도장 자체를 재게 합니다 (--png 포함).");
     const QCommandLineOption size(
-        "size", "문서에 놓였을 때 긴 변이 MM 밀리미터가 되도록 PNG의 해상도를 정합니다 (5–100, 픽셀은 그대로; --png 포함).",
+        "size",
+        "문서에 놓였을 때 긴 변(--crop이면 도장의 긴 변)이 MM 밀리미터가 되도록 PNG의 해상도를 정합니다 (5–100, 픽셀은 "
+        "그대로; --png 포함). 300 dpi에 못 미치면 표준 오류에 경고합니다.",
         "MM");
-    parser.addOptions({all, pngOption, transparent, size});
+    parser.addOptions({all, pngOption, transparent, crop, size});
     int status = exitcode::Ok;
     if (!ParseCommandLine(parser, arguments, {2, 3}, status)) return status;
     const QStringList args = parser.positionalArguments();
@@ -251,8 +295,9 @@ int RunExport(const QStringList& arguments) {
     // Every PNG option means a PNG: the stored bytes are a bitmap, whose
     // size could not be set without changing them.
     std::optional<PngOptions> png;
-    if (parser.isSet(pngOption) || parser.isSet(transparent) || parser.isSet(size)) {
+    if (parser.isSet(pngOption) || parser.isSet(transparent) || parser.isSet(crop) || parser.isSet(size)) {
         png.emplace().transparent = parser.isSet(transparent);
+        png->crop = parser.isSet(crop);
         if (parser.isSet(size)) {
             bool ok = false;
             const double millimetres = parser.value(size).toDouble(&ok);
@@ -263,10 +308,12 @@ int RunExport(const QStringList& arguments) {
             png->millimetres = millimetres;
         }
     }
+    std::string name, problem;
+    if (!parser.isSet(all) && !NameArgument(args[1], name, problem)) return ReportFailure(problem);
     try {
         OpenedDatabase opened(LocalPath(args[0]), true);
         if (parser.isSet(all)) return ExportAll(opened.db(), LocalPath(args[1]), png);
-        return ExportOne(opened.db(), args[1].toStdString(), LocalPath(args[2]), png);
+        return ExportOne(opened.db(), name, LocalPath(args[2]), png);
     } catch (const Error& e) {
         return ReportError(e);
     }

@@ -39,7 +39,7 @@ int RunList(const QStringList& arguments) {
         for (; !rs.EOF_(); rs.MoveNext()) {
             const StoredPicture picture = InspectPicture(pic);
             ++rows;
-            if (!picture.readable) ++unreadable;
+            if (!picture.readable && !picture.outOfMemory) ++unreadable;
             std::string line = ShownName(name.Value());
             line += '\t';
             line += std::to_string(picture.bytes);
@@ -90,19 +90,27 @@ int RunCheck(const QStringList& arguments) {
 
         Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
         const Field pic = rs.Fields("pic"), name = rs.Fields("pic_name");
-        long rows = 0, unreadable = 0;
+        long rows = 0, unreadable = 0, unchecked = 0;
         for (; !rs.EOF_(); rs.MoveNext()) {
             ++rows;
             const StoredPicture picture = InspectPicture(pic);
             if (picture.readable) continue;
-            ++unreadable;
+            ++(picture.outOfMemory ? unchecked : unreadable);
             Say("  " + RowLabel(rows, name.Value()) + ": " + picture.problem);
         }
         rs.Close();
         if (unreadable) {
             Say("그림 검사: " + std::to_string(rows) + "개 가운데 " + std::to_string(unreadable) +
-                "개는 읽을 수 있는 그림이 아닙니다");
+                "개는 읽을 수 있는 그림이 아닙니다" +
+                (unchecked ? ", " + std::to_string(unchecked) + "개는 메모리가 부족해 검사하지 못했습니다" : std::string()));
             return exitcode::UnreadablePictures;
+        }
+        if (unchecked) {
+            // Not a finding about the file: the check could not be finished.
+            Say("그림 검사: " + std::to_string(rows) + "개 가운데 " + std::to_string(unchecked) +
+                "개는 메모리가 부족해 검사하지 못했습니다");
+            return ReportFailure("메모리가 부족해 그림 " + std::to_string(unchecked) +
+                                 "개를 검사하지 못했습니다. 메모리를 더 쓸 수 있을 때 다시 검사하십시오.");
         }
         Say("그림 검사: " + std::to_string(rows) + "개 모두 읽을 수 있습니다");
         return exitcode::Ok;

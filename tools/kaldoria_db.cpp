@@ -25,7 +25,7 @@ constexpr Command kCommands[] = {
     {"import", "import PATH NAME FILE       그림 파일을 NAME으로 저장합니다 (같은 이름은 바꿉니다)", RunImport},
     {"export", "export PATH NAME FILE       NAME의 그림을 FILE로 내보냅니다\n"
                "  export PATH --all DIR       모든 그림을 DIR 안의 파일로 내보냅니다\n"
-               "  export ... --transparent --size MM   문서에 붙일 PNG로: 종이는 투명하게, 긴 변은 MM 밀리미터로",
+               "  export ... --transparent --crop --size MM   문서에 붙일 PNG로: 종이는 투명하게, 도장의 긴 변은 MM 밀리미터로",
      RunExport},
     {"check", "check PATH                  무결성과 모든 그림을 검사합니다", RunCheck},
     {"backup", "backup PATH NEW             저장 중에도 온전한 사본을 새 파일 NEW로 만듭니다", RunBackup},
@@ -65,7 +65,9 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName("kaldoria-db");
     InstallKoreanQtTexts(*app);  // the help headings; without it they stay English
 
-    const QStringList args = QCoreApplication::arguments();
+    // Not QCoreApplication::arguments(): it turns bytes that are not UTF-8 into U+FFFD.
+    QStringList args;
+    for (int i = 0; i < argc; ++i) args << ArgumentText(argv[i]);
     if (args.size() < 2) {
         PrintUsage(stderr);
         return exitcode::Usage;

@@ -54,12 +54,14 @@ StoredPicture InspectPicture(const Field& pic, QImage* decoded) {
     FieldDevice device(pic, result.bytes);
     QImageReader reader(&device);
     result.format = reader.format();
-    std::string tooLarge;
-    QImage image = ReadWithinLimit(reader, tooLarge);
+    ReadProblem problem;
+    QImage image = ReadWithinLimit(reader, problem);
     if (image.isNull()) {
         result.readable = false;
-        result.problem = !tooLarge.empty() ? tooLarge
-                                           : "읽을 수 있는 그림이 아닙니다 (" + reader.errorString().toStdString() + ")";
+        result.outOfMemory = !problem.noMemory.empty();
+        result.problem = !problem.tooLarge.empty()  ? problem.tooLarge
+                         : result.outOfMemory      ? problem.noMemory + " (값이 손상된 것은 아닙니다)"
+                                                   : "읽을 수 있는 그림이 아닙니다 (" + reader.errorString().toStdString() + ")";
         return result;
     }
     result.readable = true;

@@ -32,6 +32,7 @@ struct StoredPicture {
     qint64 bytes = 0;
     bool null = false;      // the column holds Null
     bool readable = false;  // the picture services can load it
+    bool outOfMemory = false;  // not readable now for want of memory, which says nothing of the value
     QSize size;             // width × height when readable
     QByteArray format;      // "bmp", "png"... when readable
     std::string problem;    // why not, when not readable

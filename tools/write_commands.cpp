@@ -98,7 +98,8 @@ int RunImport(const QStringList& arguments) {
     if (!ParseCommandLine(parser, arguments, {3}, status)) return status;
     const QStringList args = parser.positionalArguments();
     const std::string path = LocalPath(args[0]);
-    const std::string name = args[1].toStdString();
+    std::string name, problem;
+    if (!NameArgument(args[1], name, problem)) return ReportFailure(problem);
     const std::string file = LocalPath(args[2]);
     if (IsBlankName(name)) return ReportFailure("이름을 입력해 주십시요.");
     if (file.empty()) return ReportFailure("파일이 존재하지 않습니다.");

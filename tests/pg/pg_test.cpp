@@ -17,6 +17,7 @@
 
 #include "../tools/run_tool.h"
 #include "../window/fixture.h"
+#include "../store/save_contract.h"
 #include "pg_server.h"
 #include "platform/link.h"
 #include "platform/network_fs.h"
@@ -29,6 +30,12 @@ namespace fs = std::filesystem;
 namespace {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::vector<std::string> TempDirEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    return names;
+}
 
 QStringList Items(QComboBox* box) {
     QStringList items;
@@ -104,6 +111,25 @@ TEST_P(Sizes, SaveAndStartUpRoundTripByteForByte) {
 
 INSTANTIATE_TEST_SUITE_P(Pg, Sizes, ::testing::Values(0, 31999, 32000, 32001, 3 * 32000 + 17, (3u << 19) + 5));
 
+TEST_F(LinkedBook, AMissingFileIsReportedOnlyAfterTheBookIsUnlocked) {
+    server->Sql("INSERT INTO pic_list VALUES ('도장', 'x'::bytea), ('other', 'y'::bytea)");
+    Workspace ws;
+    Database db;
+    OpenPICDB(ws, db, folder);
+    ExpectNoLockWhileAMessageIsShown(db, [&] {
+        // Another PC's write of the same rows, given up after a second of waiting.
+        try {
+            server->Sql("SET lock_timeout = '1s'; DELETE FROM pic_list WHERE pic_name = '도장'; "
+                        "INSERT INTO pic_list VALUES ('도장', 'z'::bytea)");
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    });
+    ClosePICDB(ws, db);
+    EXPECT_EQ(Rows(), "other:1 도장:1");
+}
+
 TEST_F(LinkedBook, EveryToolCommandWorksAsOnALocalFile) {
     const Bytes small = PatternBytes(5000, 1), large = PatternBytes((1u << 21) + 77, 2);
     WriteBytes(dir.File("small.bmp"), BmpBytes(Gradient(40, 30)));
@@ -130,6 +156,18 @@ TEST_F(LinkedBook, EveryToolCommandWorksAsOnALocalFile) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1].second, ReadBytes(dir.File("large.bmp")));
     EXPECT_EQ(RunTool({"backup", Q(link), Q(dir.File("copy.mdb"))}).status, 1);
+}
+
+TEST_F(LinkedBook, ABackupThatFillsTheDiskLeavesNothingBehind) {
+    server->Sql("INSERT INTO pic_list SELECT 'n' || i, convert_to(repeat(md5(i::text), 32768), 'UTF8') "
+                "FROM generate_series(1, 3) i");
+    const std::string out = dir.File("out");
+    fs::create_directories(out);
+    // Writes past 1 MiB fail as on a full disk (EFBIG, the signal ignored).
+    Outcome r = RunProgram("sh", {"-c", "trap '' XFSZ; ulimit -f 2048; exec \"$0\" \"$@\"", KALDORIA_DB, "backup",
+                                  Q(link), Q(out + "/copy.mdb")});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(fs::is_empty(out)) << ::testing::PrintToString(TempDirEntries(out));
 }
 
 TEST_F(LinkedBook, MigrateCarriesALocalBookUpOnceAndLeavesItAlone) {

@@ -5,9 +5,13 @@
 #include <QGuiApplication>
 #include <QImageReader>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/picture_header.h"
 #include "platform/pictures.h"
@@ -73,9 +77,10 @@ TEST_P(Bitmaps, AreJudgedFromTheHeaderAsTheReaderWouldReadThem) {
     QByteArray bytes(reinterpret_cast<const char*>(file.data()), static_cast<qsizetype>(file.size()));
     QBuffer buffer(&bytes);
     QImageReader reader(&buffer);
-    std::string tooLarge;
-    const QImage decoded = ReadWithinLimit(reader, tooLarge);
+    ReadProblem problem;
+    const QImage decoded = ReadWithinLimit(reader, problem);
     EXPECT_EQ(decoded.isNull(), verdict == Malformed);
+    EXPECT_TRUE(problem.noMemory.empty()) << problem.noMemory;
     EXPECT_EQ(decoded.size(), QSize(check.width, check.height));
 }
 
@@ -125,6 +130,46 @@ TEST_F(PictureService, RefusesWhatItCannotShowByName) {
         EXPECT_NE(e.Description().find("'" + dir.File(name) + "'"), std::string::npos) << e.Description();
         EXPECT_NE(e.Description().find(words), std::string::npos) << e.Description();
     }
+}
+
+// The process's address space now, in bytes.
+std::uint64_t AddressSpace() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) << 10;
+    return 0;
+}
+
+TEST_F(PictureService, SaysMemoryRanOutRatherThanThatASoundPictureIsUnreadable) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit leaves";
+#endif
+    const std::string file = dir.File("large.jpg");
+    QImage large(5000, 5000, QImage::Format_RGB32);
+    large.fill(Qt::white);
+    ASSERT_TRUE(large.save(QString::fromStdString(file), "JPG"));
+    large = QImage();
+    // In a child with room for everything but the decoded picture (95 MiB).
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const rlimit limit{AddressSpace() + (48u << 20), RLIM_INFINITY};
+        ::setrlimit(RLIMIT_AS, &limit);
+        try {
+            QtPictureService().LoadPicture(file);
+            ::_exit(1);
+        } catch (const Error& e) {
+            const bool named = e.Description().find(file) != std::string::npos &&
+                               e.Description().find("메모리가 부족해") != std::string::npos;
+            ::_exit(e.Number() == err::OutOfMemory && named ? 0 : 2);
+        } catch (...) {
+            ::_exit(3);
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // Unlimited, the same file is a picture.
+    EXPECT_EQ(pictures.LoadPicture(file).size(), QSize(5000, 5000));
 }
 
 TEST_F(PictureService, SaysAFileItMayNotReadIsUnreadable) {

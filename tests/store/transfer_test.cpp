@@ -1,14 +1,20 @@
 // The chunked transfer between files and long binary fields, and the save's
 // replace-in-one-transaction.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <numeric>
 
 #include "store/connection.h"
 #include "store/save.h"
 #include "store/transfer.h"
+#include "save_contract.h"
 #include "support.h"
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -122,6 +128,27 @@ TEST(Transfer, MissingFileOrEmptyPathTellsTheUserOnceAndAppendsNothing) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{});
 }
 
+// Run as an unprivileged user: root may open any file for writing.
+TEST(Transfer, AFileTheUserMayOnlyReadIsStored) {
+    TempDir dir;
+    const std::string file = dir.File("read-only.bmp");
+    const Bytes content = PatternBytes(70000);
+    WriteBytes(file, content);
+    ::chmod(file.c_str(), 0444);
+    EXPECT_EQ(RunAsUnprivileged([&] {
+                  PosixFileSystem files;
+                  RecordingMessageBox messages;
+                  RecordingField field;
+                  try {
+                      return FileToPICField(file, field, files, messages) && field.held == content ? 0 : 1;
+                  } catch (const Error& e) {
+                      std::fprintf(stderr, "%s\n", e.what());
+                      return 2;
+                  }
+              }),
+              0);
+}
+
 TEST(Transfer, LeftoverLongerTransferFileIsReplacedWhole) {
     TempDir dir;
     PosixFileSystem files;
@@ -218,6 +245,23 @@ TEST_F(SaveOnDb, NamesWithApostrophesAreQuotedAndStoredExactly) {
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[3].first, hostile);
     EXPECT_EQ(rows[4].first, " 도장");  // a leading blank is part of the name
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SaveOnDb, AMissingFileIsReportedOnlyAfterTheBookIsUnlocked) {
+    ExpectNoLockWhileAMessageIsShown(db, [&] {
+        // Another process's write, not waiting for the lock at all.
+        sqlite3* other = nullptr;
+        sqlite3_open_v2(path.c_str(), &other, SQLITE_OPEN_READWRITE, nullptr);
+        const int rc = sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM pic_list WHERE pic_name = 'other'; COMMIT",
+                                    nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        return rc == SQLITE_OK;
+    });
+    EXPECT_EQ(RawRows(path).size(), 2u) << "the two rows of 도장 are still there";
 }
 
 }  // namespace

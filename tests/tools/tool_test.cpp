@@ -19,6 +19,9 @@
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
+
+#include <sqlite3.h>
 
 #include "run_tool.h"
 #include "store/save.h"
@@ -195,6 +198,65 @@ TEST_F(ToolTest, ImportReplacesEveryRowOfTheNameInADatabaseMadeByTheShell) {
     EXPECT_EQ(RawRows(db), (Rows{{"남의 것", b}, {"도장", fresh}}));
 }
 
+// Names another program stored as something other than text, which the
+// removal statement's text literal may or may not match.
+struct StoredName {
+    const char* what;
+    const char* table;    // the CREATE TABLE statement
+    const char* stored;   // the old row's name as an SQL expression
+    const char* typed;    // the name given to import and export
+    const char* listed;   // how list shows the old row's name
+    bool refused;         // the literal never matches it: saving would leave it
+    friend void PrintTo(const StoredName& c, std::ostream* os) { *os << c.what; }
+};
+
+struct NameTypes : ToolTest, ::testing::WithParamInterface<StoredName> {};
+
+TEST_P(NameTypes, SaveRemovesWhatListAndExportCallByThatNameOrRefuses) {
+    const StoredName& c = GetParam();
+    const Bytes old = Bitmap(3, 3, Qt::blue), fresh = Bitmap(5, 2, Qt::black);
+    Shell(db, std::string(c.table) + "; INSERT INTO pic_list VALUES (" + c.stored + ", " + Hex(old) + ");");
+    WriteBytes(dir.File("new.bmp"), fresh);
+    Outcome listed = RunTool({"list", Q(db)});
+    EXPECT_TRUE(Has(listed.out, std::string(c.listed) + "\t")) << listed.out;
+
+    const Bytes before = ReadBytes(db);
+    Outcome r = RunTool({"import", Q(db), c.typed, Q(dir.File("new.bmp"))});
+    Outcome exported = RunTool({"export", Q(db), c.typed, Q(dir.File("out.bmp"))});
+    if (!c.refused) {
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(RawRows(db).size(), 1u);
+        EXPECT_EQ(exported.status, 0) << exported.err;
+        EXPECT_EQ(ReadBytes(dir.File("out.bmp")), fresh);
+        return;
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "BLOB이나 숫자로 저장된 행이 1개")) << r.err;
+    EXPECT_EQ(ReadBytes(db), before);
+    // Export by the typed name finds what the save would have removed: nothing.
+    EXPECT_EQ(exported.status, 1);
+    EXPECT_FALSE(fs::exists(dir.File("out.bmp")));
+
+    // The statement the message gives makes the table usable: the save then
+    // replaces the old row.
+    const std::string fix = r.err.substr(r.err.find("UPDATE pic_list"));
+    Shell(db, fix.substr(0, fix.find('\n')));
+    Outcome again = RunTool({"import", Q(db), c.typed, Q(dir.File("new.bmp"))});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(RawRows(db), (Rows{{c.typed, fresh}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, NameTypes,
+    ::testing::Values(
+        StoredName{"blob_in_a_text_column", "CREATE TABLE pic_list (pic_name TEXT, pic BLOB)", "CAST('도장' AS BLOB)",
+                   "도장", "x'EB8F84EC9EA5'", true},
+        StoredName{"blob_in_an_untyped_column", "CREATE TABLE pic_list (pic_name, pic)", "x'41'", "A", "x'41'", true},
+        StoredName{"number_in_an_untyped_column", "CREATE TABLE pic_list (pic_name, pic)", "5", "5", "\"5\"", true},
+        StoredName{"number_in_a_numeric_column", "CREATE TABLE pic_list (pic_name NUMERIC, pic BLOB)", "5", "5",
+                   "\"5\"", false}),
+    [](const auto& info) { return std::string(info.param.what); });
+
 TEST_F(ToolTest, ImportThatCannotAddTheRowKeepsTheOldRows) {
     MakePictureDb(db);
     const Bytes old = Bitmap(2, 2, Qt::red);
@@ -246,6 +308,19 @@ INSTANTIATE_TEST_SUITE_P(
                       Unreadable{"cut_off_pixels", [](const std::string& f) { WriteBytes(f, CutOffBitmap()); }}),
     [](const auto& info) { return std::string(info.param.what); });
 
+// export names files by the same blank-name rule as the window and import.
+TEST_F(ToolTest, ExportAllNamesABlankNameAsTheWindowWouldCallIt) {
+    MakePictureDb(db);
+    const Bytes picture = Bitmap(2, 2, Qt::red);
+    for (const std::string name : {"\u00ad", "\u3164\u200b", "\ufe0f"}) RawInsert(db, &name, picture);
+    Outcome r = RunTool({"export", Q(db), "--all", Q(dir.File("out"))});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> files;
+    for (const auto& e : fs::directory_iterator(dir.File("out"))) files.push_back(e.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"이름 없음-2.bmp", "이름 없음-3.bmp", "이름 없음.bmp"}));
+}
+
 TEST_F(ToolTest, ImportRefusesABlankNameWithTheWindowsMessage) {
     ASSERT_EQ(RunTool({"create", Q(db)}).status, 0);
     WriteBytes(dir.File("in.bmp"), Bitmap(2, 2, Qt::red));
@@ -253,6 +328,72 @@ TEST_F(ToolTest, ImportRefusesABlankNameWithTheWindowsMessage) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "이름을 입력해 주십시요.")) << r.err;
     EXPECT_TRUE(RawRows(db).empty());
+}
+
+// kaldoria-db with one argument given as raw bytes, spelt as printf's octal
+// escapes: QProcess would pass only UTF-8.
+Outcome RunToolWithRawArgument(QStringList before, const std::string& octal, QStringList after) {
+    const QString script = "exec \"$0\" \"$@\" \"$(printf '" + Q(octal) + "')\" " +
+                           [&] {
+                               QStringList quoted;
+                               for (const QString& a : after) quoted << "'" + a + "'";
+                               return quoted.join(' ');
+                           }();
+    return RunProgram("sh", QStringList{"-c", script, QStringLiteral(KALDORIA_DB)} + before);
+}
+
+struct RawName {
+    const char* what;
+    const char* octal;  // the name's bytes
+    const char* shown;  // how the refusal names them; empty when the name is UTF-8
+    friend void PrintTo(const RawName& c, std::ostream* os) { *os << c.what; }
+};
+
+struct NameBytes : ToolTest, ::testing::WithParamInterface<RawName> {};
+
+TEST_P(NameBytes, ANameThatIsNotUtf8IsRefusedNamingItsBytes) {
+    const RawName& c = GetParam();
+    ASSERT_EQ(RunTool({"create", Q(db)}).status, 0);
+    WriteBytes(dir.File("a.bmp"), Bitmap(2, 2, Qt::red));
+    ASSERT_EQ(RunTool({"import", Q(db), "직인", Q(dir.File("a.bmp"))}).status, 0);
+    const Bytes before = ReadBytes(db);
+    WriteBytes(dir.File("b.bmp"), Bitmap(3, 3, Qt::blue));
+    Outcome imported = RunToolWithRawArgument({"import", Q(db)}, c.octal, {Q(dir.File("b.bmp"))});
+    Outcome exported = RunToolWithRawArgument({"export", Q(db)}, c.octal, {Q(dir.File("out.bmp"))});
+    if (!*c.shown) {
+        EXPECT_EQ(imported.status, 0) << imported.err;
+        EXPECT_EQ(RawRows(db).size(), 2u);
+        EXPECT_EQ(exported.status, 0) << exported.err;
+        return;
+    }
+    EXPECT_EQ(imported.status, 1);
+    EXPECT_TRUE(Has(imported.err, c.shown)) << imported.err;
+    EXPECT_EQ(ReadBytes(db), before);
+    EXPECT_EQ(exported.status, 1);
+    EXPECT_TRUE(Has(exported.err, c.shown)) << exported.err;
+    EXPECT_FALSE(fs::exists(dir.File("out.bmp")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, NameBytes,
+    ::testing::Values(
+        // 직인 and 도장 in EUC-KR would both have become "����" and replaced each other.
+        RawName{"euc_kr", "\\301\\367\\300\\316", "\"\\xC1\\xF7\\xC0\\xCE\"에 UTF-8 글자가 아닌 바이트(C1 F7 C0 CE)"},
+        RawName{"euc_kr_after_ascii", "A-\\265\\265", "\"A-\\xB5\\xB5\""},
+        RawName{"overlong_slash", "\\300\\257", "(C0 AF)"},
+        RawName{"encoded_surrogate", "\\355\\240\\200", "(ED A0 80)"},
+        RawName{"cut_off_character", "\\354\\236", "(EC 9E)"},
+        RawName{"replacement_character_typed_as_utf8", "\\357\\277\\275", ""}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(ToolTest, AFileNameThatIsNotUtf8IsStillFound) {
+    ASSERT_EQ(RunTool({"create", Q(db)}).status, 0);
+    const Bytes picture = Bitmap(4, 4, Qt::green);
+    WriteBytes(dir.File("f\xB5.bmp"), picture);
+    Outcome r = RunProgram("sh", {"-c", "exec \"$0\" import \"$1\" x \"$2$(printf '\\265').bmp\"", KALDORIA_DB, Q(db),
+                                  Q(dir.File("f"))});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(RawRows(db), (Rows{{"x", picture}}));
 }
 
 TEST_F(ToolTest, ImportStoresABitmapAsIsAndConvertsOtherFormats) {
@@ -449,6 +590,92 @@ TEST_F(ToolTest, SizeSetsTheLongerSidesPrintedLengthWithPixelsUnchanged) {
     }
 }
 
+// A 300-dpi scan: a seal of `inkPixels` across (a red ring), its top-left at
+// `at`, on a sheet of `sheet` pixels of grainy off-white paper.
+QImage Scan(QSize sheet, QPoint at, int inkPixels) {
+    QImage image(sheet, QImage::Format_RGB32);
+    std::mt19937 random(7);
+    for (int y = 0; y < sheet.height(); ++y)
+        for (int x = 0; x < sheet.width(); ++x) {
+            const int grain = static_cast<int>(random() % 9) - 4;
+            image.setPixel(x, y, qRgb(244 + grain, 241 + grain, 234 + grain));
+        }
+    QPainter painter(&image);
+    painter.setPen(QPen(QColor(200, 24, 32), 12));
+    const double r = (inkPixels - 12) / 2.0;
+    painter.drawEllipse(QPointF(at.x() + inkPixels / 2.0, at.y() + inkPixels / 2.0), r, r);
+    painter.end();
+    image.setDotsPerMeterX(11811), image.setDotsPerMeterY(11811);
+    return image;
+}
+
+// The rows and columns of the picture that hold clearly red pixels.
+QRect RedOf(const QImage& image) {
+    QRect red;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() > 128 && c.red() > 150 && c.green() < 120) red |= QRect(x, y, 1, 1);
+        }
+    return red;
+}
+
+struct CropCase {
+    const char* what;
+    QSize sheet;
+    QPoint at;
+    int inkPixels;
+    QStringList options;
+    double millimetres;    // of the seal itself
+    const char* warning;   // on stderr; empty when the picture is fine for print
+    friend void PrintTo(const CropCase& c, std::ostream* os) { *os << c.what; }
+};
+
+struct Crop : ToolTest, ::testing::WithParamInterface<CropCase> {};
+
+TEST_P(Crop, SizeMeasuresTheSealWithAnEvenMarginAndLowResolutionIsWarnedOf) {
+    const CropCase& c = GetParam();
+    MakePictureDb(db);
+    const std::string name = "직인";
+    RawInsert(db, &name, Encoded(Scan(c.sheet, c.at, c.inkPixels), "BMP"));
+    const std::string file = dir.File("out.png");
+    const Outcome r = RunTool(QStringList{"export", Q(db), "직인", Q(file), "--crop"} + c.options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Has(r.err, "경고"), *c.warning != '\0') << r.err;
+    EXPECT_TRUE(Has(r.err, c.warning)) << r.err;
+    const QImage png = Decoded(ReadBytes(file));
+    const QRect red = RedOf(png);
+    ASSERT_FALSE(red.isEmpty());
+    // The same paper on every side, however the seal lay on the sheet.
+    const int margins[] = {red.left(), red.top(), png.width() - 1 - red.right(), png.height() - 1 - red.bottom()};
+    EXPECT_LE(*std::max_element(std::begin(margins), std::end(margins)) -
+                  *std::min_element(std::begin(margins), std::end(margins)), 2)
+        << margins[0] << " " << margins[1] << " " << margins[2] << " " << margins[3];
+    EXPECT_LE(margins[0], c.inkPixels / 10 + 2) << "the sheet around the seal is cut";
+    // The seal itself prints at the size asked for.
+    EXPECT_NEAR(std::max(red.width(), red.height()) * 1000.0 / png.dotsPerMeterX(), c.millimetres, 0.2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, Crop,
+    ::testing::Values(
+        // 23.9 mm of seal in 30.5 mm of scanned paper, sized to 24 mm: 299 dpi, just short.
+        CropCase{"seal_of_a_300_dpi_scan", {360, 360}, {39, 39}, 282, {"--size", "24"}, 24, "24 mm로 놓으면 298 dpi"},
+        CropCase{"off_centre", {500, 420}, {30, 110}, 300, {"--size", "24", "--transparent"}, 24, ""},
+        CropCase{"touching_the_edge", {340, 340}, {0, 20}, 320, {"--size", "18"}, 18, ""},
+        CropCase{"a_small_picture_printed_large", {80, 80}, {8, 8}, 64, {"--size", "24"}, 24, "67 dpi"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(ToolTest, SizeWithoutCropWarnsOfAPictureUnder300DpiOnly) {
+    ASSERT_EQ(RunTool({"create", Q(db), "--sample"}).status, 0);
+    const Outcome blocky = RunTool({"export", Q(db), "도장", Q(dir.File("a.png")), "--size", "24"});
+    EXPECT_EQ(blocky.status, 0);
+    EXPECT_TRUE(Has(blocky.err, "경고: 24 mm로 놓으면 67 dpi")) << blocky.err;
+    const Outcome fine = RunTool({"export", Q(db), "도장", Q(dir.File("b.png")), "--size", "5"});
+    EXPECT_EQ(fine.status, 0);
+    EXPECT_EQ(fine.err, "") << "64 pixels at 5 mm are 325 dpi";
+}
+
 TEST_F(ToolTest, ExportAllTransparentWritesAPngPerPictureAndNamesTheOthers) {
     MakeMixedByShell();
     for (const std::string name : {"도장", "a/b"}) RawInsert(db, &name, Encoded(SealOn(Qt::white, 0), "BMP"));
@@ -501,6 +728,48 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.what); });
 
 // --- list and check ---------------------------------------------------------
+
+// The tool under a memory limit (ulimit -v, in KiB) in its own process.
+Outcome RunToolWithMemory(long kib, const QStringList& args) {
+    return RunProgram("sh", QStringList{"-c", "ulimit -v " + QString::number(kib) + "; exec \"$0\" \"$@\"",
+                                        QStringLiteral(KALDORIA_DB)} + args);
+}
+
+TEST_F(ToolTest, RunningOutOfMemoryIsNotADamagedPictureAndExportGoesOn) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit leaves";
+#endif
+    MakePictureDb(db);
+    const std::string small = "작은", large = "큰";
+    RawInsert(db, &small, Bitmap(20, 20, Qt::red));
+    // The smallest limit that checks a book of one small picture, rounded up:
+    // everything but a decoded 6000 × 6000 picture (137 MiB) fits in it.
+    const std::string alone = dir.File("alone.mdb");
+    fs::copy_file(db, alone);
+    long limit = 0;
+    for (long kib = 100 << 10; kib <= 1 << 20 && limit == 0; kib += 16 << 10)
+        if (RunToolWithMemory(kib, {"check", Q(alone)}).status == 0) limit = kib + (24 << 10);
+    ASSERT_NE(limit, 0);
+    QImage picture(6000, 6000, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    RawInsert(db, &large, Encoded(picture, "JPG"));
+    picture = QImage();
+
+    const Outcome check = RunToolWithMemory(limit, {"check", Q(db)});
+    EXPECT_EQ(check.status, 1) << check.out << check.err;
+    EXPECT_TRUE(Has(check.out, "\"큰\": 메모리가 부족해") && !Has(check.out, "읽을 수 있는 그림이 아닙니다")) << check.out;
+
+    const Outcome one = RunToolWithMemory(limit, {"export", Q(db), "큰", Q(dir.File("큰.png")), "--png"});
+    EXPECT_EQ(one.status, 1);
+    EXPECT_TRUE(Has(one.err, "메모리가 부족해")) << one.err;
+
+    const Outcome all = RunToolWithMemory(limit, {"export", Q(db), "--all", Q(dir.File("out")), "--transparent"});
+    EXPECT_EQ(all.status, 1);
+    EXPECT_TRUE(Has(all.err, "메모리가 부족해 1개는")) << all.err;
+    EXPECT_TRUE(fs::exists(dir.File("out/작은.png"))) << "the other rows are still written";
+
+    EXPECT_EQ(RunTool({"check", Q(db)}).status, 0) << "without the limit the book is sound";
+}
 
 TEST_F(ToolTest, ListShowsEveryRowAndWhichAreNoPictures) {
     MakeMixedByShell();
@@ -875,6 +1144,55 @@ TEST_F(ToolTest, AKilledSaveNobodyMayRollBackIsExplainedAndLeftAlone) {
     EXPECT_EQ(ReadBytes(db + "-journal"), journal);
 }
 
+// Another program keeps the book in WAL mode and ended without folding its
+// last save into the file: the save is only in dojang.mdb-wal.
+TEST_F(ToolTest, AWalBookInAFolderNobodyMayWriteIsExplainedNamingItsFiles) {
+    FillRows(db);
+    Shell(db, "PRAGMA journal_mode=WAL");
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        sqlite3* raw = nullptr;
+        sqlite3_open(db.c_str(), &raw);
+        sqlite3_exec(raw, "PRAGMA wal_autocheckpoint=0; INSERT INTO pic_list VALUES ('WAL에만', x'00')", nullptr,
+                     nullptr, nullptr);
+        ::_exit(0);  // without closing: the log stays
+    }
+    ::waitpid(writer, nullptr, 0);
+    fs::remove(db + "-shm");
+    ASSERT_GT(fs::file_size(db + "-wal"), 0u);
+    const Bytes content = ReadBytes(db), log = ReadBytes(db + "-wal");
+    TempDir out;
+    const std::string tool = out.File("kaldoria-db");
+    fs::copy_file(KALDORIA_DB, tool);
+    const auto asNobody = [&](const std::string& args, const std::string& said) {
+        const std::string command = "'" + tool + "' " + args + " >'" + said + ".out' 2>'" + said + "'";
+        ::chmod(dir.path().c_str(), 0555);
+        const int status = RunAsUnprivileged([&] { return WEXITSTATUS(std::system(command.c_str())); });
+        ::chmod(dir.path().c_str(), 0755);
+        return status;
+    };
+    for (const std::string command : {"list", "check", "export"}) {
+        SCOPED_TRACE(command);
+        const std::string said = out.File(command);
+        const std::string args = command + " '" + db + "'" + (command == "export" ? " 도장 '" + out.File("x.bmp") + "'" : "");
+        EXPECT_EQ(asNobody(args, said), 1);
+        const Bytes text = ReadBytes(said);
+        const std::string message(text.begin(), text.end());
+        for (const std::string& named : {db + "-wal", db + "-shm", dir.path(), std::string("WAL 모드")})
+            EXPECT_TRUE(Has(message, named)) << named << " in " << message;
+    }
+    EXPECT_EQ(ReadBytes(db), content);
+    EXPECT_EQ(ReadBytes(db + "-wal"), log);
+    // What the message advises, done by someone who may write the folder.
+    const Bytes listSaid = ReadBytes(out.File("list"));
+    const std::string advice(listSaid.begin(), listSaid.end());
+    EXPECT_TRUE(Has(advice, "PRAGMA journal_mode=DELETE")) << advice;
+    Shell(db, "PRAGMA journal_mode=DELETE");
+    EXPECT_EQ(asNobody("list '" + db + "'", out.File("after")), 0);
+    const Bytes listed = ReadBytes(out.File("after.out"));
+    EXPECT_TRUE(Has(std::string(listed.begin(), listed.end()), "\"WAL에만\""));
+}
+
 TEST_F(ToolTest, BackupNeverOverwritesAndLeavesNothingWhenTheCopyFailsItsCheck) {
     FillRows(db);
     const std::string copy = dir.File("copy.mdb");
@@ -889,6 +1207,53 @@ TEST_F(ToolTest, BackupNeverOverwritesAndLeavesNothingWhenTheCopyFailsItsCheck) 
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "무결성 검사")) << r.err;
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"dojang.mdb"});
+}
+
+// Polls `done` every 20 ms for up to `ms`.
+template <typename Done>
+bool WaitFor(Done done, int ms) {
+    for (int waited = 0; !done(); waited += 20) {
+        if (waited >= ms) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// Writes past `kib` KiB fail as on a full disk (EFBIG, the signal ignored).
+Outcome RunToolOnAFullDisk(int kib, const QStringList& args) {
+    return RunProgram("sh", QStringList{"-c", "trap '' XFSZ; ulimit -f " + QString::number(kib * 2) +
+                                                  "; exec \"$0\" \"$@\"",
+                                        QStringLiteral(KALDORIA_DB)} + args);
+}
+
+TEST_F(ToolTest, ABackupThatFillsTheDiskLeavesNothingBehind) {
+    MakePictureDb(db);
+    for (unsigned i = 0; i < 3; ++i) RawInsert(db, nullptr, PatternBytes(1 << 20, i));
+    const Outcome r = RunToolOnAFullDisk(1024, {"backup", Q(db), Q(dir.File("copy.mdb"))});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "백업")) << r.err;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"dojang.mdb"});
+}
+
+TEST_F(ToolTest, AKilledBackupLeavesNothingBehind) {
+    MakePictureDb(db);
+    for (unsigned i = 0; i < 40; ++i) RawInsert(db, nullptr, PatternBytes(4 << 20, i));
+    QProcess backup;
+    backup.start(QStringLiteral(KALDORIA_DB), {"backup", Q(db), Q(dir.File("copy.mdb"))});
+    ASSERT_TRUE(backup.waitForStarted());
+    // Killed once its hidden copy holds a few MiB.
+    const auto copying = [&] {
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            if (e.path().filename().string().rfind(".copy.mdb.", 0) == 0 && e.is_regular_file() &&
+                e.file_size() > (4u << 20))
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(WaitFor(copying, 20000)) << "no copy under way";
+    ::kill(static_cast<pid_t>(backup.processId()), SIGKILL);
+    backup.waitForFinished();
+    EXPECT_TRUE(WaitFor([&] { return dir.Entries() == std::vector<std::string>{"dojang.mdb"}; }, 5000))
+        << ::testing::PrintToString(dir.Entries());
 }
 
 TEST_F(ToolTest, BackupShowsProgressOnATerminal) {

@@ -12,10 +12,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "platform/engine.h"
 #include "platform/file_kind.h"
 #include "platform/files.h"
+#include "platform/leftovers.h"
 #include "platform/os_error.h"
 #include "platform/unique_fd.h"
 #include "store/connection.h"
@@ -65,12 +68,9 @@ public:
             path_ = JoinPath(folder, "." + base + ".migrate-" + std::to_string(::getpid()) + "-" + std::to_string(n));
             if (!Taken(path_) && !Taken(path_ + "-journal")) break;
         }
-        try {
-            CreatePICDB(path_);
-        } catch (const Error&) {
-            ::unlink(path_.c_str());  // the name was free a moment ago: whatever is there is ours
-            throw;
-        }
+        // The name was free a moment ago: whatever is there, journal included, is ours.
+        leftovers_.emplace(std::vector<std::string>{path_, path_ + "-journal"});
+        CreatePICDB(path_);
     }
     ~TemporaryDatabase() {
         if (!path_.empty()) ::unlink(path_.c_str());
@@ -78,10 +78,14 @@ public:
     TemporaryDatabase(const TemporaryDatabase&) = delete;
     TemporaryDatabase& operator=(const TemporaryDatabase&) = delete;
     const std::string& path() const { return path_; }
-    void Release() { path_.clear(); }
+    void Release() {
+        path_.clear();
+        leftovers_->Keep();
+    }
 
 private:
     std::string path_;
+    std::optional<LeftoverFiles> leftovers_;  // removes the file and its journal unless released
 };
 
 std::vector<CarriedRow> WriteRows(const std::string& jetPath, const std::string& dbPath, const JetLimits& limits,

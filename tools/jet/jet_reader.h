@@ -1,5 +1,5 @@
 #pragma once
-// Reads one table of an older Jet-format (Access 97 / 2000) database: a text
+// Reads one table of an older Jet 3 or Jet 4 format database: a text
 // name column and a long binary column, row by row, with the long values in
 // pieces.
 //
