@@ -78,6 +78,9 @@ private:
 // A table recordset (dbOpenTable) reads the table live and adds rows to it;
 // opened on a view it holds the view's rows like a snapshot and refuses
 // AddNew, and a table without rowid is refused (err::InvalidOperation).
+// Moving row after row, it keeps the file's read lock from one move to the
+// next for up to 50 ms at a time (writers of other processes wait that
+// long), and lets it go at the end of the table and at Close.
 // A snapshot (dbOpenSnapshot) holds the rows as they were when it was opened,
 // read-only; on a file it keeps a read lock until it is closed, so close it
 // before committing writes through another connection.

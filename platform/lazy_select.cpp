@@ -9,10 +9,12 @@
 
 namespace {
 
-// False for a column declared with a text or number type, whose values are
-// read with the statement (a list of 100,000 names reads three times faster
-// so); a column declared BLOB, with no type or any other type may hold
-// pictures, which stay in the table until they are asked for.
+bool SameName(const std::string& a, const std::string& b) { return sqlite3_stricmp(a.c_str(), b.c_str()) == 0; }
+
+}  // namespace
+
+// A list of 100,000 names reads three times faster with the names read by
+// the statement itself.
 bool MayHoldBlobs(const char* declared) {
     if (!declared) return true;
     std::string d = declared;
@@ -21,10 +23,6 @@ bool MayHoldBlobs(const char* declared) {
         if (d.find(word) != std::string::npos) return false;
     return true;
 }
-
-bool SameName(const std::string& a, const std::string& b) { return sqlite3_stricmp(a.c_str(), b.c_str()) == 0; }
-
-}  // namespace
 
 std::optional<std::string> LazySelect(sqlite3* db, const std::string& sql, sqlite3_stmt* original,
                                       std::string& table, std::vector<std::string>& origin) {

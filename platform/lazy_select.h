@@ -15,3 +15,9 @@
 // in full.
 std::optional<std::string> LazySelect(sqlite3* db, const std::string& sql, sqlite3_stmt* original,
                                       std::string& table, std::vector<std::string>& origin);
+
+// False for a column declared with a text or number type, whose values are
+// read with the statement that steps over the rows; a column declared BLOB,
+// with no type or any other type may hold pictures, which stay in the table
+// until they are asked for.
+bool MayHoldBlobs(const char* declared);

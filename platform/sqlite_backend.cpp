@@ -1,11 +1,21 @@
 #include "platform/sqlite_backend.h"
 
+#include <time.h>
+
 #include <cstring>
 
 #include "platform/lazy_select.h"
 #include "platform/table_shape.h"
 
 namespace {
+
+// A clock read at every move of a walk: the coarse one costs a few
+// nanoseconds and is fine to a few milliseconds.
+std::int64_t Milliseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 std::string Joined(const std::vector<std::string>& parts) {
     std::string out;
@@ -25,10 +35,33 @@ public:
     // when a long value is first stored.
     std::vector<std::optional<std::vector<std::string>>> observers;
     // The blob handle of the value read last, kept so that consecutive
-    // GetChunk calls cost one seek each and see one consistent value.
+    // GetChunk calls cost one seek each and see one consistent value, and
+    // moved to the next row's value rather than opened anew.
     BlobHandle blob;
     long long blobRow = 0;
     int blobField = -1;
+
+    // Table reads, each prepared once and reset after every use, so that no
+    // read holds the file between calls.
+    Stmt firstStmt, nextStmt, existsStmt, countStmt;
+    std::vector<Stmt> cellStmts;
+    // The walk: one statement stepping from row to row in rowid order. While
+    // it stands on the current row, that row's cells are read from it; a
+    // change made through this connection since, or a journal in WAL mode
+    // (where other writers do not wait for readers), sends every read back
+    // to the statements above. It holds the file's read lock, so it is let go
+    // at the end of the table, at Close, whenever the recordset moves
+    // elsewhere, and at the first move after kWalkHoldMs.
+    Stmt walkStmt;
+    std::vector<bool> holdsBlobs;  // per field, as MayHoldBlobs judges its declared type
+    std::vector<int> walkColumns;  // where each field's cell starts in the walk's columns
+    bool walking = false;
+    long long walkRow = 0;
+    std::int64_t walkChanges = 0;
+    std::uint64_t walkGeneration = 0;
+    std::int64_t walkStart = 0;
+    std::optional<bool> walkAllowed;
+    static constexpr std::int64_t kWalkHoldMs = 50;
 
     explicit SqliteRecordset(std::shared_ptr<SqliteConnection> c) : conn(std::move(c)) {}
     sqlite3* db() const { return snapshotDb ? snapshotDb.get() : conn->handle(); }
@@ -49,8 +82,39 @@ public:
 protected:
     void Release() override {
         blob.reset();
+        for (Stmt* s : {&firstStmt, &nextStmt, &existsStmt, &countStmt, &walkStmt}) s->reset();
+        cellStmts.clear();
+        walking = false;
         snapshotDb.reset();
     }
+
+private:
+    // Prepares the statement `sql()` makes into `slot` on first use.
+    template <class MakeSql>
+    sqlite3_stmt* Reused(Stmt& slot, MakeSql sql) {
+        if (!slot) slot = Prepare(db(), sql());
+        return slot.get();
+    }
+    std::string CellColumns();
+    bool OnWalkRow(long long id) const;
+    void EndWalk();
+    std::optional<RowKey> Step(sqlite3_stmt* s);
+};
+
+// Resets a statement on every way out of a scope, which also ends the read
+// transaction it opened; an error is raised before the reset.
+class ResetAtExit {
+public:
+    explicit ResetAtExit(sqlite3_stmt* s) : s_(s) {}
+    ~ResetAtExit() {
+        sqlite3_reset(s_);
+        sqlite3_clear_bindings(s_);
+    }
+    ResetAtExit(const ResetAtExit&) = delete;
+    ResetAtExit& operator=(const ResetAtExit&) = delete;
+
+private:
+    sqlite3_stmt* s_;
 };
 
 void SqliteRecordset::OpenTable(const std::string& source) {
@@ -71,7 +135,10 @@ void SqliteRecordset::OpenTable(const std::string& source) {
     table = source;
     rowid = *alias;
     Stmt s = Prepare(h, "SELECT * FROM " + QuoteId(source));
-    for (int i = 0; i < sqlite3_column_count(s.get()); ++i) names.emplace_back(sqlite3_column_name(s.get(), i));
+    for (int i = 0; i < sqlite3_column_count(s.get()); ++i) {
+        names.emplace_back(sqlite3_column_name(s.get(), i));
+        holdsBlobs.push_back(MayHoldBlobs(sqlite3_column_decltype(s.get(), i)));
+    }
     current = NextRow(std::nullopt);
 }
 
@@ -136,61 +203,175 @@ Cell SqliteRecordset::MakeCell(sqlite3_stmt* s, int typeCol, long long id) {
     return cell;
 }
 
+// A column that may hold pictures comes as its type and length, which
+// SQLite finds without reading the value; any other column as its value.
+std::string SqliteRecordset::CellColumns() {
+    std::string list;
+    walkColumns.clear();
+    int at = 1;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string c = QuoteId(names[i]);
+        walkColumns.push_back(at);
+        if (holdsBlobs[i]) {
+            list += ", typeof(" + c + "), length(" + c + ")";
+            at += 2;
+        } else {
+            list += ", " + c;
+            at += 1;
+        }
+    }
+    return list;
+}
+
+bool SqliteRecordset::OnWalkRow(long long id) const {
+    return walking && walkRow == id && sqlite3_total_changes64(db()) == walkChanges &&
+           conn->Generation() == walkGeneration;
+}
+
+void SqliteRecordset::EndWalk() {
+    if (!walking) return;
+    walking = false;
+    sqlite3_reset(walkStmt.get());
+}
+
 Cell SqliteRecordset::TableCell(int i) {
-    std::string c = QuoteId(names[static_cast<std::size_t>(i)]);
-    Stmt s = Prepare(db(), "SELECT typeof(" + c + "), CASE WHEN typeof(" + c + ")='blob' THEN length(" + c +
-                               ") ELSE " + c + " END FROM " + QuoteId(table) + " WHERE " + rowid + "=?");
-    sqlite3_bind_int64(s.get(), 1, current->id);
-    int rc = sqlite3_step(s.get());
+    if (OnWalkRow(current->id)) {
+        sqlite3_stmt* w = walkStmt.get();
+        const int at = walkColumns[static_cast<std::size_t>(i)];
+        Cell cell;
+        if (!holdsBlobs[static_cast<std::size_t>(i)]) {
+            cell.Set(ColumnValue(w, at));
+            return cell;
+        }
+        // A blob or Null as the walk found it; a text or number in such a
+        // column is read with the statement below.
+        const auto* kind = reinterpret_cast<const char*>(sqlite3_column_text(w, at));
+        if (std::strcmp(kind, "null") == 0) return cell;
+        if (std::strcmp(kind, "blob") == 0) {
+            cell.value = LazyBlob{walkRow, sqlite3_column_int64(w, at + 1)};
+            return cell;
+        }
+    }
+    if (cellStmts.size() != names.size()) cellStmts.resize(names.size());
+    sqlite3_stmt* s = Reused(cellStmts[static_cast<std::size_t>(i)], [&] {
+        const std::string c = QuoteId(names[static_cast<std::size_t>(i)]);
+        return "SELECT typeof(" + c + "), CASE WHEN typeof(" + c + ")='blob' THEN length(" + c + ") ELSE " + c +
+               " END FROM " + QuoteId(table) + " WHERE " + rowid + "=?";
+    });
+    ResetAtExit reset(s);
+    sqlite3_bind_int64(s, 1, current->id);
+    int rc = sqlite3_step(s);
     if (rc == SQLITE_DONE) throw Error(err::RecordDeleted, "현재 레코드가 삭제되었습니다 (테이블 " + table + ").");
-    Check(db(), rc, "테이블 " + table + " 읽기");
-    return MakeCell(s.get(), 0, current->id);
+    if (rc != SQLITE_ROW) Raise(db(), rc, "테이블 " + table + " 읽기");
+    return MakeCell(s, 0, current->id);
+}
+
+std::optional<RowKey> SqliteRecordset::Step(sqlite3_stmt* s) {
+    ResetAtExit reset(s);
+    const int rc = sqlite3_step(s);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) Raise(db(), rc, "테이블 " + table + " 이동");
+    if (rc == SQLITE_DONE || sqlite3_column_type(s, 0) == SQLITE_NULL) return std::nullopt;
+    return RowKey{sqlite3_column_int64(s, 0), 0};
 }
 
 std::optional<RowKey> SqliteRecordset::NextRow(std::optional<RowKey> after) {
-    std::string sql = "SELECT min(" + rowid + ") FROM " + QuoteId(table) + (after ? " WHERE " + rowid + " > ?" : "");
-    Stmt s = Prepare(db(), sql);
-    if (after) sqlite3_bind_int64(s.get(), 1, after->id);
-    Check(db(), sqlite3_step(s.get()), "테이블 " + table + " 이동");
-    if (sqlite3_column_type(s.get(), 0) == SQLITE_NULL) return std::nullopt;
-    return RowKey{sqlite3_column_int64(s.get(), 0), 0};
+    if (!after) {
+        // Finding the first row starts no walk: a recordset opened only to
+        // add a row, or to look at its first one, holds nothing.
+        EndWalk();
+        return Step(Reused(firstStmt, [&] { return "SELECT min(" + rowid + ") FROM " + QuoteId(table); }));
+    }
+    if (!walkAllowed) {
+        Stmt mode = Prepare(db(), "PRAGMA main.journal_mode");
+        Check(db(), sqlite3_step(mode.get()), "테이블 " + table + " 이동");
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
+        walkAllowed = !(text && sqlite3_stricmp(text, "wal") == 0);
+    }
+    if (!*walkAllowed) {
+        sqlite3_stmt* s = Reused(nextStmt, [&] {
+            return "SELECT min(" + rowid + ") FROM " + QuoteId(table) + " WHERE " + rowid + " > ?";
+        });
+        sqlite3_bind_int64(s, 1, after->id);
+        return Step(s);
+    }
+    sqlite3_stmt* s = Reused(walkStmt, [&] {
+        return "SELECT " + rowid + CellColumns() + " FROM " + QuoteId(table) + " WHERE " + rowid + " > ? ORDER BY " + rowid;
+    });
+    if (!OnWalkRow(after->id) || Milliseconds() - walkStart > kWalkHoldMs) {
+        EndWalk();
+        sqlite3_bind_int64(s, 1, after->id);
+        walkStart = Milliseconds();
+    }
+    walking = false;
+    const int rc = sqlite3_step(s);
+    if (rc != SQLITE_ROW) {
+        ResetAtExit reset(s);
+        if (rc != SQLITE_DONE) Raise(db(), rc, "테이블 " + table + " 이동");
+        return std::nullopt;
+    }
+    walking = true;
+    walkRow = sqlite3_column_int64(s, 0);
+    walkChanges = sqlite3_total_changes64(db());
+    walkGeneration = conn->Generation();
+    return RowKey{walkRow, 0};
 }
 
 long SqliteRecordset::TableCount() {
-    Stmt s = Prepare(db(), "SELECT count(*) FROM " + QuoteId(table));
-    Check(db(), sqlite3_step(s.get()), "테이블 " + table + " 세기");
-    return static_cast<long>(sqlite3_column_int64(s.get(), 0));
+    sqlite3_stmt* s = Reused(countStmt, [&] { return "SELECT count(*) FROM " + QuoteId(table); });
+    ResetAtExit reset(s);
+    Check(db(), sqlite3_step(s), "테이블 " + table + " 세기");
+    return static_cast<long>(sqlite3_column_int64(s, 0));
 }
 
 bool SqliteRecordset::RowExists(const RowKey& key) {
-    Stmt s = Prepare(db(), "SELECT 1 FROM " + QuoteId(table) + " WHERE " + rowid + "=?");
-    sqlite3_bind_int64(s.get(), 1, key.id);
-    int rc = sqlite3_step(s.get());
-    Check(db(), rc, "테이블 " + table + " 이동");
+    // Called when the recordset moves to a bookmark: the walk is left.
+    EndWalk();
+    sqlite3_stmt* s = Reused(existsStmt, [&] { return "SELECT 1 FROM " + QuoteId(table) + " WHERE " + rowid + "=?"; });
+    ResetAtExit reset(s);
+    sqlite3_bind_int64(s, 1, key.id);
+    int rc = sqlite3_step(s);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) Raise(db(), rc, "테이블 " + table + " 이동");
     return rc == SQLITE_ROW;
 }
 
 Bytes SqliteRecordset::ReadLazy(int field, const LazyBlob& cell, std::int64_t from, std::int64_t n) {
     const std::string& column = type == dbOpenTable ? names[static_cast<std::size_t>(field)]
                                                     : origin[static_cast<std::size_t>(field)];
-    if (!blob || blobRow != cell.rowid || blobField != field) {
+    // The message is taken before the handle goes, which would clear it.
+    auto fail = [&](int rc) {
+        const Error error(NumberFor(rc, sqlite3_errmsg(db())), "열 " + table + "." + column + " 읽기: " + sqlite3_errmsg(db()));
         blob.reset();
-        sqlite3_blob* raw = nullptr;
-        int rc = sqlite3_blob_open(db(), "main", table.c_str(), column.c_str(), cell.rowid, 0, &raw);
-        BlobHandle handle(raw);
-        if (rc != SQLITE_OK) Raise(db(), rc, "열 " + table + "." + column + " 읽기");
-        if (sqlite3_blob_bytes(raw) != cell.size)
+        throw error;
+    };
+    // A handle that a change to its row has expired can neither move nor
+    // read; it is opened anew.
+    auto seat = [&](bool fresh) {
+        int rc = SQLITE_ABORT;
+        if (!fresh && blob && blobField == field) rc = sqlite3_blob_reopen(blob.get(), cell.rowid);
+        if (rc == SQLITE_ABORT) {
+            blob.reset();
+            sqlite3_blob* raw = nullptr;
+            rc = sqlite3_blob_open(db(), "main", table.c_str(), column.c_str(), cell.rowid, 0, &raw);
+            blob.reset(raw);
+        }
+        if (rc != SQLITE_OK) fail(rc);
+        if (sqlite3_blob_bytes(blob.get()) != cell.size) {
+            blob.reset();
             throw Error(err::RecordDeleted, "레코드를 읽는 동안 값이 바뀌었습니다 (열 " + table + "." + column + ").");
-        blob = std::move(handle);
+        }
         blobRow = cell.rowid;
         blobField = field;
-    }
+    };
+    // The same column of another row: the handle moves there, one seek
+    // instead of compiling a new one.
+    if (!blob || blobRow != cell.rowid || blobField != field) seat(false);
     Bytes out(static_cast<std::size_t>(n));
-    const int rc = sqlite3_blob_read(blob.get(), out.data(), static_cast<int>(n), static_cast<int>(from));
-    if (rc != SQLITE_OK) {
-        blob.reset();
-        Raise(db(), rc, "열 " + table + "." + column + " 읽기");
+    int rc = sqlite3_blob_read(blob.get(), out.data(), static_cast<int>(n), static_cast<int>(from));
+    if (rc == SQLITE_ABORT) {
+        seat(true);
+        rc = sqlite3_blob_read(blob.get(), out.data(), static_cast<int>(n), static_cast<int>(from));
     }
+    if (rc != SQLITE_OK) fail(rc);
     return out;
 }
 
@@ -283,7 +464,10 @@ sqlite3* SqliteConnection::handle() const {
     return db_.get();
 }
 
-void SqliteConnection::Execute(const std::string& sql) { Exec(handle(), sql, "SQL 문 [" + sql + "] 실행"); }
+void SqliteConnection::Execute(const std::string& sql) {
+    ++generation_;
+    Exec(handle(), sql, "SQL 문 [" + sql + "] 실행");
+}
 
 std::shared_ptr<RecordsetImpl> SqliteConnection::Open(const std::string& source, int type) {
     auto r = std::make_shared<SqliteRecordset>(std::static_pointer_cast<SqliteConnection>(shared_from_this()));
@@ -295,7 +479,10 @@ std::shared_ptr<RecordsetImpl> SqliteConnection::Open(const std::string& source,
 
 void SqliteConnection::Begin() { Exec(handle(), "BEGIN IMMEDIATE", "트랜잭션 시작 " + path); }
 void SqliteConnection::Commit() { Exec(handle(), "COMMIT", "트랜잭션 완료 " + path); }
-void SqliteConnection::Rollback() { Exec(handle(), "ROLLBACK", "트랜잭션 취소 " + path); }
+void SqliteConnection::Rollback() {
+    ++generation_;
+    Exec(handle(), "ROLLBACK", "트랜잭션 취소 " + path);
+}
 bool SqliteConnection::InTransaction() const { return !sqlite3_get_autocommit(handle()); }
 
 TableShape SqliteConnection::ShapeOf(const std::string& name) { return ShapeOfTable(handle(), name); }

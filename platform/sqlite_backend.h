@@ -1,5 +1,6 @@
 #pragma once
 // Inside the engine layer: a database that is an SQLite file.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,10 +25,14 @@ public:
     TableShape ShapeOf(const std::string& name) override;
     void LockKey(const std::string&) override {}
     std::vector<std::string> CheckIntegrity() override;
+    // Counts the statements and rollbacks run through Execute and Rollback,
+    // which may change rows without counting as changes to SQLite.
+    std::uint64_t Generation() const { return generation_; }
 
 protected:
     void CloseConnection() override;
 
 private:
     Db db_;
+    std::uint64_t generation_ = 0;
 };

@@ -180,8 +180,11 @@ std::string ShownName(const Variant& name) {
         }
         return shown + "'";
     }
-    std::string shown = "\"";
-    for (unsigned char c : TextOf(name)) {
+    const std::string text = TextOf(name);
+    std::string shown;
+    shown.reserve(text.size() + 2);
+    shown += '"';
+    for (unsigned char c : text) {
         if (c == '"' || c == '\\') {
             shown += '\\';
             shown += static_cast<char>(c);

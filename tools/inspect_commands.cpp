@@ -34,13 +34,18 @@ int RunList(const QStringList& arguments) {
         if (RollBackInterruptedWrite(path)) ReportFailure(kRolledBack);
         OpenedDatabase opened(path, true);
         Recordset rs = opened.db().OpenRecordset("pic_list", dbOpenTable);
+        const Field pic = rs.Fields("pic"), name = rs.Fields("pic_name");
         long rows = 0, unreadable = 0;
         for (; !rs.EOF_(); rs.MoveNext()) {
-            const StoredPicture picture = InspectPicture(rs.Fields("pic"));
+            const StoredPicture picture = InspectPicture(pic);
             ++rows;
             if (!picture.readable && !picture.outOfMemory) ++unreadable;
-            Say(ShownName(rs.Fields("pic_name").Value()) + "\t" + std::to_string(picture.bytes) + " 바이트\t" +
-                Describe(picture));
+            std::string line = ShownName(name.Value());
+            line += '\t';
+            line += std::to_string(picture.bytes);
+            line += " 바이트\t";
+            line += Describe(picture);
+            Say(line);
         }
         rs.Close();
         Say("행 " + std::to_string(rows) + "개" +
@@ -84,13 +89,14 @@ int RunCheck(const QStringList& arguments) {
         Say("무결성 검사: 이상 없음");
 
         Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+        const Field pic = rs.Fields("pic"), name = rs.Fields("pic_name");
         long rows = 0, unreadable = 0, unchecked = 0;
         for (; !rs.EOF_(); rs.MoveNext()) {
             ++rows;
-            const StoredPicture picture = InspectPicture(rs.Fields("pic"));
+            const StoredPicture picture = InspectPicture(pic);
             if (picture.readable) continue;
             ++(picture.outOfMemory ? unchecked : unreadable);
-            Say("  " + RowLabel(rows, rs.Fields("pic_name").Value()) + ": " + picture.problem);
+            Say("  " + RowLabel(rows, name.Value()) + ": " + picture.problem);
         }
         rs.Close();
         if (unreadable) {

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <utility>
 
@@ -10,7 +11,9 @@
 #include "platform/pictures.h"
 #include "store/transfer.h"
 
-FieldDevice::FieldDevice(const LongBinaryField& field) : field_(field), size_(field.FieldSize()) {
+FieldDevice::FieldDevice(const LongBinaryField& field) : FieldDevice(field, field.FieldSize()) {}
+
+FieldDevice::FieldDevice(const LongBinaryField& field, qint64 size) : field_(field), size_(size) {
     // Unbuffered, so that pos() is where the next chunk is read from.
     open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
@@ -36,19 +39,19 @@ StoredPicture InspectPicture(const Field& pic, QImage* decoded) {
         result.problem = result.null ? "값이 없습니다 (Null)" : "빈 값입니다 (0 바이트)";
         return result;
     }
-    FieldDevice device(pic);
-    const QByteArray head = device.peek(static_cast<qint64>(kBitmapHeadBytes));
-    const BitmapCheck bitmap = CheckBitmap(
-        std::span(reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size())),
-        static_cast<std::uint64_t>(result.bytes));
+    // The header is read with one chunk; a bitmap's check needs no device.
+    const Bytes head = pic.GetChunk(0, static_cast<std::int32_t>(std::min<qint64>(kBitmapHeadBytes, result.bytes)));
+    const BitmapCheck bitmap = CheckBitmap(head, static_cast<std::uint64_t>(result.bytes));
     if (bitmap.bitmap) {
-        result.format = "bmp";
+        static const QByteArray bmp("bmp");  // shared, not made for every row
+        result.format = bmp;
         result.problem = bitmap.problem;
         result.readable = bitmap.problem.empty();
         result.size = QSize(bitmap.width, bitmap.height);
         // Decoded only for a caller that wants the picture itself.
         if (!result.readable || !decoded) return result;
     }
+    FieldDevice device(pic, result.bytes);
     QImageReader reader(&device);
     result.format = reader.format();
     ReadProblem problem;
@@ -69,6 +72,7 @@ StoredPicture InspectPicture(const Field& pic, QImage* decoded) {
 
 std::string Describe(const StoredPicture& picture) {
     if (!picture.readable) return picture.problem;
-    return std::to_string(picture.size.width()) + "×" + std::to_string(picture.size.height()) + " " +
-           picture.format.toUpper().toStdString();
+    std::string format = picture.format.toStdString();
+    for (char& c : format) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return std::to_string(picture.size.width()) + "×" + std::to_string(picture.size.height()) + " " + format;
 }

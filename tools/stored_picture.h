@@ -14,6 +14,8 @@
 class FieldDevice : public QIODevice {
 public:
     explicit FieldDevice(const LongBinaryField& field);
+    // For a field whose FieldSize() is known to be `size`.
+    FieldDevice(const LongBinaryField& field, qint64 size);
     bool isSequential() const override { return false; }
     qint64 size() const override { return size_; }
 

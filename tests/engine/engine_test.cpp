@@ -422,6 +422,113 @@ TEST_F(EngineOnDb, ClosingTheDatabaseClosesItsRecordsets) {
     }
 }
 
+// A book of a thousand stamps of about 12 KB, walked with a table recordset
+// while rows change through the recordset's own connection or wait on
+// another process: every read must match what SQLite itself reads then.
+struct TableWalk : EngineOnDb {
+    void SetUp() override {
+        EngineOnDb::SetUp();
+        Fill(path);
+    }
+    static void Fill(const std::string& book) {
+        RawSql(book,
+               "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 1000) "
+               "INSERT INTO pic_list SELECT printf('n%04d', i), randomblob(12000 + i % 700) FROM c");
+    }
+    static Bytes Whole(const Field& pic) {
+        Bytes all;
+        const std::int32_t size = pic.FieldSize();
+        for (std::int32_t at = 0; at < size; at += 5000) {
+            const Bytes chunk = pic.GetChunk(at, 5000);
+            all.insert(all.end(), chunk.begin(), chunk.end());
+        }
+        return all;
+    }
+    // Reads the current row and every row after it; the rows SQLite holds
+    // after the current one's name must come out, in order, byte for byte.
+    static void ExpectRestMatches(Recordset& rs, const std::string& book) {
+        const std::string from = TextOf(rs.Fields("pic_name").Value());
+        std::vector<std::pair<std::string, Bytes>> read, expected;
+        for (; !rs.EOF_(); rs.MoveNext()) read.emplace_back(TextOf(rs.Fields("pic_name").Value()), Whole(rs.Fields("pic")));
+        for (auto& row : RawRows(book))
+            if (row.first >= from) expected.push_back(std::move(row));
+        ASSERT_EQ(read.size(), expected.size());
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            EXPECT_EQ(read[i].first, expected[i].first);
+            EXPECT_TRUE(read[i].second == expected[i].second) << read[i].first;
+        }
+    }
+};
+
+TEST_F(TableWalk, ChangesThroughItsOwnConnectionAreSeenAtOnce) {
+    // Each case on a book of its own.
+    const struct {
+        const char* what;
+        const char* sql;
+        bool currentDeleted;
+    } cases[] = {
+        {"the current row deleted", "DELETE FROM pic_list WHERE pic_name = 'n0100'", true},
+        {"the next row deleted", "DELETE FROM pic_list WHERE pic_name = 'n0101'", false},
+        {"the next rows replaced", "UPDATE pic_list SET pic = randomblob(9000) WHERE pic_name IN ('n0101', 'n0102')", false},
+        {"the current row replaced", "UPDATE pic_list SET pic = randomblob(7000) WHERE pic_name = 'n0100'", false},
+        {"the next rows made text, a number and Null",
+         "UPDATE pic_list SET pic = CASE pic_name WHEN 'n0101' THEN '글자 값' WHEN 'n0102' THEN 12345 END "
+         "WHERE pic_name IN ('n0101', 'n0102', 'n0103')",
+         false},
+        {"every row deleted", "DELETE FROM pic_list", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string book = dir.File(std::string(c.what) + ".mdb");
+        MakePictureDb(book);
+        Fill(book);
+        Database db = ws.OpenDatabase(book);
+        Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+        // Walked this far, the blob handle stands on row 100.
+        for (int i = 1; i < 100; ++i) {
+            Whole(rs.Fields("pic"));
+            rs.MoveNext();
+        }
+        ASSERT_EQ(TextOf(rs.Fields("pic_name").Value()), "n0100");
+        Whole(rs.Fields("pic"));
+        db.Execute(c.sql, dbFailOnError);
+        if (c.currentDeleted) {
+            for (const char* field : {"pic", "pic_name"}) {
+                const Error e = ErrorOf([&] { rs.Fields(field).FieldSize(); });
+                EXPECT_EQ(e.Number(), err::RecordDeleted) << e.what();
+            }
+            rs.MoveNext();
+        }
+        if (!rs.EOF_()) ExpectRestMatches(rs, book);
+        db.Close();
+    }
+}
+
+TEST_F(TableWalk, AMoveRefusedByALockedFileCanBeMadeAgain) {
+    db.Execute("PRAGMA busy_timeout = 100", dbFailOnError);
+    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+    rs.MoveNext();
+    ASSERT_EQ(TextOf(rs.Fields("pic_name").Value()), "n0002");
+    // Another process deletes the next row and, while this one reads,
+    // waits to commit; new reads must wait for it in turn.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM pic_list WHERE pic_name = 'n0003'", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_BUSY);
+    // Past the time a walk holds the file, the next move lets it go and
+    // finds the file waiting for the other writer.
+    ::usleep(200 * 1000);
+    const Error e = ErrorOf([&] { rs.MoveNext(); });
+    EXPECT_EQ(e.Number(), err::Locked) << e.what();
+    EXPECT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    EXPECT_EQ(TextOf(rs.Fields("pic_name").Value()), "n0002");
+    rs.MoveNext();
+    EXPECT_EQ(TextOf(rs.Fields("pic_name").Value()), "n0004");
+    ExpectRestMatches(rs, path);
+}
+
 TEST(EngineShell, DatabaseMadeByTheSqliteShellWorks) {
     TempDir dir;
     std::string path = dir.File("dojang.mdb");
