@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <sys/stat.h>
 
+#include <cassert>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -65,6 +66,10 @@ public:
     // address order, their pictures left on the server.
     std::vector<std::uint32_t> tables;
     std::vector<RowKey> keys;
+    // The first kHeadBytes of each bytea value of the batch, row by row
+    // (names.size() to a row), so that reading a picture's header, or all of
+    // a small picture, costs no statement of its own.
+    std::vector<Bytes> heads;
     std::size_t batchTable = 0;
     std::uint64_t batchFrom = 0, batchTo = 0;
     bool loaded = false;
@@ -108,6 +113,8 @@ public:
     long TableCount() override;
     bool RowExists(const RowKey& key) override;
     Bytes ReadLazy(int field, const LazyBlob& blob, std::int64_t from, std::int64_t n) override;
+    // The batch's head of that value when it covers [from, from + n).
+    const Bytes* HeadCovering(int field, const RowKey& key, std::int64_t from, std::int64_t n) const;
     RowKey Insert() override;
 
 protected:
@@ -161,6 +168,18 @@ void PgRecordset::OpenTable(const std::string& source) {
 // The pages one statement of a walk reads: about eight thousand rows of
 // pictures stored out of line, far fewer of small pictures kept in the row.
 constexpr std::uint64_t kPagesPerRead = 64;
+// Enough for a bitmap's file and info headers.
+constexpr std::int64_t kHeadBytes = 256;
+
+// A bytea value sent as encode(…, 'hex'), whatever the server's bytea_output.
+Bytes FromHex(const char* hex, std::size_t length) {
+    auto nibble = [](char c) { return static_cast<std::uint8_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10); };
+    assert(length % 2 == 0);
+    Bytes bytes(length / 2);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(nibble(hex[2 * i]) << 4 | nibble(hex[2 * i + 1]));
+    return bytes;
+}
 
 std::string Tid(std::uint64_t block) { return "(" + std::to_string(std::min<std::uint64_t>(block, 0xffffffffULL)) + ",0)"; }
 
@@ -185,8 +204,13 @@ std::uint64_t PgRecordset::PagesOf(std::size_t t) {
 void PgRecordset::LoadPages(std::size_t t, std::uint64_t from) {
     rows.clear();
     keys.clear();
+    heads.clear();
     loaded = false;
-    PgResult r = conn->Read("SELECT " + LazyList() + " FROM " + quotedTable +
+    std::string list = LazyList();
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (types[i] == pgtype::Bytea)
+            list += ", encode(substring(" + QuoteId(origin[i]) + " FROM 1 FOR " + std::to_string(kHeadBytes) + "), 'hex')";
+    PgResult r = conn->Read("SELECT " + list + " FROM " + quotedTable +
                                 " WHERE tableoid = $1::oid AND ctid >= $2::tid AND ctid < $3::tid ORDER BY ctid",
                             {{PgParam::Text, std::to_string(tables[t])},
                              {PgParam::Text, Tid(from)},
@@ -202,6 +226,15 @@ void PgRecordset::LoadPages(std::size_t t, std::uint64_t from) {
         keys.push_back(key);
         Cell* cells = rows.Add();
         for (std::size_t i = 0; i < names.size(); ++i) cells[i] = CellOf(r.get(), row, static_cast<int>(i) + 3, i, key);
+        int col = static_cast<int>(names.size()) + 3;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (types[i] != pgtype::Bytea || PQgetisnull(r.get(), row, col)) {
+                heads.emplace_back();
+            } else {
+                heads.push_back(FromHex(PQgetvalue(r.get(), row, col), static_cast<std::size_t>(PQgetlength(r.get(), row, col))));
+            }
+            if (types[i] == pgtype::Bytea) ++col;
+        }
     }
     batchTable = t;
     batchFrom = from;
@@ -364,8 +397,20 @@ bool PgRecordset::RowExists(const RowKey& key) {
     return PQntuples(r.get()) == 1;
 }
 
+const Bytes* PgRecordset::HeadCovering(int field, const RowKey& key, std::int64_t from, std::int64_t n) const {
+    if (!loaded || from + n > kHeadBytes) return nullptr;
+    auto at = std::lower_bound(keys.begin(), keys.end(), key, Before);
+    if (at == keys.end() || !(*at == key)) return nullptr;
+    // A row address with its xmin names one version of a row, so the head
+    // read with the batch is that value's head whenever it is read.
+    const Bytes& head = heads[static_cast<std::size_t>(at - keys.begin()) * names.size() + static_cast<std::size_t>(field)];
+    return from + n <= static_cast<std::int64_t>(head.size()) ? &head : nullptr;
+}
+
 Bytes PgRecordset::ReadLazy(int field, const LazyBlob& blob, std::int64_t from, std::int64_t n) {
     const RowKey key{blob.rowid, blob.version, blob.table};
+    if (const Bytes* head = HeadCovering(field, key, from, n))
+        return Bytes(head->begin() + static_cast<std::ptrdiff_t>(from), head->begin() + static_cast<std::ptrdiff_t>(from + n));
     const bool inWindow = winField == field && winKey == key && from >= winStart &&
                           from + n <= winStart + static_cast<std::int64_t>(window.size());
     if (!inWindow) {

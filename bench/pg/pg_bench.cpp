@@ -5,9 +5,7 @@
 //   a small save from the click on cmdSave to the commit, against a raw
 //   BEGIN; DELETE; INSERT; COMMIT of the same bytes;
 //   a 64 MiB picture stored and read back, against a raw binary COPY in and
-//   a binary SELECT out; the peak memory growth of moving 256 MiB each way;
-//   and kaldoria-db list and check of a book of 100,000 stamps against psql
-//   reading the same columns, with the tool's peak memory at a tenth of that.
+//   a binary SELECT out; and the peak memory growth of moving 256 MiB each way.
 //
 //   bench_pg [--quick]
 #include <QApplication>
@@ -240,42 +238,6 @@ void Transfer(const PgServer& server, const std::string& folder, const std::stri
     fs::remove(back);
 }
 
-// A book of `rows` 12 KB stamps made on the server from one real one.
-void FillBook(Pg& pg, int rows) {
-    pg.Exec(("BEGIN; CREATE TEMP TABLE one AS SELECT pic FROM pic_list WHERE octet_length(pic) BETWEEN 1000 AND 100000 LIMIT 1;"
-             "TRUNCATE pic_list; INSERT INTO pic_list SELECT 'stamp' || i, overlay(one.pic PLACING int4send(i) FROM 100) "
-             "FROM one, generate_series(1, " + std::to_string(rows) + ") i; DROP TABLE one; COMMIT")
-                .c_str());
-    pg.Exec("VACUUM ANALYZE pic_list");
-}
-
-void ToolWalk(const PgServer& server, const std::string& folder, int rows, int runs) {
-    Pg pg(server.Conninfo());
-    const std::string tool = Sibling("kaldoria-db"), book = DatabasePath(folder);
-    auto median = [&](std::vector<std::string> argv, long* peak) {
-        std::vector<double> t;
-        for (int run = 0; run < runs; ++run) {
-            const auto r = bench::Checked(bench::Run(argv), argv[1].c_str());
-            t.push_back(r.wallSeconds);
-            if (peak) *peak = std::max(*peak, r.maxRssKib);
-        }
-        return bench::Median(t);
-    };
-    long smallPeak = 0, peak = 0;
-    FillBook(pg, rows / 10);
-    median({tool, "list", book}, &smallPeak);
-    FillBook(pg, rows);
-    const double psql = median({"psql", server.Conninfo(), "-AtX", "-o", "/dev/null", "-c", "SELECT pic_name, pic FROM pic_list"},
-                               nullptr);
-    for (const char* command : {"list", "check"}) {
-        const double t = median({tool, command, book}, &peak);
-        std::printf("%s, %d stamps on the server: %.2f s, psql reading pic_name and pic %.2f s, ratio %.2f  goal <= 2: %s\n",
-                    command, rows, t, psql, t / psql, t / psql <= 2 ? "met" : "MISSED");
-    }
-    std::printf("peak memory of list and check: %.1f MiB at %d stamps, %.1f MiB at %d\n", peak / 1024.0, rows,
-                smallPeak / 1024.0, rows / 10);
-}
-
 int Driver(bool quick, int argc, char* argv[]) {
     if (PgServer::BinDir().empty()) throw std::runtime_error("PostgreSQL is not installed");
     const fs::path dir = fs::temp_directory_path() / ("kaldoria-bench-pg-" + std::to_string(::getpid()));
@@ -315,7 +277,6 @@ int Driver(bool quick, int argc, char* argv[]) {
         Save(server, folder, quick ? 5 : 31, argc, argv);
         Transfer(server, folder, dir.string(), 64, quick ? 1 : 5);
         if (!quick) Transfer(server, folder, dir.string(), 256, 1);
-        ToolWalk(server, folder, quick ? 10000 : 100000, quick ? 1 : 3);
     }
     fs::remove_all(dir);
     return status;

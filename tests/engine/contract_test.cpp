@@ -222,6 +222,14 @@ TEST_P(Contract, TableWalkSeesEveryRowOnceWithItsOwnBytes) {
         const std::string name = TextOf(rs.Fields("pic_name").Value());
         first.push_back(name);
         got[name] = WholeValue(rs.Fields("pic"));
+        // A header's worth, and a piece across the end of what a walk may read ahead.
+        const Bytes& pic = got[name];
+        for (auto [at, n] : {std::pair<std::size_t, std::size_t>{0, 150}, {250, 10}, {1, 255}}) {
+            if (at + n > pic.size()) continue;
+            EXPECT_EQ(rs.Fields("pic").GetChunk(static_cast<std::int32_t>(at), static_cast<std::int32_t>(n)),
+                      Bytes(pic.begin() + static_cast<std::ptrdiff_t>(at), pic.begin() + static_cast<std::ptrdiff_t>(at + n)))
+                << name << " at " << at;
+        }
     }
     for (rs.MoveFirst(); !rs.EOF_(); rs.MoveNext()) second.push_back(TextOf(rs.Fields(0).Value()));
     EXPECT_EQ(first.size(), want.size());
