@@ -569,15 +569,9 @@ PgResult PgConnection::Read(const std::string& sql, const std::vector<PgParam>& 
             if (!made || PQresultStatus(made.get()) != PGRES_COMMAND_OK) throw PgError(c, made.get(), context, "SELECT");
             known = prepared_.emplace(sql, name).first;
         }
-        std::vector<const char*> values;
-        std::vector<int> lengths, formats;
-        for (const auto& p : params) {
-            values.push_back(p.kind == PgParam::Null ? nullptr : p.bytes.data());
-            lengths.push_back(static_cast<int>(p.bytes.size()));
-            formats.push_back(p.kind == PgParam::Binary ? 1 : 0);
-        }
-        PgResult r(PQexecPrepared(c, known->second.c_str(), static_cast<int>(params.size()), values.data(), lengths.data(),
-                                  formats.data(), binary ? 1 : 0));
+        const PgParamArrays a(params);
+        PgResult r(PQexecPrepared(c, known->second.c_str(), a.Count(), a.values.data(), a.lengths.data(), a.formats.data(),
+                                  binary ? 1 : 0));
         if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) throw PgError(c, r.get(), context, "SELECT");
         return r;
     });

@@ -77,17 +77,19 @@ PgParam PgParam::Of(const Variant& v) {
     return {Text, TextOf(v)};
 }
 
-PgResult PgExec(PGconn* conn, const std::string& sql, const std::vector<PgParam>& params, bool binary,
-                ExecStatusType expected, const std::string& context, const std::string& right) {
-    std::vector<const char*> values;
-    std::vector<int> lengths, formats;
+PgParamArrays::PgParamArrays(const std::vector<PgParam>& params) {
     for (const auto& p : params) {
         values.push_back(p.kind == PgParam::Null ? nullptr : p.bytes.data());
         lengths.push_back(static_cast<int>(p.bytes.size()));
         formats.push_back(p.kind == PgParam::Binary ? 1 : 0);
     }
-    PgResult r(PQexecParams(conn, sql.c_str(), static_cast<int>(params.size()), nullptr, values.data(), lengths.data(),
-                            formats.data(), binary ? 1 : 0));
+}
+
+PgResult PgExec(PGconn* conn, const std::string& sql, const std::vector<PgParam>& params, bool binary,
+                ExecStatusType expected, const std::string& context, const std::string& right) {
+    const PgParamArrays a(params);
+    PgResult r(PQexecParams(conn, sql.c_str(), a.Count(), nullptr, a.values.data(), a.lengths.data(), a.formats.data(),
+                            binary ? 1 : 0));
     if (!r || PQresultStatus(r.get()) != expected) throw PgError(conn, r.get(), context, right);
     return r;
 }
