@@ -68,7 +68,10 @@ void CheckLinkConnection(const std::string& conninfo) {
     for (PQconninfoOption* o = options; o->keyword; ++o)
         if (o->val) given.emplace_back(o->keyword, o->val);
     PQconninfoFree(options);
-    for (const auto& [key, value] : given) {
+    for (const auto& setting : given) {
+        // Named copies, not structured bindings: lambdas below capture them.
+        const std::string& key = setting.first;
+        const std::string& value = setting.second;
         if (key == "password") {
             if (value.empty()) continue;
             throw Error(err::InvalidEngineArgument,
