@@ -40,9 +40,6 @@ struct PgParam {
     static PgParam Of(const Variant& v);
 };
 
-// Runs `sql` with `params`; results in text, or binary when `binary`.
-// Raises PgError unless the result is `expected` (PGRES_COMMAND_OK or
-// PGRES_TUPLES_OK).
 // Parameters as the three arrays libpq's calls take; valid while `params` lives.
 struct PgParamArrays {
     std::vector<const char*> values;
@@ -51,6 +48,9 @@ struct PgParamArrays {
     int Count() const { return static_cast<int>(values.size()); }
 };
 
+// Runs `sql` with `params`; results in text, or binary when `binary`.
+// Raises PgError unless the result is `expected` (PGRES_COMMAND_OK or
+// PGRES_TUPLES_OK).
 PgResult PgExec(PGconn* conn, const std::string& sql, const std::vector<PgParam>& params, bool binary,
                 ExecStatusType expected, const std::string& context, const std::string& right = {});
 

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <string_view>
 
+#include <unicode/utf8.h>
+
 // Qt's help text, its headings translated by the installed Korean texts;
 // Qt names the program by its path, the usage line names the command.
 std::string HelpText(const QCommandLineParser& parser, const QString& command) {
@@ -67,22 +69,13 @@ void Say(const std::string& line) {
 namespace {
 
 // The length of the UTF-8 character starting at `at`, or 0 when the bytes
-// there are none (overlong forms and surrogates included).
+// there are none (overlong forms and surrogates included), by ICU's rule.
 std::size_t Utf8Length(std::string_view bytes, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned char lead = byte(at);
-    if (lead < 0x80) return 1;
-    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                               : lead >= 0xF0 && lead <= 0xF4                                  ? 4
-                                                                                               : 0;
-    if (length == 0 || at + length > bytes.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k)
-        if ((byte(at + k) & 0xC0) != 0x80) return 0;
-    const unsigned char second = byte(at + 1);
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
-        (lead == 0xF4 && second >= 0x90))
-        return 0;
-    return length;
+    const auto* s = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    auto i = static_cast<std::int32_t>(at);
+    UChar32 c;
+    U8_NEXT(s, i, static_cast<std::int32_t>(bytes.size()), c);
+    return c < 0 ? 0 : static_cast<std::size_t>(i) - at;
 }
 
 // A byte ArgumentText kept as a lone surrogate, or -1.
@@ -129,7 +122,7 @@ bool NameArgument(const QString& argument, std::string& name, std::string& probl
         const int kept = KeptByte(argument, i);
         if (kept < 0) continue;
         char hex[4];
-        std::snprintf(hex, sizeof hex, "%02X", kept);
+        std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(kept));
         foreign += (foreign.empty() ? "" : " ") + std::string(hex);
     }
     if (foreign.empty()) return true;

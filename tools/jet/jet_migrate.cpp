@@ -72,20 +72,14 @@ public:
         leftovers_.emplace(std::vector<std::string>{path_, path_ + "-journal"});
         CreatePICDB(path_);
     }
-    ~TemporaryDatabase() {
-        if (!path_.empty()) ::unlink(path_.c_str());
-    }
     TemporaryDatabase(const TemporaryDatabase&) = delete;
     TemporaryDatabase& operator=(const TemporaryDatabase&) = delete;
     const std::string& path() const { return path_; }
-    void Release() {
-        path_.clear();
-        leftovers_->Keep();
-    }
+    void Release() { leftovers_->Keep(); }
 
 private:
     std::string path_;
-    std::optional<LeftoverFiles> leftovers_;  // removes the file and its journal unless released
+    std::optional<LeftoverFiles> leftovers_;  // removes the file and its journal unless released, even when killed
 };
 
 std::vector<CarriedRow> WriteRows(const std::string& jetPath, const std::string& dbPath, const JetLimits& limits,
