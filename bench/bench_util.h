@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/filedialog.h"
-#include "platform/messagebox.h"
-#include "platform/pictures.h"
+#include "desktop/filedialog.h"
+#include "desktop/messagebox.h"
+#include "pictures/pictures.h"
 
 namespace bench {
 

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/engine.h"
+#include "engine/engine.h"
 #include "store/connection.h"
 
 namespace bench {

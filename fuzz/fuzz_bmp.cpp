@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "fuzz_support.h"
-#include "platform/pictures.h"
-#include "platform/error.h"
+#include "pictures/pictures.h"
+#include "os/error.h"
 #include "window/picturebox.h"
 
 namespace {

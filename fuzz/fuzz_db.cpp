@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "fuzz_support.h"
-#include "platform/error.h"
+#include "os/error.h"
 #include "store/connection.h"
 #include "reliability_support.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "platform/error.h"
+#include "os/error.h"
 #include "store/connection.h"
 #include "store/save.h"
 

@@ -1,6 +1,6 @@
 #include "store/connection.h"
 
-#include "platform/files.h"
+#include "os/files.h"
 #include "store/picture_table.h"
 
 std::string DatabasePath(const std::string& appFolder) { return JoinPath(appFolder, kDatabaseFileName); }
@@ -9,7 +9,7 @@ std::string TransferFilePath(const std::string& appFolder) { return JoinPath(app
 void OpenPICDB(Workspace& wrkPIC, Database& dbsPIC, const std::string& appFolder) {
     DBEngine& engine = DBEngine::Instance();
     wrkPIC = engine.CreateWorkspace("", "admin", "", dbUseJet);
-    dbsPIC = wrkPIC.OpenDatabase(DatabasePath(appFolder), false, false, "");
+    dbsPIC = wrkPIC.OpenDatabase(DatabasePath(appFolder));
     CheckPictureTable(dbsPIC);
     RequireTextNames(dbsPIC);
 }

@@ -3,7 +3,7 @@
 // files of the application folder.
 #include <string>
 
-#include "platform/engine.h"
+#include "engine/engine.h"
 
 inline constexpr const char* kDatabaseFileName = "dojang.mdb";
 inline constexpr const char* kTransferFileName = "temp.bmp";

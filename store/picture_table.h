@@ -1,6 +1,6 @@
 #pragma once
 // What the table pic_list must be for the system to read and store pictures.
-#include "platform/engine.h"
+#include "engine/engine.h"
 
 inline constexpr const char* kPictureTable = "pic_list";
 

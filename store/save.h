@@ -2,9 +2,9 @@
 // Storing a picture file under a name, replacing every earlier row of that name.
 #include <string>
 
-#include "platform/messagebox.h"
-#include "platform/engine.h"
-#include "platform/files.h"
+#include "desktop/messagebox.h"
+#include "engine/engine.h"
+#include "os/files.h"
 
 // "WHERE  pic_name = '<name>'" with each apostrophe of the name doubled, so
 // the name can never end the literal. A name with a NUL character, which no

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/messagebox.h"
-#include "platform/engine.h"
-#include "platform/files.h"
+#include "desktop/messagebox.h"
+#include "engine/engine.h"
+#include "os/files.h"
 
 inline constexpr std::int32_t kChunkSize = 32000;
 

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/error.h"
-#include "platform/messagebox.h"
-#include "platform/engine.h"
-#include "platform/files.h"
+#include "os/error.h"
+#include "desktop/messagebox.h"
+#include "engine/engine.h"
+#include "os/files.h"
 
 class TempDir {
 public:

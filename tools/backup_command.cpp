@@ -3,12 +3,12 @@
 
 #include <cstdio>
 
-#include "platform/backup.h"
-#include "platform/interrupted_write.h"
-#include "tools/command.h"
+#include "engine/sqlite/backup.h"
+#include "engine/sqlite/interrupted_write.h"
+#include "tools/cli/command.h"
 #include "tools/commands.h"
-#include "tools/jet/jet_migrate.h"
-#include "tools/jet/server_migrate.h"
+#include "migration/jet_migrate.h"
+#include "migration/server_migrate.h"
 
 int RunBackup(const QStringList& arguments) {
     QCommandLineParser parser;

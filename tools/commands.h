@@ -10,3 +10,4 @@ int RunImport(const QStringList& arguments);
 int RunExport(const QStringList& arguments);
 int RunLink(const QStringList& arguments);
 int RunBackup(const QStringList& arguments);
+int RunMigrate(const QStringList& arguments);

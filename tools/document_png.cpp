@@ -8,7 +8,7 @@
 #include <new>
 #include <numeric>
 
-#include "platform/error.h"
+#include "os/error.h"
 
 namespace {
 

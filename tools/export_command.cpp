@@ -14,15 +14,15 @@
 #include <optional>
 #include <utility>
 
-#include "platform/os_error.h"
-#include "platform/unique_fd.h"
+#include "os/os_error.h"
+#include "os/unique_fd.h"
 #include "store/names.h"
 #include "store/save.h"
 #include "store/transfer.h"
-#include "tools/command.h"
+#include "tools/cli/command.h"
 #include "tools/commands.h"
 #include "tools/document_png.h"
-#include "tools/stored_picture.h"
+#include "tools/cli/stored_picture.h"
 
 namespace {
 
@@ -270,7 +270,7 @@ int RunExport(const QStringList& arguments) {
         "                          '_'가 되고, 겹치는 이름에는 '-2', '-3'...이 붙습니다.\n"
         "PNG 옵션은 저장된 값이 그림일 때만 쓸 수 있습니다. --all에서 그림이 아닌 행은 알리고\n"
         "건너뛴 뒤 나머지를 내보내며, 상태 1로 끝납니다.");
-    parser.addPositionalArgument("PATH", "데이터베이스 파일 (예: dojang.mdb)");
+    parser.addPositionalArgument("PATH", kDatabaseArgument);
     parser.addPositionalArgument("NAME", "내보낼 그림의 이름 (--all이면 쓰지 않습니다)", "NAME FILE | --all DIR");
     parser.addPositionalArgument("FILE", "새로 만들 파일, --all이면 폴더 DIR", "");
     const QCommandLineOption all("all", "모든 행을 폴더 안에 내보냅니다.");

@@ -2,8 +2,9 @@
 // stamp book on a PostgreSQL server.
 #include <sys/stat.h>
 
-#include "platform/link.h"
-#include "tools/command.h"
+#include "engine/postgres/link.h"
+#include "engine/sqlite/link_file.h"
+#include "tools/cli/command.h"
 #include "tools/commands.h"
 
 namespace {
@@ -72,7 +73,7 @@ int RunLink(const QStringList& arguments) {
     try {
         CheckLinkConnection(conninfo);
         Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
-        Database server = ws.OpenDatabase(path, false, false, conninfo);
+        Database server = ws.OpenDatabase(path, false, conninfo);
         const std::string done = PreparePictureTable(server);
         const std::string missing = MissingRights(server);
         const std::string where = server.Server();

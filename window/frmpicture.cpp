@@ -8,7 +8,7 @@
 #include <limits>
 #include <utility>
 
-#include "platform/error.h"
+#include "os/error.h"
 #include "store/connection.h"
 #include "store/names.h"
 #include "store/save.h"

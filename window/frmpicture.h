@@ -7,11 +7,11 @@
 #include <QWidget>
 #include <string>
 
-#include "platform/filedialog.h"
-#include "platform/messagebox.h"
-#include "platform/pictures.h"
-#include "platform/engine.h"
-#include "platform/files.h"
+#include "desktop/filedialog.h"
+#include "desktop/messagebox.h"
+#include "pictures/pictures.h"
+#include "engine/engine.h"
+#include "os/files.h"
 
 class QComboBox;
 class QPushButton;

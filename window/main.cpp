@@ -1,11 +1,11 @@
 #include <QApplication>
 
-#include "platform/appfolder.h"
-#include "platform/filedialog.h"
-#include "platform/messagebox.h"
-#include "platform/pictures.h"
-#include "platform/translation.h"
-#include "platform/files.h"
+#include "desktop/appfolder.h"
+#include "desktop/filedialog.h"
+#include "desktop/messagebox.h"
+#include "pictures/pictures.h"
+#include "desktop/translation.h"
+#include "os/files.h"
 #include "window/frmpicture.h"
 
 int main(int argc, char* argv[]) {

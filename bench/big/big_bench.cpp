@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "bench/bench_util.h"
-#include "platform/link.h"
+#include "engine/postgres/link.h"
+#include "engine/sqlite/link_file.h"
 #include "tests/pg/pg_server.h"
 
 namespace fs = std::filesystem;

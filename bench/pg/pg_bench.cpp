@@ -20,8 +20,9 @@
 
 #include "bench/bench_util.h"
 #include "bench/picture_db.h"
-#include "platform/files.h"
-#include "platform/link.h"
+#include "os/files.h"
+#include "engine/postgres/link.h"
+#include "engine/sqlite/link_file.h"
 #include "store/connection.h"
 #include "store/save.h"
 #include "store/transfer.h"
@@ -256,7 +257,7 @@ int Driver(bool quick, int argc, char* argv[]) {
                 "CREATE INDEX pic_list_pic_name ON pic_list (pic_name)");
         {
             Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
-            Database from = ws.OpenDatabase(local, false, true);
+            Database from = ws.OpenDatabase(local, true);
             Recordset rs = from.OpenRecordset("pic_list", dbOpenTable);
             pg.Exec("BEGIN");
             for (; !rs.EOF_(); rs.MoveNext()) {

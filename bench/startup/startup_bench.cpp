@@ -17,7 +17,7 @@
 
 #include "bench/bench_util.h"
 #include "bench/picture_db.h"
-#include "platform/files.h"
+#include "os/files.h"
 #include "window/frmpicture.h"
 
 namespace fs = std::filesystem;

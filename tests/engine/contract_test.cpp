@@ -15,7 +15,8 @@
 #include <thread>
 
 #include "../pg/pg_server.h"
-#include "platform/link.h"
+#include "engine/postgres/link.h"
+#include "engine/sqlite/link_file.h"
 #include "store/save.h"
 #include "support.h"
 

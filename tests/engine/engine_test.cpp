@@ -140,7 +140,7 @@ TEST_F(OpenFailures, ReadOnlyFileAndFolder) {
     EXPECT_EQ(refusedReadWrite(), 0);
     // Read-only access still works where it is asked for.
     EXPECT_EQ(RunAsUnprivileged([&] {
-                  NewWorkspace().OpenDatabase(path, false, true).OpenRecordset("SELECT * FROM pic_list", dbOpenSnapshot);
+                  NewWorkspace().OpenDatabase(path, true).OpenRecordset("SELECT * FROM pic_list", dbOpenSnapshot);
                   return 0;
               }),
               0);

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/picture_header.h"
-#include "platform/pictures.h"
+#include "pictures/picture_header.h"
+#include "pictures/pictures.h"
 #include "support.h"
 
 namespace {

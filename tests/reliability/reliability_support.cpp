@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/files.h"
+#include "os/files.h"
 #include "store/connection.h"
 #include "store/transfer.h"
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/engine.h"
+#include "engine/engine.h"
 
 struct PictureStamp {
     std::string name;

@@ -21,7 +21,7 @@
 #include <ostream>
 #include <thread>
 
-#include "platform/error.h"
+#include "os/error.h"
 #include "reliability_support.h"
 #include "store/connection.h"
 #include "store/save.h"

@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "reliability_support.h"
-#include "platform/error.h"
+#include "os/error.h"
 #include "store/connection.h"
 #include "store/save.h"
 #include "store/transfer.h"
@@ -72,7 +72,7 @@ struct Session {
     StderrMessageBox messages;
     explicit Session(const std::string& db) {
         wrk = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
-        dbs = wrk.OpenDatabase(db, false, false, "");
+        dbs = wrk.OpenDatabase(db);
     }
     ~Session() {
         try {

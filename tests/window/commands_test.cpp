@@ -201,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  "'refused'); END");
                   },
                   {},
-                  {err::DuplicateKey, "pic_list"}},  // the engine reports a refused row as a constraint
+                  {err::Engine, "refused"}},  // a trigger's refusal in its own words, never a duplicate key
         SaveFault{"DeviceFailsDuringTheTransfer",
                   [](Commands&, FaultyFileSystem& f, FaultyPictureService&, const std::string&,
                      const std::string& t) {

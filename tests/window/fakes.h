@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/filedialog.h"
-#include "platform/messagebox.h"
-#include "platform/pictures.h"
-#include "platform/error.h"
-#include "platform/files.h"
+#include "desktop/filedialog.h"
+#include "desktop/messagebox.h"
+#include "pictures/pictures.h"
+#include "os/error.h"
+#include "os/files.h"
 #include "support.h"
 
 // Records every message; `onShow` runs while a message is up, the way a test

@@ -6,8 +6,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "platform/filedialog.h"
-#include "platform/messagebox.h"
+#include "desktop/filedialog.h"
+#include "desktop/messagebox.h"
 
 namespace {
 

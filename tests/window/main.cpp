@@ -1,7 +1,7 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
-#include "platform/translation.h"
+#include "desktop/translation.h"
 
 // Widgets need an application object for the whole run; Qt's own texts are
 // Korean as in the program.

@@ -1,0 +1,181 @@
+#include "engine/postgres/pg_call.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::string ErrorField(const PGresult* r, int code) {
+    const char* v = r ? PQresultErrorField(r, code) : nullptr;
+    return v ? v : "";
+}
+
+std::string Trimmed(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+int NumberForState(const std::string& state) {
+    if (state == "42P01") return err::TableNotFound;
+    if (state == "42703") return err::ItemNotFound;
+    if (state == "42501") return err::NoPermission;
+    if (state == "53100") return err::DiskFullEngine;
+    if (state == "54000") return err::ValueTooLarge;
+    if (state == "25006") return err::ReadOnly;
+    if (state == "40001" || state == "40P01" || state == "55P03") return err::Locked;
+    if (state == "23505") return err::DuplicateKey;
+    if (state.starts_with("08") || state.starts_with("57P")) return err::DiskOrNetwork;
+    return err::Engine;
+}
+
+}  // namespace
+
+std::string ServerName(PGconn* conn) {
+    if (!conn) return "?";
+    const char* host = PQhost(conn);
+    const char* port = PQport(conn);
+    const char* db = PQdb(conn);
+    return std::string(host && *host ? host : "localhost") + ":" + (port && *port ? port : "5432") + "/" +
+           (db ? db : "");
+}
+
+Error PgError(PGconn* conn, const PGresult* result, const std::string& context, const std::string& right,
+              const std::string& statement) {
+    const std::string server = ServerName(conn);
+    std::string message = Trimmed(result ? PQresultErrorMessage(result) : "");
+    if (message.empty() && conn) message = Trimmed(PQerrorMessage(conn));
+    if (!conn || PQstatus(conn) != CONNECTION_OK)
+        return Error(err::DiskOrNetwork, context + ": 서버 " + server +
+                                             "와(과)의 연결이 끊겼습니다. 하던 작업은 서버에서 취소되었고, 다음 "
+                                             "명령에서 다시 연결합니다 (" + message + ").");
+    const std::string state = ErrorField(result, PG_DIAG_SQLSTATE);
+    const int number = NumberForState(state);
+    EngineCause cause{0, state, statement};
+    // A wait for a lock that another PC holds gave up (lock_timeout): the
+    // transaction it was part of is undone whole by its caller.
+    if (state == "55P03")
+        return Error(number, context + ": 다른 PC가 서버 " + server + "의 도장 목록을 쓰고 있어 몇 초 기다렸지만 끝나지 "
+                                       "않았습니다. 아무것도 바뀌지 않았습니다. 잠시 뒤 다시 하십시오 (" + message + ").",
+                     cause);
+    if (number == err::NoPermission) {
+        const char* user = PQuser(conn);
+        const std::string what = right.empty() ? "필요한" : right;
+        return Error(number, context + ": 서버 " + server + "에서 역할 '" + (user ? user : "") + "'에게 " + what +
+                                 " 권한이 없습니다. 관리자에게 이 권한을 요청하십시오 (" + message + ").",
+                     cause);
+    }
+    return Error(number, context + ": " + message, cause);
+}
+
+Error PgInDoubt(PGconn* conn, const std::string& context) {
+    const std::string message = conn ? Trimmed(PQerrorMessage(conn)) : std::string();
+    return Error(err::DiskOrNetwork, context + ": 서버 " + ServerName(conn) +
+                                         "와(과)의 연결이 확정하는 도중에 끊겨, 이 작업이 서버에 저장되었는지 알 수 "
+                                         "없습니다. 'kaldoria-db list'로 그 이름의 행이 있는지(그림 크기까지) 확인하고, "
+                                         "없거나 다르면 다시 저장하십시오 (" + message + ").");
+}
+
+PgParam PgParam::Of(const Variant& v) {
+    if (IsNull(v)) return {};
+    if (auto b = std::get_if<Bytes>(&v)) return {Binary, std::string(b->begin(), b->end())};
+    return {Text, TextOf(v)};
+}
+
+PgParamArrays::PgParamArrays(const std::vector<PgParam>& params) {
+    for (const auto& p : params) {
+        values.push_back(p.kind == PgParam::Null ? nullptr : p.bytes.data());
+        lengths.push_back(static_cast<int>(p.bytes.size()));
+        formats.push_back(p.kind == PgParam::Binary ? 1 : 0);
+    }
+}
+
+PgResult PgExec(PGconn* conn, const std::string& sql, const std::vector<PgParam>& params, bool binary,
+                ExecStatusType expected, const std::string& context, const std::string& right) {
+    const PgParamArrays a(params);
+    PgResult r(PQexecParams(conn, sql.c_str(), a.Count(), nullptr, a.values.data(), a.lengths.data(), a.formats.data(),
+                            binary ? 1 : 0));
+    if (!r || PQresultStatus(r.get()) != expected) throw PgError(conn, r.get(), context, right, sql);
+    return r;
+}
+
+Variant PgTextValue(const PGresult* r, int row, int col, Oid type) {
+    if (PQgetisnull(r, row, col)) return {};
+    const char* text = PQgetvalue(r, row, col);
+    switch (type) {
+    case pgtype::Int2:
+    case pgtype::Int4:
+    case pgtype::Int8:
+    case pgtype::Oid_: return std::strtoll(text, nullptr, 10);
+    case pgtype::Float4:
+    case pgtype::Float8:
+    case pgtype::Numeric: return std::strtod(text, nullptr);
+    case pgtype::Bool: return static_cast<long long>(text[0] == 't');
+    case pgtype::Bytea: {
+        std::size_t n = 0;
+        unsigned char* raw = PQunescapeBytea(reinterpret_cast<const unsigned char*>(text), &n);
+        if (!raw) throw Error(err::Engine, "서버가 보낸 값을 읽을 수 없습니다.");
+        Bytes out(raw, raw + n);
+        PQfreemem(raw);
+        return out;
+    }
+    default: return std::string(text, static_cast<std::size_t>(PQgetlength(r, row, col)));
+    }
+}
+
+bool PgReadsBinary(Oid type) {
+    switch (type) {
+    case pgtype::Bool:
+    case pgtype::Bytea:
+    case pgtype::Name:
+    case pgtype::Int8:
+    case pgtype::Int2:
+    case pgtype::Int4:
+    case pgtype::Text:
+    case pgtype::Oid_:
+    case pgtype::Float4:
+    case pgtype::Float8:
+    case pgtype::Bpchar:
+    case pgtype::Varchar: return true;
+    default: return false;
+    }
+}
+
+namespace {
+unsigned long long Big(const char* p, int n) {
+    unsigned long long v = 0;
+    for (int i = 0; i < n; ++i) v = (v << 8) | static_cast<unsigned char>(p[i]);
+    return v;
+}
+}  // namespace
+
+Variant PgBinaryValue(const PGresult* r, int row, int col, Oid type) {
+    if (PQgetisnull(r, row, col)) return {};
+    const char* p = PQgetvalue(r, row, col);
+    const int n = PQgetlength(r, row, col);
+    auto need = [&](int size) {
+        if (n != size) throw Error(err::Engine, "서버가 보낸 값을 읽을 수 없습니다 (길이 " + std::to_string(n) + ").");
+    };
+    switch (type) {
+    case pgtype::Bool: need(1); return static_cast<long long>(p[0] != 0);
+    case pgtype::Int2: need(2); return static_cast<long long>(static_cast<std::int16_t>(Big(p, 2)));
+    case pgtype::Int4: need(4); return static_cast<long long>(static_cast<std::int32_t>(Big(p, 4)));
+    case pgtype::Oid_: need(4); return static_cast<long long>(Big(p, 4));
+    case pgtype::Int8: need(8); return static_cast<long long>(Big(p, 8));
+    case pgtype::Float4: {
+        need(4);
+        const auto bits = static_cast<std::uint32_t>(Big(p, 4));
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        return static_cast<double>(f);
+    }
+    case pgtype::Float8: {
+        need(8);
+        const auto bits = Big(p, 8);
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        return d;
+    }
+    case pgtype::Bytea: return Bytes(reinterpret_cast<const std::uint8_t*>(p), reinterpret_cast<const std::uint8_t*>(p) + n);
+    default: return std::string(p, static_cast<std::size_t>(n));
+    }
+}

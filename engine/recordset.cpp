@@ -1,0 +1,229 @@
+// Recordsets: moving over rows, adding a row, bookmarks; the same for every
+// kind of database, which supplies the reads and the insert.
+#include <cctype>
+#include <cstring>
+
+#include "engine/engine_impl.h"
+
+namespace {
+
+// A bookmark: the row key's id, version and table, or a snapshot's row number.
+Bytes BookmarkOf(const RowKey& key) {
+    Bytes b(16);
+    for (int i = 0; i < 8; ++i) b[i] = static_cast<std::uint8_t>(static_cast<unsigned long long>(key.id) >> (8 * i));
+    for (int i = 0; i < 4; ++i) b[8 + i] = static_cast<std::uint8_t>(key.version >> (8 * i));
+    for (int i = 0; i < 4; ++i) b[12 + i] = static_cast<std::uint8_t>(key.table >> (8 * i));
+    return b;
+}
+
+RowKey KeyOf(const Bytes& b) {
+    if (b.size() != 16) throw Error(err::InvalidEngineArgument, "책갈피가 올바르지 않습니다.");
+    unsigned long long id = 0;
+    std::uint32_t version = 0, table = 0;
+    for (int i = 0; i < 8; ++i) id |= static_cast<unsigned long long>(b[i]) << (8 * i);
+    for (int i = 0; i < 4; ++i) version |= static_cast<std::uint32_t>(b[8 + i]) << (8 * i);
+    for (int i = 0; i < 4; ++i) table |= static_cast<std::uint32_t>(b[12 + i]) << (8 * i);
+    return {static_cast<long long>(id), version, table};
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
+
+}  // namespace
+
+void ConnectionImpl::Close() {
+    for (auto& weak : recordsets)
+        if (auto rs = weak.lock()) rs->Close();
+    recordsets.clear();
+    CloseConnection();
+}
+
+void RecordsetImpl::CheckOpen() const {
+    if (closed) throw Error(err::ObjectClosed, "레코드셋이 닫혀 있습니다.");
+    Connection().CheckOpen();
+}
+
+void RecordsetImpl::Close() {
+    if (closed) return;
+    Release();
+    rows.clear();
+    spill.reset();
+    stages.clear();
+    closed = true;
+}
+
+int RecordsetImpl::IndexOf(std::string_view name) const {
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (SameName(names[i], name)) return static_cast<int>(i);
+    throw Error(err::ItemNotFound, "열 '" + std::string(name) + "'을(를) 찾을 수 없습니다" +
+                                       (table.empty() ? "." : " (테이블 " + table + ")."));
+}
+
+void RecordsetImpl::CheckIndex(int i) const {
+    if (i < 0 || i >= static_cast<int>(names.size()))
+        throw Error(err::ItemNotFound, "열 번호 " + std::to_string(i) + "이(가) 범위를 벗어났습니다.");
+}
+
+bool RecordsetImpl::AtEnd() {
+    if (type != dbOpenTable) return pos >= rows.size();
+    if (firstPending) {
+        current = NextRow(std::nullopt);
+        firstPending = false;
+    }
+    return !current.has_value();
+}
+
+void RecordsetImpl::RequireRow() {
+    CheckOpen();
+    if (AtEnd()) throw Error(err::NoCurrentRecord, "현재 레코드가 없습니다.");
+}
+
+Cell RecordsetImpl::CurrentCell(int i) {
+    RequireRow();
+    if (type != dbOpenTable) return rows[pos][static_cast<std::size_t>(i)];
+    return TableCell(i);
+}
+
+void RecordsetImpl::Spill(Cell& cell, std::span<const std::uint8_t> bytes) {
+    if (!spill) spill.emplace();
+    spill->WriteAt(bytes, spillSize);
+    cell.value = SpilledBlob{spillSize, static_cast<std::int64_t>(bytes.size())};
+    spillSize += bytes.size();
+}
+
+Bytes RecordsetImpl::ReadOutside(int field, const Cell& cell, std::int64_t offset, std::int64_t count) {
+    const std::int64_t size = cell.OutsideSize();
+    const std::int64_t from = std::min(offset, size);
+    const std::int64_t n = std::min(count, size - from);
+    if (n <= 0) return {};
+    if (const SpilledBlob* spilled = cell.Spilled()) {
+        Bytes out(static_cast<std::size_t>(n));
+        spill->ReadAt(out, spilled->offset + static_cast<std::uint64_t>(from));
+        return out;
+    }
+    return ReadLazy(field, *cell.Lazy(), from, n);
+}
+
+RecordsetImpl& Recordset::impl() const {
+    if (!impl_) throw Error(err::ObjectClosed, "레코드셋이 열려 있지 않습니다.");
+    return *impl_;
+}
+
+long Recordset::RecordCount() const {
+    auto& r = impl();
+    r.CheckOpen();
+    return r.type == dbOpenTable ? r.TableCount() : static_cast<long>(r.rows.size());
+}
+
+bool Recordset::EOF_() const {
+    auto& r = impl();
+    r.CheckOpen();
+    return r.AtEnd();
+}
+
+void Recordset::MoveFirst() {
+    auto& r = impl();
+    r.CheckOpen();
+    r.adding = false;
+    if (r.type == dbOpenTable) {
+        r.firstPending = false;
+        r.current = r.NextRow(std::nullopt);
+        if (!r.current) throw Error(err::NoCurrentRecord, "레코드가 없습니다 (테이블 " + r.table + ").");
+    } else {
+        if (r.rows.empty()) throw Error(err::NoCurrentRecord, "레코드가 없습니다.");
+        r.pos = 0;
+    }
+}
+
+void Recordset::MoveNext() {
+    auto& r = impl();
+    r.RequireRow();
+    r.adding = false;
+    if (r.type == dbOpenTable) r.current = r.NextRow(r.current);
+    else ++r.pos;
+}
+
+int Recordset::FieldCount() const {
+    auto& r = impl();
+    r.CheckOpen();
+    return static_cast<int>(r.names.size());
+}
+
+Field Recordset::Fields(int index) const {
+    impl().CheckOpen();
+    impl_->CheckIndex(index);
+    return Field(impl_, index);
+}
+
+Field Recordset::Fields(std::string_view name) const {
+    impl().CheckOpen();
+    return Field(impl_, impl_->IndexOf(name));
+}
+
+void Recordset::AddNew() {
+    auto& r = impl();
+    r.CheckOpen();
+    if (!r.readOnlyReason.empty()) throw Error(err::ReadOnly, r.readOnlyReason);
+    if (r.type != dbOpenTable) throw Error(err::ReadOnly, "스냅숏 레코드셋에는 행을 추가할 수 없습니다.");
+    r.adding = true;
+    r.edits.assign(r.names.size(), std::nullopt);
+    r.stages.clear();
+    r.stages.resize(r.names.size());
+}
+
+void Recordset::CancelUpdate() {
+    auto& r = impl();
+    r.CheckOpen();
+    if (!r.adding) throw Error(err::UpdateWithoutAddNew, "AddNew 없이 CancelUpdate를 할 수 없습니다.");
+    r.adding = false;
+    r.edits.clear();
+    r.stages.clear();
+}
+
+void Recordset::Update() {
+    auto& r = impl();
+    r.CheckOpen();
+    if (!r.adding) throw Error(err::UpdateWithoutAddNew, "AddNew 없이 Update를 할 수 없습니다.");
+    r.lastModified = r.Insert();
+    r.adding = false;
+    r.edits.clear();
+    r.stages.clear();
+}
+
+Bytes Recordset::LastModified() const {
+    auto& r = impl();
+    r.CheckOpen();
+    if (!r.lastModified) throw Error(err::NoCurrentRecord, "마지막으로 바뀐 레코드가 없습니다.");
+    return BookmarkOf(*r.lastModified);
+}
+
+Bytes Recordset::Bookmark() const {
+    auto& r = impl();
+    r.RequireRow();
+    return BookmarkOf(r.type == dbOpenTable ? *r.current : RowKey{static_cast<long long>(r.pos), 0});
+}
+
+void Recordset::SetBookmark(const Bytes& bookmark) {
+    auto& r = impl();
+    r.CheckOpen();
+    const RowKey key = KeyOf(bookmark);
+    r.adding = false;
+    if (r.type != dbOpenTable) {
+        if (key.id < 0 || static_cast<std::size_t>(key.id) >= r.rows.size())
+            throw Error(err::InvalidEngineArgument, "책갈피가 올바르지 않습니다.");
+        r.pos = static_cast<std::size_t>(key.id);
+        return;
+    }
+    // The row this recordset has just stored needs no looking up.
+    if (key != r.lastModified && !r.RowExists(key)) throw Error(err::RecordDeleted, "책갈피의 레코드가 삭제되었습니다 (테이블 " + r.table + ").");
+    r.firstPending = false;
+    r.current = key;
+}
+
+void Recordset::Close() {
+    if (impl_) impl_->Close();
+}

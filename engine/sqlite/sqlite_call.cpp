@@ -1,0 +1,106 @@
+#include "engine/sqlite/sqlite_call.h"
+
+#include <cctype>
+#include <cstring>
+
+int NumberFor(int rc, const std::string& message) {
+    switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return err::Locked;
+    case SQLITE_FULL: return err::DiskFullEngine;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return err::NotADatabase;
+    case SQLITE_READONLY: return err::ReadOnly;
+    case SQLITE_CANTOPEN: return err::CannotOpen;
+    case SQLITE_IOERR: return err::DiskOrNetwork;
+    case SQLITE_CONSTRAINT:
+        // Only a unique index makes a key a duplicate; a trigger's RAISE, a
+        // CHECK or a NOT NULL is the engine's own refusal, told in its words.
+        return rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY ? err::DuplicateKey : err::Engine;
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return err::CannotOpen;
+    default: break;
+    }
+    if (message.starts_with("no such table")) return err::TableNotFound;
+    if (message.starts_with("no such column")) return err::ItemNotFound;
+    return err::Engine;
+}
+
+void Raise(sqlite3* db, int rc, const std::string& context, const std::string& statement) {
+    // The connection's extended code, when it has one for this failure.
+    if (db && (sqlite3_extended_errcode(db) & 0xff) == (rc & 0xff)) rc = sqlite3_extended_errcode(db);
+    std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    throw Error(NumberFor(rc, message), context + ": " + message, EngineCause{rc, {}, statement});
+}
+
+void Check(sqlite3* db, int rc, const std::string& context) {
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) Raise(db, rc, context);
+}
+
+namespace {
+bool OnlySpaceOrComments(const char* tail) {
+    for (const char* p = tail; *p;) {
+        if (std::isspace(static_cast<unsigned char>(*p)) || *p == ';') {
+            ++p;
+        } else if (p[0] == '-' && p[1] == '-') {
+            while (*p && *p != '\n') ++p;
+        } else if (p[0] == '/' && p[1] == '*') {
+            const char* end = std::strstr(p + 2, "*/");
+            if (!end) return true;
+            p = end + 2;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
+Stmt Prepare(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()) + 1, &raw, &tail);
+    Stmt stmt(raw);
+    if (rc != SQLITE_OK) Raise(db, rc, "SQL 문 [" + sql + "]", sql);
+    if (!stmt) throw Error(err::InvalidEngineArgument, "SQL 문이 비어 있습니다: [" + sql + "]");
+    if (tail && !OnlySpaceOrComments(tail))
+        throw Error(err::InvalidEngineArgument, "한 번에 한 SQL 문만 실행할 수 있습니다: [" + sql + "]");
+    return stmt;
+}
+
+void Exec(sqlite3* db, const std::string& sql, const std::string& context) {
+    Stmt stmt = Prepare(db, sql);
+    int rc;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    }
+    Check(db, rc, context);
+}
+
+Variant ColumnValue(sqlite3_stmt* s, int i) {
+    switch (sqlite3_column_type(s, i)) {
+    case SQLITE_INTEGER: return static_cast<long long>(sqlite3_column_int64(s, i));
+    case SQLITE_FLOAT: return sqlite3_column_double(s, i);
+    case SQLITE_TEXT: {
+        auto p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+        return std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(s, i)));
+    }
+    case SQLITE_BLOB: {
+        auto p = static_cast<const std::uint8_t*>(sqlite3_column_blob(s, i));
+        return Bytes(p, p + sqlite3_column_bytes(s, i));
+    }
+    default: return std::monostate{};
+    }
+}
+
+void Bind(sqlite3* db, sqlite3_stmt* s, int i, const Variant& v) {
+    int rc = SQLITE_OK;
+    if (auto p = std::get_if<long long>(&v)) rc = sqlite3_bind_int64(s, i, *p);
+    else if (auto d = std::get_if<double>(&v)) rc = sqlite3_bind_double(s, i, *d);
+    else if (auto t = std::get_if<std::string>(&v))
+        rc = sqlite3_bind_text64(s, i, t->data(), t->size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    else if (auto b = std::get_if<Bytes>(&v))
+        // An empty vector's data() may be null, which SQLite would bind as Null.
+        rc = b->empty() ? sqlite3_bind_zeroblob(s, i, 0) : sqlite3_bind_blob64(s, i, b->data(), b->size(), SQLITE_TRANSIENT);
+    else rc = sqlite3_bind_null(s, i);
+    Check(db, rc, "값 연결");
+}

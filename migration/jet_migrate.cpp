@@ -1,0 +1,252 @@
+#include "migration/jet_migrate.h"
+
+#include "migration/row_carrier.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "engine/engine.h"
+#include "os/file_kind.h"
+#include "os/files.h"
+#include "os/leftovers.h"
+#include "os/os_error.h"
+#include "os/unique_fd.h"
+#include "store/connection.h"
+#include "store/transfer.h"
+
+namespace {
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+std::string BaseOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Anything at all there, a dangling link included.
+bool Taken(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+
+
+void SyncPath(const std::string& path, bool directory) {
+    UniqueFd fd(::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC));
+    if (!fd) {
+        if (directory) return;
+        RaiseErrno(errno, Quoted(path) + "을(를) 디스크에 기록할 수 없습니다");
+    }
+    int rc = ::fsync(fd.get());
+    int e = errno;
+    fd.reset();
+    // A folder is synced on a best-effort basis: the move has already happened.
+    if (rc != 0 && !directory) RaiseErrno(e, Quoted(path) + "을(를) 디스크에 기록할 수 없습니다");
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+bool LinkUnsupported(int e) { return e == EPERM || e == EOPNOTSUPP || e == EMLINK || e == ENOSYS; }
+
+// The new database under construction: removed unless handed over.
+class TemporaryDatabase {
+public:
+    explicit TemporaryDatabase(const std::string& folder, const std::string& base) {
+        for (int n = 0;; ++n) {
+            path_ = JoinPath(folder, "." + base + ".migrate-" + std::to_string(::getpid()) + "-" + std::to_string(n));
+            if (!Taken(path_) && !Taken(path_ + "-journal")) break;
+        }
+        // The name was free a moment ago: whatever is there, journal included, is ours.
+        leftovers_.emplace(std::vector<std::string>{path_, path_ + "-journal"});
+        CreatePICDB(path_);
+    }
+    TemporaryDatabase(const TemporaryDatabase&) = delete;
+    TemporaryDatabase& operator=(const TemporaryDatabase&) = delete;
+    const std::string& path() const { return path_; }
+    void Release() { leftovers_->Keep(); }
+
+private:
+    std::string path_;
+    std::optional<LeftoverFiles> leftovers_;  // removes the file and its journal unless released, even when killed
+};
+
+std::vector<CarriedRow> WriteRows(const std::string& jetPath, const std::string& dbPath, const JetLimits& limits,
+                                  int& jetVersion) {
+    Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+    Database db = ws.OpenDatabase(dbPath);
+    std::vector<CarriedRow> rows;
+    {
+        Transaction t(db);
+        Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+        RowCarrier writer(rs);
+        jetVersion = ReadJetTable(jetPath, JetSource{}, writer, limits).jetVersion;
+        rs.Close();
+        t.Commit();
+        rows = std::move(writer.rows);
+    }
+    db.Close();
+    ws.Close();
+    return rows;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Gives the original a second, free name beside it; returns that name and
+// whether the original was moved (only where hard links are unsupported).
+std::string KeepOriginal(const std::string& path, bool& moved) {
+    for (int n = 0; n < 10000; ++n) {
+        std::string kept = KeptOriginalName(path, n);
+        if (::link(path.c_str(), kept.c_str()) == 0) {
+            moved = false;
+            return kept;
+        }
+        int e = errno;
+        if (e == EEXIST) continue;
+        if (!LinkUnsupported(e)) RaiseErrno(e, "원본을 " + Quoted(kept) + "(으)로 남겨 둘 수 없습니다");
+        if (RenameNoReplace(path, kept)) {
+            moved = true;
+            return kept;
+        }
+        if (errno == EEXIST) continue;
+        RaiseErrno(errno, "원본을 " + Quoted(kept) + "(으)로 남겨 둘 수 없습니다");
+    }
+    throw Error(err::PathFileAccess, "원본을 남겨 둘 빈 이름을 찾지 못했습니다: " + Quoted(path));
+}
+
+void PlaceInstead(const std::string& path, TemporaryDatabase& temp, const struct stat& before, std::string& kept) {
+    struct stat now {};
+    if (::stat(path.c_str(), &now) != 0 || !SameFile(before, now))
+        throw Error(err::PathFileAccess, Quoted(path) + "이(가) 변환하는 동안 바뀌었습니다. 변환을 취소했습니다; 다시 실행하십시오.");
+    // The new database is no more open to others than the original was.
+    ::chmod(temp.path().c_str(), before.st_mode & 07777);
+    bool moved = false;
+    kept = KeepOriginal(path, moved);
+    if (moved) {
+        if (!RenameNoReplace(temp.path(), path)) {
+            int e = errno;
+            if (!RenameNoReplace(kept, path))
+                RaiseErrno(e, "새 데이터베이스를 " + Quoted(path) + "(으)로 옮길 수 없습니다. 원본은 " + Quoted(kept) +
+                                  "에 있습니다");
+            kept.clear();
+            RaiseErrno(e, "새 데이터베이스를 " + Quoted(path) + "(으)로 옮길 수 없습니다. 원본은 그대로입니다");
+        }
+    } else if (::rename(temp.path().c_str(), path.c_str()) != 0) {
+        int e = errno;
+        ::unlink(kept.c_str());  // only the second name: the original keeps its own
+        kept.clear();
+        RaiseErrno(e, "새 데이터베이스를 " + Quoted(path) + "(으)로 옮길 수 없습니다. 원본은 그대로입니다");
+    }
+    temp.Release();
+}
+
+// Gives the new database the name `to` unless something took it meanwhile.
+void PlaceAt(const std::string& to, TemporaryDatabase& temp) {
+    bool placed = ::link(temp.path().c_str(), to.c_str()) == 0;
+    int e = errno;
+    if (placed) ::unlink(temp.path().c_str());
+    else if (LinkUnsupported(e)) placed = RenameNoReplace(temp.path(), to), e = errno;
+    if (!placed) {
+        if (e == EEXIST) throw Error(err::PathFileAccess, Quoted(to) + "이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+        RaiseErrno(e, "새 데이터베이스를 " + Quoted(to) + "(으)로 옮길 수 없습니다");
+    }
+    temp.Release();
+}
+
+}  // namespace
+
+std::string KeptOriginalName(const std::string& path, int n) {
+    std::string folder = path.find('/') == std::string::npos ? "" : FolderOf(path);
+    std::string base = BaseOf(path);
+    auto dot = base.find_last_of('.');
+    std::string stem = dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
+    std::string ext = dot == std::string::npos || dot == 0 ? "" : base.substr(dot);
+    std::string name = stem + ".jet" + (n == 0 ? "" : "-" + std::to_string(n)) + ext;
+    return folder.empty() ? name : JoinPath(folder, name);
+}
+
+MigrationResult MigrateJetDatabase(const std::string& path, const std::optional<std::string>& to,
+                                   const JetLimits& limits) {
+    struct stat before {};
+    if (::stat(path.c_str(), &before) != 0)
+        throw Error(err::FileNotFound, "파일 " + Quoted(path) + "을(를) 찾을 수 없습니다.");
+    if (const DatabaseKind kind = SniffDatabaseFile(path); kind != DatabaseKind::Jet) {
+        if (kind == DatabaseKind::SQLite)
+            throw Error(err::NotADatabase, Quoted(path) + "은(는) 이미 Kaldoria 데이터베이스입니다. 변환할 것이 없습니다.");
+        throw Error(err::NotADatabase, Quoted(path) + "은(는) Jet 형식의 데이터베이스가 아닙니다.");
+    }
+    const std::string target = to ? *to : path;
+    if (to && Taken(*to)) throw Error(err::PathFileAccess, Quoted(*to) + "이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+    // A leftover journal beside the target would be played into the new database.
+    for (const char* suffix : {"-journal", "-wal"})
+        if (Taken(target + suffix))
+            throw Error(err::PathFileAccess, Quoted(target + suffix) + "이(가) 있습니다. 이 파일을 치운 뒤 다시 실행하십시오.");
+
+    MigrationResult result;
+    TemporaryDatabase temp(FolderOf(target), BaseOf(target));
+    result.rows = WriteRows(path, temp.path(), limits, result.jetVersion);
+    {
+        Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+        Database db = ws.OpenDatabase(temp.path(), true);
+        VerifyCarriedRows(db, result.rows);
+        ws.Close();
+    }
+    SyncPath(temp.path(), false);
+    if (to) PlaceAt(*to, temp);
+    else PlaceInstead(path, temp, before, result.keptOriginal);
+    SyncPath(FolderOf(target), true);
+    result.target = target;
+    for (const auto& row : result.rows) result.bytes += row.bytes;
+    return result;
+}
+
+MigrationResult CopyServerToFile(const std::string& linked, const std::string& to) {
+    if (Taken(to)) throw Error(err::PathFileAccess, Quoted(to) + "이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+    for (const char* suffix : {"-journal", "-wal"})
+        if (Taken(to + suffix))
+            throw Error(err::PathFileAccess, Quoted(to + suffix) + "이(가) 있습니다. 이 파일을 치운 뒤 다시 실행하십시오.");
+    MigrationResult result;
+    TemporaryDatabase temp(FolderOf(to), BaseOf(to));
+    Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+    {
+        Database server = ws.OpenDatabase(linked, true);
+        Database db = ws.OpenDatabase(temp.path());
+        // One snapshot of the server for the whole copy, however others save meanwhile.
+        Transaction reading(server);
+        server.Execute("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ");
+        Transaction writing(db);
+        Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+        RowCarrier carrier(rs);
+        ReadPictureRows(server, carrier);
+        rs.Close();
+        writing.Commit();
+        result.rows = std::move(carrier.rows);
+        result.target = server.Server();
+    }
+    {
+        Database copy = ws.OpenDatabase(temp.path(), true);
+        VerifyCarriedRows(copy, result.rows);
+        if (copy.CheckIntegrity() != std::vector<std::string>{"ok"})
+            throw Error(err::NotADatabase, "사본 " + Quoted(temp.path()) + "이(가) 무결성 검사를 통과하지 못했습니다.");
+    }
+    ws.Close();
+    SyncPath(temp.path(), false);
+    PlaceAt(to, temp);
+    SyncPath(FolderOf(to), true);
+    for (const auto& row : result.rows) result.bytes += row.bytes;
+    return result;
+}

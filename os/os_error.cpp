@@ -1,0 +1,22 @@
+#include "os/os_error.h"
+
+#include <cerrno>
+#include <cstring>
+
+Error ErrnoError(int e, const std::string& context) {
+    int number = err::PathFileAccess;
+    switch (e) {
+    case ENOENT: number = err::FileNotFound; break;
+    case EACCES:
+    case EPERM:
+    case EROFS: number = err::PermissionDenied; break;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: number = err::DiskFull; break;
+    case EIO: number = err::DeviceIO; break;
+    default: break;
+    }
+    return Error(number, context + ": " + std::strerror(e));
+}
+
+void RaiseErrno(int e, const std::string& context) { throw ErrnoError(e, context); }

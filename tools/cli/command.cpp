@@ -1,0 +1,202 @@
+#include "tools/cli/command.h"
+
+#include "store/picture_table.h"
+#include "store/save.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include <unicode/utf8.h>
+
+// Qt's help text, its headings translated by the installed Korean texts;
+// Qt names the program by its path, the usage line names the command.
+std::string HelpText(const QCommandLineParser& parser, const QString& command) {
+    QString text = parser.helpText();
+    const QString program = QCoreApplication::arguments().value(0);
+    if (const qsizetype at = text.indexOf(program); !program.isEmpty() && at >= 0 && at < text.indexOf(u'\n'))
+        text.replace(at, program.size(), command);
+    return text.toStdString();
+}
+
+bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, std::initializer_list<int> positionals,
+                      int& status) {
+    const QCommandLineOption help(QStringList{"h", "help"}, "이 도움말을 보여 줍니다.");
+    parser.addOption(help);
+    QString problem;
+    if (!parser.parse(arguments)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        problem = unknown.isEmpty() ? "명령줄을 해석할 수 없습니다: " + parser.errorText()
+                                    : "알 수 없는 옵션입니다: " + unknown.join(", ");
+    } else if (parser.isSet(help)) {
+        std::fputs(HelpText(parser, arguments.value(0)).c_str(), stdout);
+        status = exitcode::Ok;
+        return false;
+    } else if (std::find(positionals.begin(), positionals.end(), parser.positionalArguments().size()) ==
+               positionals.end()) {
+        problem = "인수의 개수가 맞지 않습니다.";
+    }
+    if (problem.isEmpty()) return true;
+    std::fprintf(stderr, "kaldoria-db: %s\n\n%s", problem.toLocal8Bit().constData(),
+                 HelpText(parser, arguments.value(0)).c_str());
+    status = exitcode::Usage;
+    return false;
+}
+
+int ReportError(const Error& e) {
+    std::fprintf(stderr, "kaldoria-db: 오류 %d: %s\n", e.Number(), e.what());
+    return exitcode::Failure;
+}
+
+int ReportFailure(const std::string& message) {
+    std::fprintf(stderr, "kaldoria-db: %s\n", message.c_str());
+    return exitcode::Failure;
+}
+
+void Say(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+}
+
+namespace {
+
+// The length of the UTF-8 character starting at `at`, or 0 when the bytes
+// there are none (overlong forms and surrogates included), by ICU's rule.
+std::size_t Utf8Length(std::string_view bytes, std::size_t at) {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    auto i = static_cast<std::int32_t>(at);
+    UChar32 c;
+    U8_NEXT(s, i, static_cast<std::int32_t>(bytes.size()), c);
+    return c < 0 ? 0 : static_cast<std::size_t>(i) - at;
+}
+
+// A byte ArgumentText kept as a lone surrogate, or -1.
+int KeptByte(const QString& text, qsizetype i) {
+    const char16_t c = text[i].unicode();
+    const bool lone = c >= 0xDC80 && c <= 0xDCFF && (i == 0 || !text[i - 1].isHighSurrogate());
+    return lone ? c - 0xDC00 : -1;
+}
+
+}  // namespace
+
+QString ArgumentText(const char* raw) {
+    const std::string_view bytes(raw);
+    QString text;
+    for (std::size_t i = 0; i < bytes.size();) {
+        if (const std::size_t n = Utf8Length(bytes, i)) {
+            text += QString::fromUtf8(bytes.data() + i, static_cast<qsizetype>(n));
+            i += n;
+        } else {
+            text += QChar(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(bytes[i++])));
+        }
+    }
+    return text;
+}
+
+std::string LocalPath(const QString& path) {
+    std::string bytes;
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        if (const int kept = KeptByte(path, i); kept >= 0) {
+            bytes += static_cast<char>(kept);
+            continue;
+        }
+        const qsizetype n = path[i].isHighSurrogate() && i + 1 < path.size() ? 2 : 1;
+        bytes += QStringView(path).mid(i, n).toUtf8().toStdString();
+        i += n - 1;
+    }
+    return bytes;
+}
+
+bool NameArgument(const QString& argument, std::string& name, std::string& problem) {
+    name = LocalPath(argument);
+    std::string shown, foreign;
+    for (qsizetype i = 0; i < argument.size(); ++i) {
+        const int kept = KeptByte(argument, i);
+        if (kept < 0) continue;
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(kept));
+        foreign += (foreign.empty() ? "" : " ") + std::string(hex);
+    }
+    if (foreign.empty()) return true;
+    for (std::size_t i = 0; i < name.size();) {
+        if (const std::size_t n = Utf8Length(name, i)) {
+            shown += name.substr(i, n);
+            i += n;
+            continue;
+        }
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(name[i++]));
+        shown += hex;
+    }
+    problem = "이름 \"" + shown + "\"에 UTF-8 글자가 아닌 바이트(" + foreign +
+              ")가 있어 이 이름은 쓰지 않습니다. 다른 인코딩(EUC-KR 등)의 터미널에서 입력한 이름으로 보입니다. "
+              "터미널의 문자 인코딩을 UTF-8로 맞춘 뒤 다시 입력하십시오.";
+    return false;
+}
+
+void ConsoleMessageBox::MsgBox(const std::string& prompt, int /*style: every message is worth stderr*/) {
+    ReportFailure(prompt);
+}
+
+OpenedDatabase::OpenedDatabase(const std::string& path, bool readOnly) {
+    ws_ = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+    db_ = ws_.OpenDatabase(path, readOnly);
+    CheckPictureTable(db_);
+}
+
+OpenedDatabase::~OpenedDatabase() {
+    try {
+        ws_.Close();
+    } catch (...) {
+        // Closing a read or a committed write loses nothing; the process ends next.
+    }
+}
+
+std::string ShownName(const Variant& name) {
+    if (IsNull(name)) return "Null";
+    // A name stored as bytes is no text any name typed could match; it shows
+    // as the SQL literal that does match it.
+    if (const Bytes* bytes = std::get_if<Bytes>(&name)) {
+        std::string shown = "x'";
+        for (std::uint8_t b : *bytes) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02X", b);
+            shown += hex;
+        }
+        return shown + "'";
+    }
+    const std::string text = TextOf(name);
+    std::string shown;
+    shown.reserve(text.size() + 2);
+    shown += '"';
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            shown += '\\';
+            shown += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            shown += hex;
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return shown + "\"";
+}
+
+void StoreFile(const std::string& path, const std::string& name, const std::string& file) {
+    OpenedDatabase opened(path, false);
+    PosixFileSystem files;
+    ConsoleMessageBox console;
+    if (!StorePicture(opened.db(), name, file, files, console))
+        throw Error(err::FileNotFound, "저장에 실패했습니다.");
+}

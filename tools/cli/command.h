@@ -1,0 +1,93 @@
+#pragma once
+// What every kaldoria-db command shares: exit statuses, parsing a command's
+// own arguments, reporting failures on the console and opening a database.
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+#include <string>
+
+#include "desktop/messagebox.h"
+#include "pictures/pictures.h"
+#include "os/temp_file.h"
+#include "engine/engine.h"
+
+// Exit statuses of every command; `check` adds the last two.
+namespace exitcode {
+constexpr int Ok = 0;
+constexpr int Failure = 1;
+constexpr int Usage = 2;
+constexpr int IntegrityFailure = 3;
+constexpr int UnreadablePictures = 4;
+}  // namespace exitcode
+
+// A command's entry point. `arguments` starts with "kaldoria-db <command>"
+// and holds the command's own arguments after it, ready for
+// QCommandLineParser::parse. Returns the exit status.
+using CommandFunction = int (*)(const QStringList& arguments);
+
+// Parses `arguments` and wants exactly `positionals` positional arguments
+// (one of several counts when given as a list). On --help prints the help and
+// returns exitcode::Ok in `status`; on a usage error prints it with the help
+// and returns exitcode::Usage. Returns true when the command should go on.
+bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, std::initializer_list<int> positionals,
+                      int& status);
+
+// The command's help, its usage line naming "kaldoria-db <command>".
+std::string HelpText(const QCommandLineParser& parser, const QString& command);
+
+// Prints "kaldoria-db: 오류 <number>: <description>" on stderr; returns exitcode::Failure.
+int ReportError(const Error& e);
+// Prints "kaldoria-db: <message>" on stderr; returns exitcode::Failure.
+int ReportFailure(const std::string& message);
+// A line on stdout.
+void Say(const std::string& line);
+
+// A command-line argument as text. Each byte that is not part of a UTF-8
+// character (a terminal in another encoding, EUC-KR say) becomes the lone
+// surrogate U+DC80…U+DCFF, so that it is neither lost nor mistaken for U+FFFD.
+QString ArgumentText(const char* raw);
+
+// A path from the command line as the file system spells it: the bytes it
+// was given, those kept by ArgumentText included.
+std::string LocalPath(const QString& path);
+
+// A name from the command line as UTF-8. A name holding bytes that are not
+// UTF-8 is refused: returns false with `problem` naming those bytes.
+bool NameArgument(const QString& argument, std::string& name, std::string& problem);
+
+// The message-box seam on the console: messages go to stderr.
+class ConsoleMessageBox : public MessageBox {
+public:
+    void MsgBox(const std::string& prompt, int style) override;
+};
+
+// A database opened for one command: closed (recordsets first) when it goes.
+// Read-only opens work on files and folders the user cannot write.
+class OpenedDatabase {
+public:
+    OpenedDatabase(const std::string& path, bool readOnly);
+    ~OpenedDatabase();
+    OpenedDatabase(const OpenedDatabase&) = delete;
+    OpenedDatabase& operator=(const OpenedDatabase&) = delete;
+    Database& db() { return db_; }
+
+private:
+    Workspace ws_;
+    Database db_;
+};
+
+// The help's words for a command's PATH argument.
+inline constexpr const char* kDatabaseArgument = "데이터베이스 파일 (예: dojang.mdb)";
+// Said by list and check when they found and rolled back an unfinished save.
+inline constexpr const char* kRolledBack =
+    "끝나지 않은 저장: 저장하던 프로그램이 중간에 끝나 남은 저널로 저장 전 상태로 되돌렸습니다";
+
+// Stores `file` under `name` in the book at `path`: the window's save, its
+// delete-then-insert in one transaction.
+void StoreFile(const std::string& path, const std::string& name, const std::string& file);
+
+// A name as `list` and the messages show it: in double quotes with
+// backslashes, quotes and control characters escaped, so that an empty name
+// or one of blanks is visible; a Null name shows as Null and one stored as a
+// BLOB as its SQL literal, x'EB8F84'.
+std::string ShownName(const Variant& name);

@@ -1,0 +1,64 @@
+// create: a new, empty book, with the sample stamp when asked.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
+
+#include "store/connection.h"
+#include "tools/cli/command.h"
+#include "tools/commands.h"
+#include "tools/sample_stamp.h"
+
+namespace {
+
+const char* const kSampleName = "도장";
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+int RunCreate(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "PATH에 빈 표 pic_list를 가진 새 데이터베이스를 만듭니다. 이미 있는 파일은 덮어쓰지 않습니다.");
+    parser.addPositionalArgument("PATH", "만들 데이터베이스 파일 (예: dojang.mdb)");
+    const QCommandLineOption sample("sample", "이 도구가 그린 견본 도장(빨간 인장)을 \"도장\"이라는 이름으로 넣습니다.");
+    parser.addOption(sample);
+    int status = exitcode::Ok;
+    if (!ParseCommandLine(parser, arguments, {1}, status)) return status;
+    const std::string path = LocalPath(parser.positionalArguments()[0]);
+    const bool withSample = parser.isSet(sample);
+
+    const bool existedBefore = Exists(path);
+    try {
+        // The stamp is drawn and written out before the database exists, so
+        // that a failure here leaves nothing behind.
+        std::optional<AnonymousFile> bitmap;
+        if (withSample) {
+            std::string warning;
+            const QImage stamp = DrawSampleStamp(warning);
+            if (!warning.empty()) ReportFailure(warning);
+            QtPictureService().SavePicture(stamp, bitmap.emplace().Path());
+        }
+        try {
+            CreatePICDB(path);
+            if (bitmap) StoreFile(path, kSampleName, bitmap->Path());
+        } catch (const Error& e) {
+            // A half-made database of ours goes; a file someone else made
+            // meanwhile (the refusal to overwrite) stays.
+            if (!existedBefore && e.Number() != err::CannotOpen && Exists(path)) {
+                ::unlink(path.c_str());
+                ::unlink((path + "-journal").c_str());
+            }
+            throw;
+        }
+    } catch (const Error& e) {
+        return ReportError(e);
+    }
+    Say("새 데이터베이스 '" + path + "'을(를) 만들었습니다" +
+        (withSample ? std::string(" (견본 도장 \"") + kSampleName + "\" 포함)." : std::string(".")));
+    return exitcode::Ok;
+}

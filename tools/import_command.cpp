@@ -1,0 +1,63 @@
+// import: a picture file stored under a name, as the window's save does it.
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QImageReader>
+#include <optional>
+
+#include "pictures/picture_file.h"
+#include "store/names.h"
+#include "tools/cli/command.h"
+#include "tools/commands.h"
+
+namespace {
+
+std::int64_t FileSize(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+}  // namespace
+
+int RunImport(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "그림 파일 FILE을 NAME이라는 이름으로 저장합니다. 같은 이름의 행은 모두 지우고 새 행 하나를\n"
+        "넣으며, 두 단계는 한 트랜잭션으로 함께 이루어지거나 전혀 이루어지지 않습니다.\n"
+        "비트맵(BMP) 파일은 바이트 그대로 저장하고, 읽을 수 있는 다른 형식(PNG, JPEG 등)은\n"
+        "비트맵으로 바꾸어 저장합니다. 읽을 수 없는 파일은 데이터베이스를 건드리기 전에 거절합니다.");
+    parser.addPositionalArgument("PATH", kDatabaseArgument);
+    parser.addPositionalArgument("NAME", "저장할 이름");
+    parser.addPositionalArgument("FILE", "그림 파일");
+    int status = exitcode::Ok;
+    if (!ParseCommandLine(parser, arguments, {3}, status)) return status;
+    const QStringList args = parser.positionalArguments();
+    const std::string path = LocalPath(args[0]);
+    std::string name, problem;
+    if (!NameArgument(args[1], name, problem)) return ReportFailure(problem);
+    const std::string file = LocalPath(args[2]);
+    if (IsBlankName(name)) return ReportFailure("이름을 입력해 주십시요.");
+    if (file.empty()) return ReportFailure("파일이 존재하지 않습니다.");
+
+    try {
+        // Refuses before the database is touched what the window could not
+        // show; a bitmap is checked from its header and length, not decoded.
+        const PictureFile picture = OpenPictureFile(file);
+        std::optional<AnonymousFile> converted;
+        QByteArray format = "bmp";
+        if (!picture.bitmap.bitmap) {
+            QtPictureService pictures;
+            const QImage image = pictures.LoadPicture(file);
+            format = QImageReader::imageFormat(QFile::decodeName(file.c_str()));
+            pictures.SavePicture(image, converted.emplace().Path());
+        }
+        const std::string source = converted ? converted->Path() : file;
+        const std::int64_t bytes = converted ? FileSize(source) : static_cast<std::int64_t>(picture.length);
+        StoreFile(path, name, source);
+        Say(ShownName(name) + "(으)로 저장했습니다 (" + std::to_string(bytes) + " 바이트" +
+            (converted ? ", " + format.toUpper().toStdString() + "에서 비트맵으로 바꿈" : std::string()) + ").");
+    } catch (const Error& e) {
+        return ReportError(e);
+    }
+    return exitcode::Ok;
+}
