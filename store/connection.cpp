@@ -22,9 +22,6 @@ void ClosePICDB(Workspace& wrkPIC, Database& dbsPIC) {
 void CreatePICDB(const std::string& path) {
     Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
     Database db = ws.CreateDatabase(path);
-    Transaction t(db);
-    db.Execute("CREATE TABLE pic_list (pic_name TEXT, pic BLOB)", dbFailOnError);
-    db.Execute("CREATE INDEX pic_list_pic_name ON pic_list (pic_name)", dbFailOnError);
-    t.Commit();
+    CreatePictureTable(db);
     ws.Close();
 }

@@ -3,8 +3,26 @@
 #include <string>
 
 namespace {
+
+// The table each kind of book is made with, and its name index.
 const std::string kPlainTable = "CREATE TABLE pic_list (pic_name TEXT, pic BLOB)";
+const std::string kServerTable = "CREATE TABLE pic_list (pic_name text, pic bytea)";
+const std::string kNameIndex = "CREATE INDEX pic_list_pic_name ON pic_list (pic_name)";
+
 }  // namespace
+
+void CreatePictureTable(Database& db) {
+    Transaction t(db);
+    if (db.Server().empty()) {
+        db.Execute(kPlainTable, dbFailOnError);
+    } else {
+        db.Execute(kServerTable, dbFailOnError);
+        // Uncompressed and out of line, so that reading a piece reads only that piece.
+        db.Execute("ALTER TABLE pic_list ALTER COLUMN pic SET STORAGE EXTERNAL", dbFailOnError);
+    }
+    db.Execute(kNameIndex, dbFailOnError);
+    t.Commit();
+}
 
 void CheckPictureTable(Database& db) {
     if (db.ShapeOf(kPictureTable) == TableShape::WithoutRowid)

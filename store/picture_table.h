@@ -4,6 +4,10 @@
 
 inline constexpr const char* kPictureTable = "pic_list";
 
+// Makes pic_list and its name index in an empty book, in one transaction:
+// the one schema of each kind of book (local and server).
+void CreatePictureTable(Database& db);
+
 // Refuses a pic_list without rowids (WITHOUT ROWID), whose pictures cannot
 // be read or written piece by piece, with an Error that says what is wrong
 // and what to do. A missing pic_list is left to the first statement on it.

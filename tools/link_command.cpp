@@ -4,6 +4,7 @@
 
 #include "engine/postgres/link.h"
 #include "engine/sqlite/link_file.h"
+#include "store/picture_table.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
 
@@ -21,17 +22,12 @@ std::string TextOfFirst(Database& db, const std::string& sql) {
     return text;
 }
 
-// Makes pic_list on the server when it is missing, its pictures stored
-// uncompressed out of line so that reading a piece reads only that piece;
-// checks its two columns when it is there. Returns what was done.
+// Makes pic_list on the server when it is missing; checks its two columns
+// when it is there. Returns what was done.
 std::string PreparePictureTable(Database& db) {
     const TableShape shape = db.ShapeOf("pic_list");
     if (shape == TableShape::Missing) {
-        Transaction t(db);
-        db.Execute("CREATE TABLE pic_list (pic_name text, pic bytea)");
-        db.Execute("ALTER TABLE pic_list ALTER COLUMN pic SET STORAGE EXTERNAL");
-        db.Execute("CREATE INDEX pic_list_pic_name ON pic_list (pic_name)");
-        t.Commit();
+        CreatePictureTable(db);
         return "표 pic_list를 새로 만들었습니다";
     }
     if (shape != TableShape::RowidTable)
