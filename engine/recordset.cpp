@@ -1,36 +1,27 @@
 // Recordsets: moving over rows, adding a row, bookmarks; the same for every
 // kind of database, which supplies the reads and the insert.
-#include <cctype>
 #include <cstring>
 
 #include "engine/engine_impl.h"
+#include "engine/sql_words.h"
+#include "os/byte_order.h"
 
 namespace {
 
 // A bookmark: the row key's id, version and table, or a snapshot's row number.
 Bytes BookmarkOf(const RowKey& key) {
-    Bytes b(16);
-    for (int i = 0; i < 8; ++i) b[i] = static_cast<std::uint8_t>(static_cast<unsigned long long>(key.id) >> (8 * i));
-    for (int i = 0; i < 4; ++i) b[8 + i] = static_cast<std::uint8_t>(key.version >> (8 * i));
-    for (int i = 0; i < 4; ++i) b[12 + i] = static_cast<std::uint8_t>(key.table >> (8 * i));
+    Bytes b;
+    b.reserve(16);
+    AppendLittle(b, static_cast<std::uint64_t>(key.id));
+    AppendLittle(b, key.version);
+    AppendLittle(b, key.table);
     return b;
 }
 
 RowKey KeyOf(const Bytes& b) {
     if (b.size() != 16) throw Error(err::InvalidEngineArgument, "책갈피가 올바르지 않습니다.");
-    unsigned long long id = 0;
-    std::uint32_t version = 0, table = 0;
-    for (int i = 0; i < 8; ++i) id |= static_cast<unsigned long long>(b[i]) << (8 * i);
-    for (int i = 0; i < 4; ++i) version |= static_cast<std::uint32_t>(b[8 + i]) << (8 * i);
-    for (int i = 0; i < 4; ++i) table |= static_cast<std::uint32_t>(b[12 + i]) << (8 * i);
-    return {static_cast<long long>(id), version, table};
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
+    return {static_cast<long long>(LoadLittle<std::uint64_t>(b.data())), LoadLittle<std::uint32_t>(b.data() + 8),
+            LoadLittle<std::uint32_t>(b.data() + 12)};
 }
 
 }  // namespace
@@ -58,7 +49,7 @@ void RecordsetImpl::Close() {
 
 int RecordsetImpl::IndexOf(std::string_view name) const {
     for (std::size_t i = 0; i < names.size(); ++i)
-        if (SameName(names[i], name)) return static_cast<int>(i);
+        if (SameIdentifier(names[i], name)) return static_cast<int>(i);
     throw Error(err::ItemNotFound, "열 '" + std::string(name) + "'을(를) 찾을 수 없습니다" +
                                        (table.empty() ? "." : " (테이블 " + table + ")."));
 }

@@ -1,5 +1,6 @@
 #include "engine/sql_words.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -126,4 +127,9 @@ std::optional<PlainSelect> ParsePlainSelect(const std::string& sql) {
     std::string table = SingleSource(sql, from, rest, schema);
     if (table.empty()) return std::nullopt;
     return PlainSelect{from, schema, table};
+}
+
+bool SameIdentifier(std::string_view a, std::string_view b) {
+    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
 }

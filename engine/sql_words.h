@@ -11,6 +11,10 @@ struct Word {
     std::size_t pos;    // where it starts in the text
 };
 
+// Whether two identifiers name the same table or column: equal but for the
+// case of ASCII letters, as both kinds of database compare them.
+bool SameIdentifier(std::string_view a, std::string_view b);
+
 // `id` as a double-quoted SQL identifier.
 std::string QuoteId(std::string_view id);
 

@@ -33,11 +33,6 @@ std::string BaseOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Anything at all there, a dangling link included.
-bool Taken(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
-}
 
 
 
@@ -66,7 +61,7 @@ public:
     explicit TemporaryDatabase(const std::string& folder, const std::string& base) {
         for (int n = 0;; ++n) {
             path_ = JoinPath(folder, "." + base + ".migrate-" + std::to_string(::getpid()) + "-" + std::to_string(n));
-            if (!Taken(path_) && !Taken(path_ + "-journal")) break;
+            if (!PathTaken(path_) && !PathTaken(path_ + "-journal")) break;
         }
         // The name was free a moment ago: whatever is there, journal included, is ours.
         leftovers_.emplace(std::vector<std::string>{path_, path_ + "-journal"});
@@ -161,7 +156,7 @@ void PlaceAt(const std::string& to, TemporaryDatabase& temp) {
     if (placed) ::unlink(temp.path().c_str());
     else if (LinkUnsupported(e)) placed = RenameNoReplace(temp.path(), to), e = errno;
     if (!placed) {
-        if (e == EEXIST) throw Error(err::PathFileAccess, Quoted(to) + "이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+        if (e == EEXIST) throw NameTakenError(to);
         RaiseErrno(e, "새 데이터베이스를 " + Quoted(to) + "(으)로 옮길 수 없습니다");
     }
     temp.Release();
@@ -190,10 +185,10 @@ MigrationResult MigrateJetDatabase(const std::string& path, const std::optional<
         throw Error(err::NotADatabase, Quoted(path) + "은(는) Jet 형식의 데이터베이스가 아닙니다.");
     }
     const std::string target = to ? *to : path;
-    if (to && Taken(*to)) throw Error(err::PathFileAccess, Quoted(*to) + "이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+    if (to) RefuseTakenName(*to);
     // A leftover journal beside the target would be played into the new database.
     for (const char* suffix : {"-journal", "-wal"})
-        if (Taken(target + suffix))
+        if (PathTaken(target + suffix))
             throw Error(err::PathFileAccess, Quoted(target + suffix) + "이(가) 있습니다. 이 파일을 치운 뒤 다시 실행하십시오.");
 
     MigrationResult result;
@@ -215,9 +210,9 @@ MigrationResult MigrateJetDatabase(const std::string& path, const std::optional<
 }
 
 MigrationResult CopyServerToFile(const std::string& linked, const std::string& to) {
-    if (Taken(to)) throw Error(err::PathFileAccess, Quoted(to) + "이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+    RefuseTakenName(to);
     for (const char* suffix : {"-journal", "-wal"})
-        if (Taken(to + suffix))
+        if (PathTaken(to + suffix))
             throw Error(err::PathFileAccess, Quoted(to + suffix) + "이(가) 있습니다. 이 파일을 치운 뒤 다시 실행하십시오.");
     MigrationResult result;
     TemporaryDatabase temp(FolderOf(to), BaseOf(to));

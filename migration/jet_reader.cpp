@@ -18,7 +18,9 @@
 #include <cstring>
 #include <vector>
 
+#include "os/byte_order.h"
 #include "os/file_kind.h"
+#include "os/retry.h"
 #include "os/unique_fd.h"
 
 namespace {
@@ -43,13 +45,8 @@ constexpr std::uint32_t kInline = 0x80000000u;
 constexpr std::uint32_t kSinglePage = 0x40000000u;
 constexpr std::uint32_t kLengthMask = 0x3fffffffu;
 
-void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-std::uint32_t GetU32(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-}
+void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) { AppendLittle(out, v); }
+std::uint32_t GetU32(const std::uint8_t* p) { return LoadLittle<std::uint32_t>(p); }
 
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
@@ -61,8 +58,8 @@ public:
     explicit ChildStream(int fd) : fd_(fd) {}
 
     void Send(FrameType type, const void* payload, std::size_t size) {
-        std::uint8_t head[5] = {type, static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
-                                static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24)};
+        std::uint8_t head[5] = {type};
+        StoreLittle(static_cast<std::uint32_t>(size), head + 1);
         WriteAll(head, sizeof head);
         WriteAll(payload, size);
     }
@@ -80,13 +77,8 @@ public:
 private:
     void WriteAll(const void* data, std::size_t size) {
         auto p = static_cast<const char*>(data);
-        while (size > 0) {
-            ssize_t n = ::write(fd_, p, size);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) _exit(3);  // the parent has gone
-            p += n;
-            size -= static_cast<std::size_t>(n);
-        }
+        const ssize_t n = TransferAll(size, [&](std::size_t done) { return ::write(fd_, p + done, size - done); });
+        if (n != static_cast<ssize_t>(size)) _exit(3);  // the parent has gone
     }
     int fd_;
 };
@@ -317,8 +309,7 @@ public:
 private:
     int Reap() {
         int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
+        RetryInterrupted([&] { return ::waitpid(pid_, &status, 0); });
         pid_ = -1;
         return status;
     }
@@ -369,8 +360,7 @@ private:
             if (rc < 0 && errno == EINTR) continue;
             if (rc < 0) throw Error(err::DeviceIO, std::string("읽기 과정을 기다릴 수 없습니다: ") + std::strerror(errno));
             if (rc == 0) TimedOut();
-            ssize_t n = ::read(child_.fd(), out + got, size - got);
-            if (n < 0 && errno == EINTR) continue;
+            const ssize_t n = RetryInterrupted([&] { return ::read(child_.fd(), out + got, size - got); });
             if (n <= 0) {
                 if (got == 0 && endAllowed) return false;
                 Ended();

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "os/os_error.h"
+#include "os/retry.h"
 #include "os/unique_fd.h"
 
 namespace {
@@ -24,24 +25,19 @@ public:
     }
 
     void Read(std::span<std::uint8_t> into) override {
-        std::size_t done = 0;
-        while (done < into.size()) {
-            ssize_t n = ::read(fd(), into.data() + done, into.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "' 읽기 실패");
-            if (n == 0) throw Error(err::InputPastEnd, "파일 '" + path_ + "'이(가) 예상보다 일찍 끝났습니다.");
-            done += static_cast<std::size_t>(n);
-        }
+        const ssize_t n = TransferAll(into.size(), [&](std::size_t done) {
+            return ::read(fd(), into.data() + done, into.size() - done);
+        });
+        if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "' 읽기 실패");
+        if (static_cast<std::size_t>(n) < into.size())
+            throw Error(err::InputPastEnd, "파일 '" + path_ + "'이(가) 예상보다 일찍 끝났습니다.");
     }
 
     void Write(std::span<const std::uint8_t> bytes) override {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::write(fd(), bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
-            done += static_cast<std::size_t>(n);
-        }
+        const ssize_t n = TransferAll(bytes.size(), [&](std::size_t done) {
+            return ::write(fd(), bytes.data() + done, bytes.size() - done);
+        });
+        if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
     }
 
     void Truncate(std::int64_t length) override {
@@ -137,6 +133,21 @@ std::unique_ptr<BinaryFile> PosixFileSystem::CreateReplacing(const std::string& 
     return std::make_unique<ReplacingFile>(std::move(fd), path, std::move(named));
 }
 
+bool PathTaken(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+Error NameTakenError(const std::string& path, int number) {
+    return Error(number, "'" + path + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+}
+
+void RefuseTakenName(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) throw NameTakenError(path);
+    if (errno != ENOENT) RaiseErrno(errno, "'" + path + "'을(를) 확인할 수 없습니다");
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
     if (!folder.empty() && folder.back() == '/') return folder + name;
     return folder + "/" + name;
@@ -170,7 +181,7 @@ void PlaceWithoutReplacing(const std::string& from, const std::string& to) {
         }
         e = errno;
     }
-    if (e == EEXIST) throw Error(err::PathFileAccess, "'" + to + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+    if (e == EEXIST) throw NameTakenError(to);
     RaiseErrno(e, "'" + to + "'(으)로 옮길 수 없습니다");
 }
 

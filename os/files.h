@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "os/error.h"
 #include "os/unique_fd.h"
 
 // A file open at its first byte: for reading only (OpenBinary) or for
@@ -53,6 +54,18 @@ public:
     // Opens an existing file for writing; never creates one.
     std::unique_ptr<BinaryFile> OpenForWriting(const std::string& path);
 };
+
+// True when anything at all has the name `path` (a folder, a dangling link),
+// or when that cannot be told: nothing may be made there. FileExists, which
+// looks through links for a file, is the window's question; this is the
+// question of a command about to make something.
+bool PathTaken(const std::string& path);
+
+// The Error for a name something already has: nothing is ever overwritten.
+Error NameTakenError(const std::string& path, int number = err::PathFileAccess);
+// Raises NameTakenError when something has the name `path`, and the system's
+// reason when that cannot be told (a folder that cannot be searched).
+void RefuseTakenName(const std::string& path);
 
 // `folder` joined with `name` by the platform's separator.
 std::string JoinPath(const std::string& folder, const std::string& name);

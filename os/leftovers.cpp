@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "os/os_error.h"
+#include "os/retry.h"
 
 namespace {
 
@@ -26,9 +27,7 @@ constexpr char kKeep = 'k';
     for (int fd : {0, 1, 2}) ::close(fd);
     ::syscall(SYS_close_range, 4u, ~0u, 0u);
     char verdict = 0;
-    ssize_t n;
-    while ((n = ::read(3, &verdict, 1)) < 0 && errno == EINTR) {
-    }
+    const ssize_t n = RetryInterrupted([&] { return ::read(3, &verdict, 1); });
     if (n != 1 || verdict != kKeep)
         for (const char* path : paths) ::unlink(path);
     ::_exit(0);
@@ -60,7 +59,6 @@ void LeftoverFiles::Stop(char verdict) {
     if (watcher_ < 0) return;
     if (verdict) (void)!::write(alive_.get(), &verdict, 1);
     alive_.reset();
-    while (::waitpid(watcher_, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    RetryInterrupted([&] { return ::waitpid(watcher_, nullptr, 0); });
     watcher_ = -1;
 }

@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "os/byte_order.h"
 #include "os/error.h"
 #include "pictures/pictures.h"
 
@@ -63,8 +64,7 @@ void QtPictureService::WriteBitmap(const QImage& picture, BinaryFile& file, cons
     // Bytes 2 to 5 of a bitmap file hold the size of the whole file, little-endian.
     const std::int64_t declared = sink.written < qint64(sizeof sink.head)
                                       ? -1
-                                      : std::int64_t(sink.head[2]) | std::int64_t(sink.head[3]) << 8 |
-                                            std::int64_t(sink.head[4]) << 16 | std::int64_t(sink.head[5]) << 24;
+                                      : std::int64_t{LoadLittle<std::uint32_t>(sink.head + 2)};
     const std::int64_t length = file.Length();
     if (sink.written != declared || length != declared)
         throw Error(err::DeviceIO, "그림 파일 '" + name + "'이(가) 다 쓰이지 않았습니다 (" + std::to_string(length) +

@@ -7,20 +7,17 @@
 #include <vector>
 
 #include "os/os_error.h"
+#include "os/retry.h"
 
 namespace {
 
 // Fills `into` from the file's start, less where the file is shorter.
 std::size_t ReadHead(int fd, std::vector<std::uint8_t>& into, const std::string& path) {
-    std::size_t done = 0;
-    while (done < into.size()) {
-        const ssize_t n = ::pread(fd, into.data() + done, into.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) RaiseErrno(errno, "그림 파일 '" + path + "'을(를) 읽을 수 없습니다");
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
+    const ssize_t n = TransferAll(into.size(), [&](std::size_t done) {
+        return ::pread(fd, into.data() + done, into.size() - done, static_cast<off_t>(done));
+    });
+    if (n < 0) RaiseErrno(errno, "그림 파일 '" + path + "'을(를) 읽을 수 없습니다");
+    return static_cast<std::size_t>(n);
 }
 
 }  // namespace

@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <climits>
 
+#include "os/byte_order.h"
+
 namespace {
 
 constexpr std::uint32_t kCoreHeader = 12;  // the old OS/2 header of 16-bit sizes
 constexpr std::uint32_t kV4Header = 108;
 enum Compression : std::uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitfields = 3 };
 
-std::uint32_t U16(std::span<const std::uint8_t> b, std::size_t at) { return b[at] | b[at + 1] << 8; }
-std::uint32_t U32(std::span<const std::uint8_t> b, std::size_t at) {
-    return U16(b, at) | static_cast<std::uint32_t>(U16(b, at + 2)) << 16;
-}
+std::uint32_t U16(std::span<const std::uint8_t> b, std::size_t at) { return LoadLittle<std::uint16_t>(&b[at]); }
+std::uint32_t U32(std::span<const std::uint8_t> b, std::size_t at) { return LoadLittle<std::uint32_t>(&b[at]); }
 
 // 1234567 as "1,234,567".
 std::string Grouped(std::uint64_t n) {

@@ -13,11 +13,6 @@ namespace {
 
 const char* const kSampleName = "도장";
 
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
 }  // namespace
 
 int RunCreate(const QStringList& arguments) {
@@ -32,7 +27,7 @@ int RunCreate(const QStringList& arguments) {
     const std::string path = LocalPath(parser.positionalArguments()[0]);
     const bool withSample = parser.isSet(sample);
 
-    const bool existedBefore = Exists(path);
+    const bool existedBefore = PathTaken(path);
     try {
         // The stamp is drawn and written out before the database exists, so
         // that a failure here leaves nothing behind.
@@ -49,7 +44,7 @@ int RunCreate(const QStringList& arguments) {
         } catch (const Error& e) {
             // A half-made database of ours goes; a file someone else made
             // meanwhile (the refusal to overwrite) stays.
-            if (!existedBefore && e.Number() != err::CannotOpen && Exists(path)) {
+            if (!existedBefore && e.Number() != err::CannotOpen && PathTaken(path)) {
                 ::unlink(path.c_str());
                 ::unlink((path + "-journal").c_str());
             }

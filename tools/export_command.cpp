@@ -15,14 +15,15 @@
 #include <utility>
 
 #include "os/os_error.h"
+#include "os/retry.h"
 #include "os/unique_fd.h"
 #include "store/names.h"
 #include "store/save.h"
 #include "store/transfer.h"
 #include "tools/cli/command.h"
+#include "tools/cli/stored_picture.h"
 #include "tools/commands.h"
 #include "tools/document_png.h"
-#include "tools/cli/stored_picture.h"
 
 namespace {
 
@@ -49,12 +50,8 @@ public:
     // The disk starts on what each call wrote at once, so that Finish waits
     // only for the last of it.
     void Write(const std::uint8_t* data, std::size_t size) {
-        for (std::size_t done = 0; done < size;) {
-            ssize_t n = ::write(fd_.get(), data + done, size - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
-            done += static_cast<std::size_t>(n);
-        }
+        const ssize_t n = TransferAll(size, [&](std::size_t done) { return ::write(fd_.get(), data + done, size - done); });
+        if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
         // Only a hint: its failure is ignored, Finish's fsync reports any.
         ::sync_file_range(fd_.get(), written_, static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
         written_ += static_cast<off_t>(size);

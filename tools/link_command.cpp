@@ -1,19 +1,13 @@
 // link: makes a dojang.mdb that sends the window and the tool to a shared
 // stamp book on a PostgreSQL server.
-#include <sys/stat.h>
-
 #include "engine/postgres/link.h"
 #include "engine/sqlite/link_file.h"
+#include "os/files.h"
 #include "store/picture_table.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
 
 namespace {
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
 
 std::string TextOfFirst(Database& db, const std::string& sql) {
     Recordset rs = db.OpenRecordset(sql, dbOpenSnapshot);
@@ -65,8 +59,8 @@ int RunLink(const QStringList& arguments) {
     if (!ParseCommandLine(parser, arguments, {2}, status)) return status;
     const std::string path = LocalPath(parser.positionalArguments()[0]);
     const std::string conninfo = parser.positionalArguments()[1].toStdString();
-    if (Exists(path)) return ReportFailure("'" + path + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
     try {
+        RefuseTakenName(path);
         CheckLinkConnection(conninfo);
         Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
         Database server = ws.OpenDatabase(path, false, conninfo);

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "engine/sql_words.h"
+#include "os/byte_order.h"
 
 namespace {
 
@@ -46,11 +47,6 @@ const char* const kKeyMatch = " WHERE tableoid = $1::oid AND ctid = $2::tid AND 
 std::string FirstWord(const std::string& sql) {
     const auto words = Words(sql);
     return words.empty() ? std::string() : words[0].upper;
-}
-
-// Big-endian bytes of `v`, `n` bytes wide.
-void PutBig(std::string& out, unsigned long long v, int n) {
-    for (int i = n - 1; i >= 0; --i) out += static_cast<char>((v >> (8 * i)) & 0xff);
 }
 
 class PgRecordset : public RecordsetImpl {
@@ -518,20 +514,20 @@ void PgRecordset::StageByCopy(const std::vector<std::size_t>& staged, const std:
         }
     };
     std::string head("PGCOPY\n\377\r\n\0", 11);
-    PutBig(head, 0, 4);
-    PutBig(head, 0, 4);
+    AppendBig(head, std::uint32_t{0});  // flags
+    AppendBig(head, std::uint32_t{0});  // header extension
     for (std::size_t i : staged) {
-        PutBig(head, 2, 2);
-        PutBig(head, 4, 4);
-        PutBig(head, i, 4);
-        PutBig(head, stages[i]->Size(), 4);
+        AppendBig(head, std::uint16_t{2});  // fields in the tuple
+        AppendBig(head, std::uint32_t{4});
+        AppendBig(head, static_cast<std::uint32_t>(i));
+        AppendBig(head, static_cast<std::uint32_t>(stages[i]->Size()));
         send(head.data(), head.size());
         head.clear();
         stages[i]->ForEachPiece([&](std::span<const std::uint8_t> piece, std::uint64_t) {
             send(reinterpret_cast<const char*>(piece.data()), piece.size());
         });
     }
-    PutBig(head, 0xffff, 2);
+    AppendBig(head, std::uint16_t{0xffff});  // the trailer
     send(head.data(), head.size());
     if (PQputCopyEnd(c, nullptr) != 1) throw PgError(c, nullptr, context, "INSERT");
     PgResult done(PQgetResult(c));

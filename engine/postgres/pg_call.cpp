@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "os/byte_order.h"
+
 namespace {
 
 std::string ErrorField(const PGresult* r, int code) {
@@ -140,13 +142,6 @@ bool PgReadsBinary(Oid type) {
     }
 }
 
-namespace {
-unsigned long long Big(const char* p, int n) {
-    unsigned long long v = 0;
-    for (int i = 0; i < n; ++i) v = (v << 8) | static_cast<unsigned char>(p[i]);
-    return v;
-}
-}  // namespace
 
 Variant PgBinaryValue(const PGresult* r, int row, int col, Oid type) {
     if (PQgetisnull(r, row, col)) return {};
@@ -157,20 +152,20 @@ Variant PgBinaryValue(const PGresult* r, int row, int col, Oid type) {
     };
     switch (type) {
     case pgtype::Bool: need(1); return static_cast<long long>(p[0] != 0);
-    case pgtype::Int2: need(2); return static_cast<long long>(static_cast<std::int16_t>(Big(p, 2)));
-    case pgtype::Int4: need(4); return static_cast<long long>(static_cast<std::int32_t>(Big(p, 4)));
-    case pgtype::Oid_: need(4); return static_cast<long long>(Big(p, 4));
-    case pgtype::Int8: need(8); return static_cast<long long>(Big(p, 8));
+    case pgtype::Int2: need(2); return static_cast<long long>(static_cast<std::int16_t>(LoadBig<std::uint16_t>(p)));
+    case pgtype::Int4: need(4); return static_cast<long long>(static_cast<std::int32_t>(LoadBig<std::uint32_t>(p)));
+    case pgtype::Oid_: need(4); return static_cast<long long>(LoadBig<std::uint32_t>(p));
+    case pgtype::Int8: need(8); return static_cast<long long>(LoadBig<std::uint64_t>(p));
     case pgtype::Float4: {
         need(4);
-        const auto bits = static_cast<std::uint32_t>(Big(p, 4));
+        const auto bits = static_cast<std::uint32_t>(LoadBig<std::uint32_t>(p));
         float f;
         std::memcpy(&f, &bits, sizeof f);
         return static_cast<double>(f);
     }
     case pgtype::Float8: {
         need(8);
-        const auto bits = Big(p, 8);
+        const auto bits = LoadBig<std::uint64_t>(p);
         double d;
         std::memcpy(&d, &bits, sizeof d);
         return d;

@@ -124,9 +124,7 @@ long long BackupDatabase(const std::string& path, const std::string& copy, const
     const std::string context = "데이터베이스 " + path + " 백업";
     RollBackInterruptedWrite(path);
     CheckDatabaseFile(path, true);
-    struct stat st {};
-    if (::lstat(copy.c_str(), &st) == 0)
-        throw Error(err::PathFileAccess, "'" + copy + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+    RefuseTakenName(copy);
     NewCopy made(copy);
     Db target = OpenSqlite(made.path(), SQLITE_OPEN_READWRITE, context);
     // A copy that fails is thrown away whole, so it needs no journal to roll

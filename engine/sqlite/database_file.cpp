@@ -8,19 +8,14 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/sqlite/sqlite_call.h"
+#include "os/byte_order.h"
 #include "os/error.h"
 #include "os/file_kind.h"
 #include "os/files.h"
-#include "engine/sqlite/sqlite_call.h"
 #include "os/unique_fd.h"
 
 namespace {
-
-unsigned Be(const unsigned char* p, int n) {
-    unsigned v = 0;
-    for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
-    return v;
-}
 
 // Pages up to which opening checks every page of the file (1 MiB at the
 // default page size, a few milliseconds). A larger file has only the first
@@ -51,11 +46,11 @@ void CheckDatabaseFile(const std::string& path, bool readOnly) {
                                        "'kaldoria-db migrate \"" + path + "\"' 명령으로 변환한 뒤 사용하십시오.");
     if (got < static_cast<ssize_t>(kDatabaseHeaderBytes) || kind != DatabaseKind::SQLite)
         throw Error(err::NotADatabase, "'" + path + "'은(는) 데이터베이스 파일이 아닙니다.");
-    unsigned pageSize = Be(header + 16, 2);
+    unsigned pageSize = LoadBig<std::uint16_t>(header + 16);
     if (pageSize == 1) pageSize = 65536;
     if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0)
         throw Error(err::NotADatabase, "데이터베이스 파일 '" + path + "'이(가) 손상되었습니다 (머리글).");
-    unsigned pages = Be(header + 28, 4);
+    unsigned pages = LoadBig<std::uint32_t>(header + 28);
     bool pagesValid = pages != 0 && std::memcmp(header + 24, header + 92, 4) == 0;
     if (static_cast<unsigned long long>(st.st_size) % pageSize != 0 ||
         (pagesValid && static_cast<unsigned long long>(st.st_size) < 1ULL * pages * pageSize))

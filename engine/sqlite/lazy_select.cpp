@@ -7,12 +7,6 @@
 #include "engine/sqlite/sqlite_call.h"
 #include "engine/sqlite/table_shape.h"
 
-namespace {
-
-bool SameName(const std::string& a, const std::string& b) { return sqlite3_stricmp(a.c_str(), b.c_str()) == 0; }
-
-}  // namespace
-
 // A list of 100,000 names reads three times faster with the names read by
 // the statement itself.
 bool MayHoldBlobs(const char* declared) {
@@ -29,7 +23,7 @@ std::optional<std::string> LazySelect(sqlite3* db, const std::string& sql, sqlit
     const std::optional<PlainSelect> plain = ParsePlainSelect(sql);
     // Every column must come straight from the one table the clause names:
     // through a view or a subquery, the rowid read would be another row's.
-    if (!plain || (!plain->schema.empty() && !SameName(plain->schema, "main"))) return std::nullopt;
+    if (!plain || (!plain->schema.empty() && !SameIdentifier(plain->schema, "main"))) return std::nullopt;
     const std::string& source = plain->table;
     const std::size_t from = plain->from;
     if (ShapeOfTable(db, source) != TableShape::RowidTable) return std::nullopt;
@@ -44,7 +38,7 @@ std::optional<std::string> LazySelect(sqlite3* db, const std::string& sql, sqlit
         const char* t = sqlite3_column_table_name(original, i);
         const char* c = sqlite3_column_origin_name(original, i);
         const char* d = sqlite3_column_database_name(original, i);
-        if (!t || !c || !d || std::strcmp(d, "main") != 0 || !SameName(t, source)) return std::nullopt;
+        if (!t || !c || !d || std::strcmp(d, "main") != 0 || !SameIdentifier(t, source)) return std::nullopt;
         origin.emplace_back(c);
         std::string q = QuoteId(c);
         list += ", typeof(" + q + "), CASE WHEN typeof(" + q + ")='blob' THEN length(" + q + ") ELSE " + q + " END";
@@ -56,7 +50,7 @@ std::optional<std::string> LazySelect(sqlite3* db, const std::string& sql, sqlit
     if (rc != SQLITE_OK || sqlite3_column_count(raw) != 1 + 2 * n) return std::nullopt;
     // The first column must really be that table's rowid.
     const char* t = sqlite3_column_table_name(raw, 0);
-    if (!t || !SameName(t, source)) return std::nullopt;
+    if (!t || !SameIdentifier(t, source)) return std::nullopt;
     table = source;
     return rewritten;
 }

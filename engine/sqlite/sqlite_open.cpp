@@ -10,6 +10,7 @@
 #include "engine/sqlite/interrupted_write.h"
 #include "engine/sqlite/link_file.h"
 #include "engine/sqlite/sqlite_backend.h"
+#include "os/files.h"
 #include "os/network_fs.h"
 #include "os/os_error.h"
 #include "os/unique_fd.h"
@@ -59,7 +60,7 @@ std::shared_ptr<ConnectionImpl> OpenLocalBook(const std::string& path, bool read
 std::shared_ptr<ConnectionImpl> CreateLocalBook(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!fd) {
-        if (errno == EEXIST) throw Error(err::CannotOpen, "'" + path + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+        if (errno == EEXIST) throw NameTakenError(path, err::CannotOpen);
         RaiseErrno(errno, "'" + path + "'을(를) 만들 수 없습니다");
     }
     fd.reset();
