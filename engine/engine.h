@@ -1,6 +1,6 @@
 #pragma once
-// The database engine layer: workspaces, databases, recordsets and fields over
-// SQLite. Object handles are cheap to copy and refer to one shared object, the
+// The database engine layer: workspaces, databases, recordsets and fields,
+// the same over a local SQLite file and a PostgreSQL server. Object handles are cheap to copy and refer to one shared object, the
 // way the rest of the system passes them around; an empty (default) handle or
 // one whose object was closed raises err::ObjectClosed when used.
 //
@@ -104,7 +104,6 @@ public:
     bool EOF_() const;
     void MoveFirst();
     void MoveNext();
-    int FieldCount() const;
     Field Fields(int index) const;
     Field Fields(std::string_view name) const;
 

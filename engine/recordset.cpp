@@ -138,12 +138,6 @@ void Recordset::MoveNext() {
     else ++r.pos;
 }
 
-int Recordset::FieldCount() const {
-    auto& r = impl();
-    r.CheckOpen();
-    return static_cast<int>(r.names.size());
-}
-
 Field Recordset::Fields(int index) const {
     impl().CheckOpen();
     impl_->CheckIndex(index);

@@ -11,7 +11,6 @@ class AnonymousFile {
 public:
     // Made in $TMPDIR (or /tmp); raises an Error naming the folder on failure.
     AnonymousFile();
-    int fd() const { return fd_.get(); }
     // A path that reaches the open file while it lives, for services that take a path.
     std::string Path() const;
     // Writes `bytes` at `offset`; raises an Error (err::DiskFull when full).

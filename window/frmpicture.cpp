@@ -1,6 +1,7 @@
 #include "window/frmpicture.h"
 
 #include <QComboBox>
+#include <cassert>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
@@ -189,9 +190,10 @@ void frmPicture::OpenPicture() {
 }
 
 void frmPicture::LoadPictureFile(const std::string& path) {
+    // The service raises for a file that holds no readable picture, so only
+    // the empty path could give a null picture, and this path is never empty.
     QImage picture = services_.pictures.LoadPicture(path);
-    if (picture.isNull())
-        throw Error(err::InvalidPicture, "'" + path + "'은(는) 읽을 수 있는 그림 파일이 아닙니다.");
+    assert(!picture.isNull());
     picName->SetPicture(picture);
 }
 

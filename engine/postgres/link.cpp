@@ -54,18 +54,17 @@ std::string AllowedList() {
 }  // namespace
 
 void CheckLinkConnection(const std::string& conninfo) {
-    char* message = nullptr;
-    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &message);
+    char* rawMessage = nullptr;
+    const PgConninfo options(PQconninfoParse(conninfo.c_str(), &rawMessage));
+    const PgMemory<char> message(rawMessage);
     if (!options) {
-        std::string why = message ? message : "메모리가 모자랍니다";
-        PQfreemem(message);
+        std::string why = message ? message.get() : "메모리가 모자랍니다";
         while (!why.empty() && why.back() == '\n') why.pop_back();
         throw Error(err::InvalidEngineArgument, "연결 문자열을 읽을 수 없습니다: " + why);
     }
     std::vector<std::pair<std::string, std::string>> given;
-    for (PQconninfoOption* o = options; o->keyword; ++o)
+    for (const PQconninfoOption* o = options.get(); o->keyword; ++o)
         if (o->val) given.emplace_back(o->keyword, o->val);
-    PQconninfoFree(options);
     for (const auto& setting : given) {
         // Named copies, not structured bindings: lambdas below capture them.
         const std::string& key = setting.first;

@@ -577,11 +577,10 @@ namespace {
 
 // The setting `key` of a connection string, or empty.
 std::string ConninfoValue(const std::string& conninfo, const char* key) {
-    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), nullptr);
+    const PgConninfo options(PQconninfoParse(conninfo.c_str(), nullptr));
     std::string value;
-    for (PQconninfoOption* o = options; o && o->keyword; ++o)
+    for (const PQconninfoOption* o = options.get(); o && o->keyword; ++o)
         if (std::strcmp(o->keyword, key) == 0 && o->val) value = o->val;
-    PQconninfoFree(options);
     return value;
 }
 
@@ -874,10 +873,9 @@ void PgConnection::RequireTextColumn(const std::string& table, const std::string
 }
 
 void PgConnection::LockKey(const std::string& key) {
-    char* literal = PQescapeLiteral(Live(), key.data(), key.size());
+    const PgMemory<char> literal(PQescapeLiteral(Live(), key.data(), key.size()));
     if (!literal) throw PgError(conn_.get(), nullptr, "서버 " + server_ + "에서 잠금");
-    const std::string sql = std::string("SELECT pg_advisory_xact_lock(hashtextextended(") + literal + ", 0))";
-    PQfreemem(literal);
+    const std::string sql = std::string("SELECT pg_advisory_xact_lock(hashtextextended(") + literal.get() + ", 0))";
     // Inside a transaction the lock travels with the next statement, which
     // it comes before; nothing of the transaction runs without it.
     if (InTransaction()) queued_.push_back(sql);

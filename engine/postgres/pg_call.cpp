@@ -114,11 +114,9 @@ Variant PgTextValue(const PGresult* r, int row, int col, Oid type) {
     case pgtype::Bool: return static_cast<long long>(text[0] == 't');
     case pgtype::Bytea: {
         std::size_t n = 0;
-        unsigned char* raw = PQunescapeBytea(reinterpret_cast<const unsigned char*>(text), &n);
+        const PgMemory<unsigned char> raw(PQunescapeBytea(reinterpret_cast<const unsigned char*>(text), &n));
         if (!raw) throw Error(err::Engine, "서버가 보낸 값을 읽을 수 없습니다.");
-        Bytes out(raw, raw + n);
-        PQfreemem(raw);
-        return out;
+        return Bytes(raw.get(), raw.get() + n);
     }
     default: return std::string(text, static_cast<std::size_t>(PQgetlength(r, row, col)));
     }

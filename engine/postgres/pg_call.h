@@ -19,6 +19,18 @@ struct PgResultDeleter {
 };
 using PgResult = std::unique_ptr<PGresult, PgResultDeleter>;
 
+// Memory that libpq allocated for the caller (escaped text, unescaped bytes,
+// error messages) and a parsed connection string.
+struct PgFreeMem {
+    void operator()(void* p) const { PQfreemem(p); }
+};
+template <class T>
+using PgMemory = std::unique_ptr<T, PgFreeMem>;
+struct PgConninfoDeleter {
+    void operator()(PQconninfoOption* o) const { PQconninfoFree(o); }
+};
+using PgConninfo = std::unique_ptr<PQconninfoOption, PgConninfoDeleter>;
+
 // Type numbers of the server's built-in types that the engine reads.
 namespace pgtype {
 constexpr Oid Bool = 16, Bytea = 17, Name = 19, Int8 = 20, Int2 = 21, Int4 = 23, Text = 25, Oid_ = 26, Float4 = 700,

@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <cstring>
+#include <optional>
 
 #include "engine/sqlite/lazy_select.h"
 #include "engine/sqlite/table_shape.h"
@@ -406,9 +407,9 @@ RowKey SqliteRecordset::Insert() {
                       (used.empty() ? " DEFAULT VALUES" : " (" + cols + ") VALUES (" + marks + ")");
 
     // The insert and the filling land together or not at all.
-    const bool ownTransaction = inPlace && sqlite3_get_autocommit(h);
-    if (inPlace) Exec(h, ownTransaction ? "BEGIN IMMEDIATE" : "SAVEPOINT kaldoria_update", context);
-    try {
+    std::optional<AllOrNothing> together;
+    if (inPlace) together.emplace(h, context);
+    {
         Stmt s = Prepare(h, sql);
         for (std::size_t k = 0; k < used.size(); ++k) {
             std::size_t i = used[k];
@@ -439,14 +440,8 @@ RowKey SqliteRecordset::Insert() {
             rc = sqlite3_blob_close(handle.release());
             if (rc != SQLITE_OK) Raise(h, rc, context + " (열 " + names[i] + ")");
         }
-        if (inPlace) Exec(h, ownTransaction ? "COMMIT" : "RELEASE kaldoria_update", context);
+        if (together) together->Commit();
         return RowKey{id, 0};
-    } catch (...) {
-        if (inPlace) {
-            if (ownTransaction) sqlite3_exec(h, "ROLLBACK", nullptr, nullptr, nullptr);
-            else sqlite3_exec(h, "ROLLBACK TO kaldoria_update; RELEASE kaldoria_update", nullptr, nullptr, nullptr);
-        }
-        throw;
     }
 }
 

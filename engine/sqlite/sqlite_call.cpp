@@ -1,5 +1,6 @@
 #include "engine/sqlite/sqlite_call.h"
 
+#include <cassert>
 #include <cctype>
 #include <cstring>
 
@@ -74,6 +75,23 @@ void Exec(sqlite3* db, const std::string& sql, const std::string& context) {
     while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
     }
     Check(db, rc, context);
+}
+
+AllOrNothing::AllOrNothing(sqlite3* db, const std::string& context)
+    : db_(db), context_(context), own_(sqlite3_get_autocommit(db) != 0) {
+    Exec(db_, own_ ? "BEGIN IMMEDIATE" : "SAVEPOINT kaldoria_step", context_);
+}
+
+AllOrNothing::~AllOrNothing() {
+    if (done_) return;
+    // Best effort: the Error that brought us here is the one worth reporting.
+    sqlite3_exec(db_, own_ ? "ROLLBACK" : "ROLLBACK TO kaldoria_step; RELEASE kaldoria_step", nullptr, nullptr, nullptr);
+}
+
+void AllOrNothing::Commit() {
+    assert(!done_);
+    Exec(db_, own_ ? "COMMIT" : "RELEASE kaldoria_step", context_);
+    done_ = true;
 }
 
 Variant ColumnValue(sqlite3_stmt* s, int i) {

@@ -53,6 +53,24 @@ Stmt Prepare(sqlite3* db, const std::string& sql);
 // Prepares and runs one statement to its end.
 void Exec(sqlite3* db, const std::string& sql, const std::string& context);
 
+// The statements run between its making and Commit land together or not at
+// all: in a transaction of its own when none is open, else in a savepoint of
+// the caller's. Dropped without Commit (an Error on the way), it undoes them.
+class AllOrNothing {
+public:
+    AllOrNothing(sqlite3* db, const std::string& context);
+    ~AllOrNothing();
+    AllOrNothing(const AllOrNothing&) = delete;
+    AllOrNothing& operator=(const AllOrNothing&) = delete;
+    void Commit();
+
+private:
+    sqlite3* db_;
+    std::string context_;
+    bool own_;
+    bool done_ = false;
+};
+
 // Column `i` of the current row, as the engine's Variant.
 Variant ColumnValue(sqlite3_stmt* s, int i);
 
