@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
+#include "os/leftovers.h"
 #include "os/os_error.h"
 #include "os/retry.h"
 #include "os/unique_fd.h"
@@ -76,9 +78,8 @@ std::string FreshNameBeside(const std::string& path, Attempt attempt) {
 class ReplacingFile : public PosixBinaryFile {
 public:
     ReplacingFile(UniqueFd fd, std::string path, std::string named)
-        : PosixBinaryFile(std::move(fd), std::move(path)), named_(std::move(named)) {}
-    ~ReplacingFile() override {
-        if (!named_.empty()) ::unlink(named_.c_str());
+        : PosixBinaryFile(std::move(fd), std::move(path)), named_(std::move(named)) {
+        if (!named_.empty()) Guard();
     }
 
     void Close() override {
@@ -89,15 +90,18 @@ public:
                 if (errno != EEXIST) RaiseErrno(errno, "파일 '" + path_ + "' 만들기 실패");
                 return false;
             });
+            Guard();
         }
         PosixBinaryFile::Close();
         // Replaces the entry itself: a link there is never followed.
         if (::rename(named_.c_str(), path_.c_str()) != 0) RaiseErrno(errno, "파일 '" + path_ + "' 바꾸기 실패");
-        named_.clear();
+        namedGuard_->Keep();
     }
 
 private:
+    void Guard() { namedGuard_.emplace(std::vector<std::string>{named_}, LeftoverFiles::Watch::WhileRunning); }
     std::string named_;
+    std::optional<LeftoverFiles> namedGuard_;  // the named file goes unless it took the path's place
 };
 
 }  // namespace

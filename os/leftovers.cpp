@@ -15,7 +15,7 @@ namespace {
 constexpr char kKeep = 'k';
 
 // The watcher: only async-signal-safe calls, since the parent may have threads.
-[[noreturn]] void Watch(int alive, int other, const std::vector<const char*>& paths) {
+[[noreturn]] void RunWatcher(int alive, int other, const std::vector<const char*>& paths) {
     ::close(other);
     // Its own session, so that Ctrl-C on the terminal ends only the command.
     ::setsid();
@@ -35,7 +35,8 @@ constexpr char kKeep = 'k';
 
 }  // namespace
 
-LeftoverFiles::LeftoverFiles(std::vector<std::string> paths) : paths_(std::move(paths)) {
+LeftoverFiles::LeftoverFiles(std::vector<std::string> paths, Watch watch) : paths_(std::move(paths)) {
+    if (watch == Watch::WhileRunning) return;
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) RaiseErrno(errno, "정리 감시 프로세스를 시작할 수 없습니다");
     UniqueFd read(ends[0]);
@@ -44,16 +45,19 @@ LeftoverFiles::LeftoverFiles(std::vector<std::string> paths) : paths_(std::move(
     for (const auto& p : paths_) names.push_back(p.c_str());
     watcher_ = ::fork();
     if (watcher_ < 0) RaiseErrno(errno, "정리 감시 프로세스를 시작할 수 없습니다");
-    if (watcher_ == 0) Watch(read.get(), alive_.get(), names);
+    if (watcher_ == 0) RunWatcher(read.get(), alive_.get(), names);
 }
 
 LeftoverFiles::~LeftoverFiles() {
-    if (watcher_ < 0) return;
-    for (const auto& p : paths_) ::unlink(p.c_str());
+    if (!kept_)
+        for (const auto& p : paths_) ::unlink(p.c_str());
     Stop(0);
 }
 
-void LeftoverFiles::Keep() { Stop(kKeep); }
+void LeftoverFiles::Keep() {
+    kept_ = true;
+    Stop(kKeep);
+}
 
 void LeftoverFiles::Stop(char verdict) {
     if (watcher_ < 0) return;

@@ -1,8 +1,10 @@
 #pragma once
-// Files a command makes under hidden names while it builds something (a
-// backup, a converted database) and removes again if it does not finish.
-// A destructor cannot run when the process is killed (kill -9, an
-// out-of-memory kill), so a small watcher process removes them then.
+// The one guard for "a new file, removed unless it is finished": files made
+// while something is built (a backup, a converted database, an exported
+// picture, a file about to replace another) are removed again unless Keep()
+// says they were handed over. A destructor cannot run when the process is
+// killed (kill -9, an out-of-memory kill), so for files worth it a small
+// watcher process removes them then.
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -11,9 +13,13 @@
 
 class LeftoverFiles {
 public:
-    // Starts the watcher for `paths` (which need not exist yet). Raises an
-    // Error when it cannot be started.
-    explicit LeftoverFiles(std::vector<std::string> paths);
+    enum class Watch {
+        AlsoWhenKilled,  // a watcher process: for a whole book, not for every file of an export
+        WhileRunning,    // the destructor alone
+    };
+    // Guards `paths` (which need not exist yet). Raises an Error when the
+    // watcher cannot be started.
+    explicit LeftoverFiles(std::vector<std::string> paths, Watch watch = Watch::AlsoWhenKilled);
     // Removes the files unless Keep() was called, and the watcher with them.
     ~LeftoverFiles();
     LeftoverFiles(const LeftoverFiles&) = delete;
@@ -26,6 +32,7 @@ public:
 private:
     void Stop(char verdict);
     std::vector<std::string> paths_;
+    bool kept_ = false;
     UniqueFd alive_;  // its end closing, with no word sent, tells the watcher to remove
     pid_t watcher_ = -1;
 };

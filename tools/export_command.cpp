@@ -14,6 +14,7 @@
 #include <optional>
 #include <utility>
 
+#include "os/leftovers.h"
 #include "os/os_error.h"
 #include "os/retry.h"
 #include "os/unique_fd.h"
@@ -36,11 +37,7 @@ public:
     explicit NewFile(std::string path) : path_(std::move(path)) {
         fd_.reset(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (!fd_ && errno != EEXIST) RaiseErrno(errno, "파일 '" + path_ + "' 만들기 실패");
-        made_ = static_cast<bool>(fd_);
-    }
-    ~NewFile() {
-        fd_.reset();
-        if (made_ && !finished_) ::unlink(path_.c_str());
+        if (fd_) made_.emplace(std::vector<std::string>{path_}, LeftoverFiles::Watch::WhileRunning);
     }
     NewFile(const NewFile&) = delete;
     NewFile& operator=(const NewFile&) = delete;
@@ -61,14 +58,13 @@ public:
         // A backup is only worth something once it is on the disk.
         if (::fsync(fd_.get()) != 0) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
         if (fd_.Close() != 0) RaiseErrno(errno, "파일 '" + path_ + "' 닫기 실패");
-        finished_ = true;
+        made_->Keep();
     }
 
 private:
     std::string path_;
+    std::optional<LeftoverFiles> made_;  // declared first: the file is closed before it is removed
     UniqueFd fd_;
-    bool made_ = false;
-    bool finished_ = false;
     off_t written_ = 0;
 };
 
