@@ -35,20 +35,6 @@ std::string BaseOf(const std::string& path) {
 
 
 
-
-void SyncPath(const std::string& path, bool directory) {
-    UniqueFd fd(::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC));
-    if (!fd) {
-        if (directory) return;
-        RaiseErrno(errno, Quoted(path) + "을(를) 디스크에 기록할 수 없습니다");
-    }
-    int rc = ::fsync(fd.get());
-    int e = errno;
-    fd.reset();
-    // A folder is synced on a best-effort basis: the move has already happened.
-    if (rc != 0 && !directory) RaiseErrno(e, Quoted(path) + "을(를) 디스크에 기록할 수 없습니다");
-}
-
 bool RenameNoReplace(const std::string& from, const std::string& to) {
     return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
@@ -151,14 +137,7 @@ void PlaceInstead(const std::string& path, TemporaryDatabase& temp, const struct
 
 // Gives the new database the name `to` unless something took it meanwhile.
 void PlaceAt(const std::string& to, TemporaryDatabase& temp) {
-    bool placed = ::link(temp.path().c_str(), to.c_str()) == 0;
-    int e = errno;
-    if (placed) ::unlink(temp.path().c_str());
-    else if (LinkUnsupported(e)) placed = RenameNoReplace(temp.path(), to), e = errno;
-    if (!placed) {
-        if (e == EEXIST) throw NameTakenError(to);
-        RaiseErrno(e, "새 데이터베이스를 " + Quoted(to) + "(으)로 옮길 수 없습니다");
-    }
+    PlaceWithoutReplacing(temp.path(), to);
     temp.Release();
 }
 
@@ -200,10 +179,10 @@ MigrationResult MigrateJetDatabase(const std::string& path, const std::optional<
         VerifyCarriedRows(db, result.rows);
         ws.Close();
     }
-    SyncPath(temp.path(), false);
+    SyncFile(temp.path());
     if (to) PlaceAt(*to, temp);
     else PlaceInstead(path, temp, before, result.keptOriginal);
-    SyncPath(FolderOf(target), true);
+    SyncFolder(FolderOf(target));
     result.target = target;
     for (const auto& row : result.rows) result.bytes += row.bytes;
     return result;
@@ -239,9 +218,9 @@ MigrationResult CopyServerToFile(const std::string& linked, const std::string& t
             throw Error(err::NotADatabase, "사본 " + Quoted(temp.path()) + "이(가) 무결성 검사를 통과하지 못했습니다.");
     }
     ws.Close();
-    SyncPath(temp.path(), false);
+    SyncFile(temp.path());
     PlaceAt(to, temp);
-    SyncPath(FolderOf(to), true);
+    SyncFolder(FolderOf(to));
     for (const auto& row : result.rows) result.bytes += row.bytes;
     return result;
 }

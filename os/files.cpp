@@ -189,6 +189,11 @@ void PlaceWithoutReplacing(const std::string& from, const std::string& to) {
     RaiseErrno(e, "'" + to + "'(으)로 옮길 수 없습니다");
 }
 
+void SyncFile(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd || ::fsync(fd.get()) != 0) RaiseErrno(errno, "'" + path + "'을(를) 디스크에 기록할 수 없습니다");
+}
+
 void SyncFolder(const std::string& folder) {
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd) (void)::fsync(fd.get());

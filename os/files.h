@@ -78,5 +78,7 @@ UniqueFd CreateFreshBeside(const std::string& path, std::string& name);
 // Gives the file `from` the name `to` unless something already has it
 // (err::PathFileAccess, "이미 있습니다"); `from` is gone when it succeeds.
 void PlaceWithoutReplacing(const std::string& from, const std::string& to);
+// Flushes the file at `path` to the disk; raises an Error naming it.
+void SyncFile(const std::string& path);
 // Flushes a folder's entries to the disk; best effort, never raises.
 void SyncFolder(const std::string& folder);
