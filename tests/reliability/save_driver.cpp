@@ -268,7 +268,9 @@ int Load(const std::string& db, const std::string& work, int id, int count) {
 int LoadTest(const std::string& self, const std::string& folder, std::string db, int processes, int count) {
     if (db.empty()) {
         db = JoinPath(folder, kDatabaseFileName);
-        fs::remove(db);
+        // A journal left by an earlier run that was cut off would be played
+        // into the new book.
+        for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(db + suffix);
         CreatePICDB(db);
     }
     auto start = std::chrono::steady_clock::now();
