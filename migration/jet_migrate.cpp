@@ -22,6 +22,7 @@
 #include "os/os_error.h"
 #include "os/unique_fd.h"
 #include "store/connection.h"
+#include "store/history.h"
 #include "store/transfer.h"
 
 namespace {
@@ -233,6 +234,10 @@ MigrationResult CopyServerToFile(const std::string& linked, const std::string& t
         RowCarrier carrier(rs);
         ReadPictureRows(server, carrier);
         rs.Close();
+        if (HasHistory(server)) {
+            EnableHistory(db);
+            result.historyVersions = CopyHistory(server, db);
+        }
         writing.Commit();
         result.rows = std::move(carrier.rows);
         result.target = server.Server();

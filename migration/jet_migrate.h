@@ -27,6 +27,7 @@ struct MigrationResult {
     int jetVersion = 0;
     std::vector<CarriedRow> rows;
     std::uint64_t bytes = 0;
+    long historyVersions = -1;  // versions of the history copied; -1 when the source keeps none
 };
 
 // In place (`to` empty): the original is first given a free name beside it

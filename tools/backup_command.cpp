@@ -31,7 +31,8 @@ int RunBackup(const QStringList& arguments) {
             // A linked book is copied off its server into a local picture database.
             const MigrationResult r = CopyServerToFile(path, copy);
             Say("서버 " + r.target + "의 도장 " + std::to_string(r.rows.size()) + "개(" + std::to_string(r.bytes) +
-                " 바이트)를 '" + copy + "'(으)로 백업했습니다 (무결성 검사: 이상 없음).");
+                " 바이트)" + (r.historyVersions >= 0 ? "와 기록의 버전 " + std::to_string(r.historyVersions) + "개" : "") +
+                "를 '" + copy + "'(으)로 백업했습니다 (무결성 검사: 이상 없음).");
             return exitcode::Ok;
         }
         const long long bytes = BackupDatabase(path, copy, [&](long long done, long long total) {
