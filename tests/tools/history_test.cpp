@@ -8,6 +8,7 @@
 #include <QBuffer>
 #include <QImage>
 
+#include "../pg/pg_server.h"
 #include "run_tool.h"
 #include "support.h"
 
@@ -183,6 +184,40 @@ TEST_F(KeeperTool, CheckNamesAKeptVersionThatIsNoPicture) {
     Outcome missing = RunTool({"check", Q(db)});
     EXPECT_EQ(missing.status, 1) << missing.out << missing.err;
     EXPECT_TRUE(Has(missing.err, "pic_history_delete")) << missing.err;
+}
+
+// On a linked book: link makes the history; a clerk's role with rights on
+// pic_list only is recorded by name when its save replaces a stamp; the
+// stamp comes back byte for byte, and backup carries the versions.
+TEST_F(KeeperTool, ALinkedBookKeepsWhichRoleReplacedAStamp) {
+    if (PgServer::BinDir().empty()) GTEST_SKIP() << "PostgreSQL (initdb, pg_ctl) not found: server test skipped";
+    PgServer server(dir.File("pg"));
+    const std::string office = dir.File("office.mdb"), clerkBook = dir.File("clerk.mdb");
+    Outcome linked = RunTool({"link", Q(office), Q(server.Conninfo())});
+    ASSERT_EQ(linked.status, 0) << linked.err;
+    EXPECT_TRUE(Has(linked.out, "표 pic_list와 그 기록 pic_history를 새로 만들었습니다")) << linked.out;
+    server.Sql("CREATE ROLE clerk LOGIN; GRANT SELECT, INSERT, DELETE ON pic_list TO clerk");
+    Outcome second = RunTool({"link", Q(clerkBook), Q(server.Conninfo("clerk"))});
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_TRUE(Has(second.out, "(행 0개, 기록 있음)")) << second.out;
+
+    const Bytes seal = Bitmap(64, Qt::red), wrong = Bitmap(40, Qt::blue);
+    WriteBytes(dir.File("seal.bmp"), seal);
+    WriteBytes(dir.File("wrong.bmp"), wrong);
+    ASSERT_EQ(RunTool({"import", Q(office), "회사", Q(dir.File("seal.bmp"))}).status, 0);
+    Outcome replaced = RunTool({"import", Q(clerkBook), "회사", Q(dir.File("wrong.bmp"))});
+    ASSERT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(server.Query("SELECT left_by FROM pic_history"), "clerk");
+
+    Outcome listed = RunTool({"history", Q(office), "회사"});
+    EXPECT_TRUE(Has(listed.out, "\"회사\"\t" + std::to_string(seal.size()) + " 바이트\t")) << listed.out;
+    EXPECT_TRUE(Has(listed.out, "\tclerk\n")) << listed.out;
+    ASSERT_EQ(RunTool({"restore", Q(office), "회사"}).status, 0);
+    ASSERT_EQ(RunTool({"export", Q(office), "회사", Q(dir.File("back.bmp"))}).status, 0);
+    EXPECT_EQ(ReadBytes(dir.File("back.bmp")), seal);
+    Outcome backup = RunTool({"backup", Q(office), Q(dir.File("copy.mdb"))});
+    EXPECT_EQ(backup.status, 0) << backup.err;
+    EXPECT_TRUE(Has(backup.out, "기록의 버전 2개")) << backup.out;
 }
 
 }  // namespace
