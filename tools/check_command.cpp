@@ -19,7 +19,8 @@ int RunCheck(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "데이터베이스 엔진의 무결성 검사(PRAGMA integrity_check)를 하고, 저장된 모든 값이\n"
-        "읽을 수 있는 그림인지 확인합니다. 기록이 있으면 보관된 버전도 모두 검사합니다. 파일은 읽기만 합니다. 다만 저장하던 프로그램이 중간에\n"
+        "읽을 수 있는 그림인지 확인합니다. 기록(pic_history)이 있으면 그 트리거와 보관된 버전도\n"
+        "모두 검사합니다. 파일은 읽기만 합니다. 다만 저장하던 프로그램이 중간에\n"
         "끝나 저널이 남았으면, 먼저 그 저장을 되돌리고 그렇게 했다고 알립니다.\n\n"
         "종료 상태: 0 이상 없음, 1 검사할 수 없음 (파일이 없거나 표가 없는 등),\n"
         "2 잘못된 명령줄, 3 데이터베이스 파일이 손상됨, 4 그림이 아닌 값이 있음.");

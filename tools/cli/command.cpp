@@ -2,8 +2,8 @@
 
 #include "store/history.h"
 #include "store/picture_table.h"
-#include "tools/cli/history_text.h"
 #include "store/save.h"
+#include "tools/cli/history_text.h"
 
 #include <fcntl.h>
 #include <unistd.h>
