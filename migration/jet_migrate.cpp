@@ -234,9 +234,11 @@ MigrationResult CopyServerToFile(const std::string& linked, const std::string& t
         RowCarrier carrier(rs);
         ReadPictureRows(server, carrier);
         rs.Close();
-        if (HasHistory(server)) {
+        if (CanReadHistory(server)) {
             EnableHistory(db);
             result.historyVersions = CopyHistory(server, db);
+        } else {
+            result.historyUnreadable = HasHistory(server);
         }
         writing.Commit();
         result.rows = std::move(carrier.rows);

@@ -103,6 +103,11 @@ void AppendValue(const Field& from, Field to) {
 
 bool HasHistory(Database& db) { return db.ShapeOf(kHistoryTable) != TableShape::Missing; }
 
+bool CanReadHistory(Database& db) {
+    if (!HasHistory(db)) return false;
+    return !IsServer(db) || Number(db, "SELECT CASE WHEN has_table_privilege('pic_history', 'SELECT') THEN 1 ELSE 0 END") == 1;
+}
+
 bool EnableHistory(Database& db) {
     std::optional<Transaction> t;
     if (!db.InTransaction()) t.emplace(db);

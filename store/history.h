@@ -19,6 +19,11 @@ inline constexpr const char* kHistoryTable = "pic_history";
 // True when the book keeps a history (it has a pic_history).
 bool HasHistory(Database& db);
 
+// True when the history may be read through this connection: always on a
+// local book; on a server, when the role holds SELECT on pic_history (the
+// book's owner grants it; saving needs no right on it).
+bool CanReadHistory(Database& db);
+
 // Gives the book its history: pic_history, its name index and the triggers of
 // the book's kind, in one transaction (the caller's, when one is open). Returns false, changing nothing, when
 // the book has a history already. Raises the engine's Error (a role without

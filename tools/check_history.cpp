@@ -6,6 +6,10 @@
 
 int CheckHistory(Database& db) {
     if (!HasHistory(db)) return exitcode::Ok;
+    if (!CanReadHistory(db)) {
+        Say("기록 검사: 이 역할에는 기록(pic_history)을 읽을 권한이 없어 검사하지 않았습니다");
+        return exitcode::Ok;
+    }
     int status = exitcode::Ok;
     for (const auto& trigger : MissingHistoryTriggers(db))
         status = ReportFailure("기록 검사: pic_list의 트리거 " + trigger + "이(가) 없어 바뀌거나 지워지는 도장이 기록되지 "

@@ -218,6 +218,13 @@ TEST_F(KeeperTool, ALinkedBookKeepsWhichRoleReplacedAStamp) {
     Outcome backup = RunTool({"backup", Q(office), Q(dir.File("copy.mdb"))});
     EXPECT_EQ(backup.status, 0) << backup.err;
     EXPECT_TRUE(Has(backup.out, "기록의 버전 2개")) << backup.out;
+    // The clerk, who may not read the history, still checks and backs up the stamps.
+    Outcome checked = RunTool({"check", Q(clerkBook)});
+    EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
+    EXPECT_TRUE(Has(checked.out, "기록(pic_history)을 읽을 권한이 없어")) << checked.out;
+    Outcome clerkCopy = RunTool({"backup", Q(clerkBook), Q(dir.File("clerk-copy.mdb"))});
+    EXPECT_EQ(clerkCopy.status, 0) << clerkCopy.err;
+    EXPECT_TRUE(Has(clerkCopy.err, "기록은 백업하지 않았습니다")) << clerkCopy.err;
 }
 
 }  // namespace
