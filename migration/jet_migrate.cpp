@@ -22,6 +22,7 @@
 #include "os/os_error.h"
 #include "os/unique_fd.h"
 #include "store/connection.h"
+#include "store/history.h"
 #include "store/transfer.h"
 
 namespace {
@@ -207,6 +208,12 @@ MigrationResult CopyServerToFile(const std::string& linked, const std::string& t
         RowCarrier carrier(rs);
         ReadPictureRows(server, carrier);
         rs.Close();
+        if (CanReadHistory(server)) {
+            EnableHistory(db);
+            result.historyVersions = CopyHistory(server, db);
+        } else {
+            result.historyUnreadable = HasHistory(server);
+        }
         writing.Commit();
         result.rows = std::move(carrier.rows);
         result.target = server.Server();

@@ -27,6 +27,8 @@ struct MigrationResult {
     int jetVersion = 0;
     std::vector<CarriedRow> rows;
     std::uint64_t bytes = 0;
+    long historyVersions = -1;  // versions of the history copied; -1 when none was
+    bool historyUnreadable = false;  // the server keeps one that this role may not read
 };
 
 // In place (`to` empty): the original is first given a free name beside it

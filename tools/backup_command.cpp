@@ -31,7 +31,11 @@ int RunBackup(const QStringList& arguments) {
             // A linked book is copied off its server into a local picture database.
             const MigrationResult r = CopyServerToFile(path, copy);
             Say("서버 " + r.target + "의 도장 " + std::to_string(r.rows.size()) + "개(" + std::to_string(r.bytes) +
-                " 바이트)를 '" + copy + "'(으)로 백업했습니다 (무결성 검사: 이상 없음).");
+                " 바이트)" + (r.historyVersions >= 0 ? "와 기록의 버전 " + std::to_string(r.historyVersions) + "개" : "") +
+                "를 '" + copy + "'(으)로 백업했습니다 (무결성 검사: 이상 없음).");
+            if (r.historyUnreadable)
+                ReportFailure("주의: 이 역할에는 서버의 기록(pic_history)을 읽을 권한이 없어 기록은 백업하지 않았습니다. "
+                              "기록까지 백업하려면 관리자에게 SELECT 권한을 요청하십시오.");
             return exitcode::Ok;
         }
         const long long bytes = BackupDatabase(path, copy, [&](long long done, long long total) {

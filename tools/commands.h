@@ -11,3 +11,8 @@ int RunExport(const QStringList& arguments);
 int RunLink(const QStringList& arguments);
 int RunBackup(const QStringList& arguments);
 int RunMigrate(const QStringList& arguments);
+int RunDelete(const QStringList& arguments);
+int RunRename(const QStringList& arguments);
+int RunHistory(const QStringList& arguments);
+int RunRestore(const QStringList& arguments);
+int RunPrune(const QStringList& arguments);

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "store/connection.h"
+#include "store/history.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
 #include "tools/sample_stamp.h"
@@ -18,7 +19,8 @@ const char* const kSampleName = "도장";
 int RunCreate(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "PATH에 빈 표 pic_list를 가진 새 데이터베이스를 만듭니다. 이미 있는 파일은 덮어쓰지 않습니다.");
+        "PATH에 빈 표 pic_list를 가진 새 데이터베이스를 만듭니다. 이미 있는 파일은 덮어쓰지 않습니다.\n"
+        "새 데이터베이스는 바뀌거나 지워지는 도장을 기록(pic_history)에 남깁니다 (kaldoria-db history).");
     parser.addPositionalArgument("PATH", "만들 데이터베이스 파일 (예: dojang.mdb)");
     const QCommandLineOption sample("sample", "이 도구가 그린 견본 도장(빨간 인장)을 \"도장\"이라는 이름으로 넣습니다.");
     parser.addOption(sample);
@@ -40,6 +42,10 @@ int RunCreate(const QStringList& arguments) {
         }
         try {
             CreatePICDB(path);
+            {
+                OpenedDatabase opened(path, false);
+                EnableHistory(opened.db());
+            }
             if (bitmap) StoreFile(path, kSampleName, bitmap->Path());
         } catch (const Error& e) {
             // A half-made database of ours goes; a file someone else made

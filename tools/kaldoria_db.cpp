@@ -22,6 +22,12 @@ constexpr Command kCommands[] = {
     {"create", "create PATH [--sample]      새 데이터베이스를 만듭니다 (--sample: 견본 도장 포함)", RunCreate},
     {"list", "list PATH                   저장된 그림을 표 순서대로 보여 줍니다", RunList},
     {"import", "import PATH NAME FILE       그림 파일을 NAME으로 저장합니다 (같은 이름은 바꿉니다)", RunImport},
+    {"delete", "delete PATH NAME            NAME의 행을 모두 지웁니다 (기록이 있으면 되돌릴 수 있습니다)", RunDelete},
+    {"rename", "rename PATH OLD NEW [--replace]  OLD의 행을 모두 NEW로 이름을 바꿉니다", RunRename},
+    {"history", "history PATH [NAME]         바뀌거나 지워진 도장의 기록을 보여 줍니다\n"
+                "  history PATH --enable       이 데이터베이스에 기록을 켭니다", RunHistory},
+    {"restore", "restore PATH NAME [VERSION] 기록의 버전을 NAME의 지금 그림으로 되돌립니다", RunRestore},
+    {"prune", "prune PATH [--before DATE] [--keep N]  기록에서 오래된 버전을 잊습니다", RunPrune},
     {"export", "export PATH NAME FILE       NAME의 그림을 FILE로 내보냅니다\n"
                "  export PATH --all DIR       모든 그림을 DIR 안의 파일로 내보냅니다\n"
                "  export ... --transparent --crop --size MM   문서에 붙일 PNG로: 종이는 투명하게, 도장의 긴 변은 MM 밀리미터로",

@@ -3,6 +3,7 @@
 #include "engine/postgres/link.h"
 #include "engine/sqlite/link_file.h"
 #include "os/files.h"
+#include "store/history.h"
 #include "store/picture_table.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
@@ -22,7 +23,8 @@ std::string PreparePictureTable(Database& db) {
     const TableShape shape = db.ShapeOf("pic_list");
     if (shape == TableShape::Missing) {
         CreatePictureTable(db);
-        return "표 pic_list를 새로 만들었습니다";
+        EnableHistory(db);
+        return "표 pic_list와 그 기록 pic_history를 새로 만들었습니다";
     }
     if (shape != TableShape::RowidTable)
         throw Error(err::InvalidOperation, "서버의 pic_list가 보통 표가 아닙니다 (뷰 등). 그림을 저장할 수 없습니다.");
@@ -32,7 +34,8 @@ std::string PreparePictureTable(Database& db) {
     if (types.find("pic_name ") == std::string::npos || types.find("pic bytea") == std::string::npos)
         throw Error(err::ItemNotFound, "서버의 표 pic_list에 열 pic_name(text)과 pic(bytea)이 있어야 합니다. 지금 있는 열: " +
                                            (types.empty() ? std::string("없음") : types));
-    return "있는 표 pic_list를 씁니다 (행 " + TextOfFirst(db, "SELECT count(*) FROM pic_list") + "개)";
+    return "있는 표 pic_list를 씁니다 (행 " + TextOfFirst(db, "SELECT count(*) FROM pic_list") + "개, " +
+           (HasHistory(db) ? "기록 있음)" : "기록 없음: 'kaldoria-db history PATH --enable'로 켭니다)");
 }
 
 // The rights a save needs that the role lacks, or empty.

@@ -1,7 +1,9 @@
 #include "tools/cli/command.h"
 
+#include "store/history.h"
 #include "store/picture_table.h"
 #include "store/save.h"
+#include "tools/cli/history_text.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -197,6 +199,8 @@ void StoreFile(const std::string& path, const std::string& name, const std::stri
     OpenedDatabase opened(path, false);
     PosixFileSystem files;
     ConsoleMessageBox console;
+    const long unkept = CountUnkeptRows(opened.db(), name);
     if (!StorePicture(opened.db(), name, file, files, console))
         throw Error(err::FileNotFound, "저장에 실패했습니다.");
+    WarnUnkept(name, unkept);
 }

@@ -1,0 +1,433 @@
+// The history a book keeps of itself, and the keeper's delete, rename,
+// restore and prune, held by both kinds of book: the same test bodies run on
+// a local SQLite file and on pic_list of a throwaway PostgreSQL server. Each
+// book holds a thousand real-size stamps (64×64 bitmaps of 12,342 bytes) and
+// three thousand versions, left by another program's own DELETE statements
+// (the sqlite3 shell's, psql's), and every count and byte is read back
+// around the engine, as that program would read it.
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <map>
+#include <memory>
+
+#include "../pg/pg_server.h"
+#include "engine/sqlite/backup.h"
+#include "engine/sqlite/link_file.h"
+#include "migration/jet_migrate.h"
+#include "store/history.h"
+#include "store/keeper.h"
+#include "store/picture_table.h"
+#include "store/save.h"
+#include "support.h"
+
+namespace {
+
+constexpr int kStamps = 1000;
+constexpr int kRounds = 3;  // versions left per name by the fixture
+
+std::string Name(int i) {
+    const std::string n = std::to_string(i);
+    return "도장" + std::string(4 - n.size(), '0') + n;
+}
+
+// A 64×64 24-bit bitmap (12,342 bytes), different for every stamp and round.
+Bytes Stamp(int i, int round) {
+    Bytes b;
+    auto put = [&](std::uint32_t v, int n) {
+        for (int k = 0; k < n; ++k) b.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+    };
+    b = {'B', 'M'};
+    put(54 + 64 * 64 * 3, 4), put(0, 4), put(54, 4);
+    put(40, 4), put(64, 4), put(64, 4), put(1, 2), put(24, 2), put(0, 4), put(64 * 64 * 3, 4);
+    put(2835, 4), put(2835, 4), put(0, 4), put(0, 4);
+    const Bytes pixels = PatternBytes(64 * 64 * 3, static_cast<unsigned>(i * 7 + round * 100003 + 1));
+    b.insert(b.end(), pixels.begin(), pixels.end());
+    return b;
+}
+
+std::string Hex(const Bytes& bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string hex;
+    for (std::uint8_t c : bytes) hex += {digits[c >> 4], digits[c & 15]};
+    return hex;
+}
+
+// One book, reached also around the engine, as another program would.
+class Book {
+public:
+    virtual ~Book() = default;
+    const std::string& Path() const { return path_; }
+    virtual void Sql(const std::string& sql) = 0;
+    // Every row of `sql`, its columns joined by tabs.
+    virtual std::vector<std::string> Rows(const std::string& sql) = 0;
+    // The expression giving a column's bytes as upper-case hex.
+    virtual std::string HexOf(const std::string& column) const = 0;
+    virtual void Insert(const std::vector<std::pair<std::string, Bytes>>& rows) = 0;
+
+    std::string One(const std::string& sql) {
+        const auto rows = Rows(sql);
+        return rows.empty() ? "<none>" : rows[0];
+    }
+    long Count(const std::string& table, const std::string& where = "") {
+        return std::stol(One("SELECT count(*) FROM " + table + " " + where));
+    }
+
+protected:
+    std::string path_;
+};
+
+class SqliteBook : public Book {
+public:
+    explicit SqliteBook(const TempDir& dir) {
+        path_ = dir.File("dojang.mdb");
+        MakePictureDb(path_);
+        sqlite3_open(path_.c_str(), &db_);
+    }
+    ~SqliteBook() override { sqlite3_close(db_); }
+    void Sql(const std::string& sql) override {
+        char* message = nullptr;
+        ASSERT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK) << sql << ": " << message;
+    }
+    std::vector<std::string> Rows(const std::string& sql) override {
+        sqlite3_stmt* s = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr), SQLITE_OK) << sql << ": " << sqlite3_errmsg(db_);
+        std::vector<std::string> rows;
+        while (sqlite3_step(s) == SQLITE_ROW) {
+            std::string row;
+            for (int c = 0; c < sqlite3_column_count(s); ++c) {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
+                row += (c ? "\t" : "") + std::string(text ? text : "<NULL>");
+            }
+            rows.push_back(row);
+        }
+        sqlite3_finalize(s);
+        return rows;
+    }
+    std::string HexOf(const std::string& column) const override { return "hex(" + column + ")"; }
+    void Insert(const std::vector<std::pair<std::string, Bytes>>& rows) override {
+        Sql("BEGIN");
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(db_, "INSERT INTO pic_list VALUES (?, ?)", -1, &s, nullptr);
+        for (const auto& [name, pic] : rows) {
+            sqlite3_bind_text(s, 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_blob(s, 2, pic.data(), static_cast<int>(pic.size()), SQLITE_TRANSIENT);
+            sqlite3_step(s);
+            sqlite3_reset(s);
+        }
+        sqlite3_finalize(s);
+        Sql("COMMIT");
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+// One server for the whole run; each test gets a fresh pic_list.
+PgServer* SharedServer(const std::string& folder) {
+    static std::unique_ptr<PgServer> server;
+    if (!server) server = std::make_unique<PgServer>(folder);
+    return server.get();
+}
+
+class PgBook : public Book {
+public:
+    PgBook(const TempDir& dir, PgServer& server) : server_(server) {
+        server_.Sql("DROP TABLE IF EXISTS pic_list, pic_history CASCADE; DROP FUNCTION IF EXISTS pic_history_keep() CASCADE");
+        server_.Sql("CREATE TABLE pic_list (pic_name text, pic bytea)");
+        path_ = dir.File("dojang.mdb");
+        CreateLinkFile(path_, server_.Conninfo());
+        conn_ = PQconnectdb(server_.Conninfo().c_str());
+    }
+    ~PgBook() override { PQfinish(conn_); }
+    void Sql(const std::string& sql) override {
+        PGresult* r = PQexec(conn_, sql.c_str());
+        EXPECT_EQ(PQresultStatus(r), PGRES_COMMAND_OK) << sql << ": " << PQerrorMessage(conn_);
+        PQclear(r);
+    }
+    std::vector<std::string> Rows(const std::string& sql) override {
+        PGresult* r = PQexec(conn_, sql.c_str());
+        EXPECT_EQ(PQresultStatus(r), PGRES_TUPLES_OK) << sql << ": " << PQerrorMessage(conn_);
+        std::vector<std::string> rows;
+        for (int i = 0; i < PQntuples(r); ++i) {
+            std::string row;
+            for (int c = 0; c < PQnfields(r); ++c)
+                row += (c ? "\t" : "") + std::string(PQgetisnull(r, i, c) ? "<NULL>" : PQgetvalue(r, i, c));
+            rows.push_back(row);
+        }
+        PQclear(r);
+        return rows;
+    }
+    std::string HexOf(const std::string& column) const override { return "upper(encode(" + column + ", 'hex'))"; }
+    void Insert(const std::vector<std::pair<std::string, Bytes>>& rows) override {
+        Sql("BEGIN");
+        for (const auto& [name, pic] : rows) {
+            const char* values[] = {name.c_str(), reinterpret_cast<const char*>(pic.data())};
+            const int lengths[] = {0, static_cast<int>(pic.size())}, formats[] = {0, 1};
+            PQclear(PQexecParams(conn_, "INSERT INTO pic_list VALUES ($1, $2)", 2, nullptr, values, lengths, formats, 0));
+        }
+        Sql("COMMIT");
+    }
+
+private:
+    PgServer& server_;
+    PGconn* conn_ = nullptr;
+};
+
+class History : public ::testing::TestWithParam<std::string> {
+protected:
+    TempDir dir;
+    std::unique_ptr<Book> book;
+    Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+    Database db;
+
+    bool Server() const { return GetParam() == "pg"; }
+
+    // A thousand stamps given a history, then replaced three times over by
+    // another program's DELETE and INSERT: three thousand versions.
+    void SetUp() override {
+        if (Server()) {
+            if (PgServer::BinDir().empty())
+                GTEST_SKIP() << "PostgreSQL (initdb, pg_ctl) not found under /usr/lib/postgresql: server tests skipped";
+            static TempDir serverDir;  // outlives every test of the run
+            book = std::make_unique<PgBook>(dir, *SharedServer(serverDir.File("pg")));
+        } else {
+            book = std::make_unique<SqliteBook>(dir);
+        }
+        db = ws.OpenDatabase(book->Path());
+        if (WithHistory()) {
+            ASSERT_TRUE(EnableHistory(db));
+        }
+        for (int round = 0; round <= kRounds; ++round) {
+            if (round > 0) book->Sql("DELETE FROM pic_list");
+            std::vector<std::pair<std::string, Bytes>> rows;
+            for (int i = 0; i < kStamps; ++i) rows.emplace_back(Name(i), Stamp(i, round));
+            book->Insert(rows);
+        }
+    }
+    void TearDown() override { ws.Close(); }
+    virtual bool WithHistory() const { return true; }
+
+    // The hex of every current row of `name`, and of its kept versions, oldest first.
+    std::vector<std::string> Current(const std::string& name) {
+        return book->Rows("SELECT " + book->HexOf("pic") + " FROM pic_list " + NameCondition(name));
+    }
+    std::vector<std::string> Kept(const std::string& name) {
+        return book->Rows("SELECT " + book->HexOf("pic") + " FROM pic_history " + NameCondition(name) + " ORDER BY id");
+    }
+    std::vector<std::string> Hexes(std::initializer_list<Bytes> all) {
+        std::vector<std::string> out;
+        for (const Bytes& b : all) out.push_back(Hex(b));
+        return out;
+    }
+    void StoreBytes(const std::string& name, const Bytes& bytes) {
+        WriteBytes(dir.File("temp.bmp"), bytes);
+        PosixFileSystem files;
+        RecordingMessageBox messages;
+        ASSERT_TRUE(StorePicture(db, name, dir.File("temp.bmp"), files, messages));
+    }
+};
+
+// Another program's statements are kept too: every DELETE of the fixture
+// left its row, and an UPDATE of a name or a picture leaves the row it had.
+TEST_P(History, AnotherProgramsDeleteAndUpdateAreKept) {
+    EXPECT_EQ(book->Count("pic_list"), kStamps);
+    EXPECT_EQ(book->Count("pic_history"), kStamps * kRounds);
+    EXPECT_EQ(Kept(Name(123)), Hexes({Stamp(123, 0), Stamp(123, 1), Stamp(123, 2)}));
+    book->Sql("UPDATE pic_list SET pic_name = '다른' " + NameCondition(Name(5)));
+    EXPECT_EQ(Kept(Name(5)).back(), Hex(Stamp(5, 3)));
+    EXPECT_EQ(book->Count("pic_history"), kStamps * kRounds + 1);
+    // Each version says when it left and, on a server, who removed it from where.
+    const auto versions = ListVersions(db, Name(5));
+    ASSERT_EQ(versions.size(), 4u);
+    EXPECT_EQ(versions.back().leftAtUtc.size(), 19u) << versions.back().leftAtUtc;
+    EXPECT_EQ(versions.back().who, Server() ? "postgres" : "");  // a Unix socket has no address
+}
+
+// The window's save replacing a stamp keeps the row it replaced, and only it.
+TEST_P(History, ReplacingSaveKeepsTheRowItReplaced) {
+    StoreBytes(Name(500), Stamp(500, 9));
+    EXPECT_EQ(Current(Name(500)), Hexes({Stamp(500, 9)}));
+    EXPECT_EQ(book->Count("pic_list"), kStamps);
+    EXPECT_EQ(book->Count("pic_history"), kStamps * kRounds + 1);
+    EXPECT_EQ(Kept(Name(500)), Hexes({Stamp(500, 0), Stamp(500, 1), Stamp(500, 2), Stamp(500, 3)}));
+    // A save under a new name replaces nothing and keeps nothing.
+    StoreBytes("새 도장", Stamp(1, 9));
+    EXPECT_EQ(book->Count("pic_history"), kStamps * kRounds + 1);
+}
+
+// A picture beyond the engine's bound is still stored in place (the history
+// puts no INSERT trigger on pic_list); replacing it keeps its size, not its
+// bytes, and it cannot be restored.
+TEST_P(History, PictureTooLargeToKeepIsStoredAndReplacedButOnlyItsSizeKept) {
+    const Bytes large = PatternBytes(kWholeValueLimit + 1, 77);
+    StoreBytes("큰 도장", large);
+    EXPECT_EQ(CountUnkeptRows(db, "큰 도장"), 1);
+    StoreBytes("큰 도장", Stamp(1, 9));
+    EXPECT_EQ(Current("큰 도장"), Hexes({Stamp(1, 9)}));
+    EXPECT_EQ(book->Rows("SELECT bytes, pic IS NULL FROM pic_history " + NameCondition("큰 도장")),
+              std::vector<std::string>{std::to_string(large.size()) + "\t" + (Server() ? "t" : "1")});
+    const auto versions = ListVersions(db, "큰 도장");
+    ASSERT_EQ(versions.size(), 1u);
+    EXPECT_FALSE(versions[0].kept);
+    EXPECT_EQ(ErrorOf([&] { RestoreVersion(db, "큰 도장", std::nullopt); }).Number(), err::InvalidOperation);
+    EXPECT_EQ(Current("큰 도장"), Hexes({Stamp(1, 9)}));
+}
+
+TEST_P(History, DeleteRemovesEveryRowOfTheNameIntoTheHistory) {
+    const std::string tricky = "x' OR '1'='1 ";  // matched as the save matches it, blank included
+    book->Insert({{Name(7), Stamp(7, 8)}, {tricky, Stamp(8, 8)}, {"x' OR '1'='1", Stamp(9, 8)}});
+    EXPECT_EQ(DeletePictures(db, Name(7)), 2);
+    EXPECT_EQ(DeletePictures(db, tricky), 1);
+    EXPECT_TRUE(Current(Name(7)).empty());
+    EXPECT_EQ(Current("x' OR '1'='1"), Hexes({Stamp(9, 8)}));
+    EXPECT_EQ(book->Count("pic_list"), kStamps - 1 + 1);
+    EXPECT_EQ(Kept(Name(7)), Hexes({Stamp(7, 0), Stamp(7, 1), Stamp(7, 2), Stamp(7, 3), Stamp(7, 8)}));
+    EXPECT_EQ(Kept(tricky), Hexes({Stamp(8, 8)}));
+    // A name not there is an error, and nothing changes.
+    EXPECT_EQ(ErrorOf([&] { DeletePictures(db, Name(7)); }).Number(), err::ItemNotFound);
+    EXPECT_EQ(book->Count("pic_history"), kStamps * kRounds + 3);
+}
+
+TEST_P(History, RenameMovesTheRowsAndRefusesATakenNameUnlessReplacing) {
+    EXPECT_EQ(RenamePictures(db, Name(1), "새 이름", false), 1);
+    EXPECT_TRUE(Current(Name(1)).empty());
+    EXPECT_EQ(Current("새 이름"), Hexes({Stamp(1, 3)}));
+    EXPECT_EQ(Kept(Name(1)).back(), Hex(Stamp(1, 3)));
+    const long kept = book->Count("pic_history");
+
+    EXPECT_EQ(ErrorOf([&] { RenamePictures(db, Name(2), Name(3), false); }).Number(), err::DuplicateKey);
+    EXPECT_EQ(Current(Name(2)), Hexes({Stamp(2, 3)}));
+    EXPECT_EQ(Current(Name(3)), Hexes({Stamp(3, 3)}));
+    EXPECT_EQ(book->Count("pic_history"), kept);
+
+    EXPECT_EQ(RenamePictures(db, Name(2), Name(3), true), 1);
+    EXPECT_TRUE(Current(Name(2)).empty());
+    EXPECT_EQ(Current(Name(3)), Hexes({Stamp(2, 3)}));
+    EXPECT_EQ(Kept(Name(3)).back(), Hex(Stamp(3, 3)));
+    EXPECT_EQ(book->Count("pic_history"), kept + 2);
+    EXPECT_EQ(book->Count("pic_list"), kStamps - 1);
+
+    EXPECT_EQ(ErrorOf([&] { RenamePictures(db, "없는 이름", "또 다른", false); }).Number(), err::ItemNotFound);
+    EXPECT_EQ(ErrorOf([&] { RenamePictures(db, Name(4), Name(4), true); }).Number(), err::InvalidArgument);
+    EXPECT_EQ(book->Count("pic_list"), kStamps - 1);
+}
+
+TEST_P(History, RestorePutsAVersionBackByteForByte) {
+    // The newest version when none is named; the row it replaces is kept in turn.
+    const RestoredVersion newest = RestoreVersion(db, Name(10), std::nullopt);
+    EXPECT_EQ(newest.replaced, 1);
+    EXPECT_EQ(newest.bytes, 12342);
+    EXPECT_EQ(Current(Name(10)), Hexes({Stamp(10, 2)}));
+    EXPECT_EQ(Kept(Name(10)).back(), Hex(Stamp(10, 3)));
+    EXPECT_EQ(book->Count("pic_list"), kStamps);
+
+    const auto versions = ListVersions(db, Name(10));
+    ASSERT_EQ(versions.size(), 4u);
+    EXPECT_EQ(RestoreVersion(db, Name(10), versions[0].id).id, versions[0].id);
+    EXPECT_EQ(Current(Name(10)), Hexes({Stamp(10, 0)}));
+
+    // A version of another name, or none at all, changes nothing.
+    const long kept = book->Count("pic_history");
+    EXPECT_EQ(ErrorOf([&] { RestoreVersion(db, Name(11), versions[1].id); }).Number(), err::ItemNotFound);
+    EXPECT_EQ(ErrorOf([&] { RestoreVersion(db, "새 이름", std::nullopt); }).Number(), err::ItemNotFound);
+    EXPECT_EQ(Current(Name(11)), Hexes({Stamp(11, 3)}));
+    EXPECT_EQ(book->Count("pic_history"), kept);
+    // A deleted stamp comes back too.
+    DeletePictures(db, Name(12));
+    RestoreVersion(db, Name(12), std::nullopt);
+    EXPECT_EQ(Current(Name(12)), Hexes({Stamp(12, 3)}));
+}
+
+TEST_P(History, PruneForgetsOldVersionsAndKeepsTheNewest) {
+    // A third of the versions left long ago.
+    book->Sql("UPDATE pic_history SET left_at = " + std::string(Server() ? "TIMESTAMPTZ '2020-06-01 00:00:00+00'"
+                                                                         : "'2020-06-01 00:00:00'") +
+              " WHERE id % 3 = 0");
+    const long old = book->Count("pic_history", "WHERE id % 3 = 0");
+    EXPECT_EQ(PruneHistory(db, std::string("2020-05-31 23:59:59"), std::nullopt), 0);
+    EXPECT_EQ(PruneHistory(db, std::string("2020-06-01 00:00:01"), std::nullopt), old);
+    EXPECT_EQ(book->Count("pic_history"), kStamps * kRounds - old);
+    EXPECT_EQ(book->Count("pic_history", "WHERE id % 3 = 0"), 0);
+
+    EXPECT_EQ(PruneHistory(db, std::nullopt, 1), book->Count("pic_history") - kStamps);
+    EXPECT_EQ(book->Count("pic_history"), kStamps);
+    EXPECT_EQ(book->Count("pic_list"), kStamps);
+    for (int i : {0, 499, 999}) {
+        const auto kept = Kept(Name(i));
+        ASSERT_EQ(kept.size(), 1u);
+        // The newest that the date left: round 2, unless that one was among the old.
+        EXPECT_TRUE(kept[0] == Hex(Stamp(i, 2)) || kept[0] == Hex(Stamp(i, 1))) << i;
+    }
+    EXPECT_EQ(PruneHistory(db, std::nullopt, 0), kStamps);
+    EXPECT_EQ(book->Count("pic_history"), 0);
+}
+
+// backup copies the history with the stamps: the local book by the engine's
+// online backup, the server's into a new local book.
+TEST_P(History, BackupCarriesTheHistory) {
+    DeletePictures(db, Name(42));
+    const std::string copy = dir.File("copy.mdb");
+    if (Server()) EXPECT_EQ(CopyServerToFile(book->Path(), copy).historyVersions, kStamps * kRounds + 1);
+    else BackupDatabase(book->Path(), copy);
+    const auto copied = [&](const std::string& sql) {
+        sqlite3* raw = nullptr;
+        sqlite3_open(copy.c_str(), &raw);
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(raw, sql.c_str(), -1, &s, nullptr);
+        std::vector<std::string> rows;
+        while (sqlite3_step(s) == SQLITE_ROW) rows.push_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+        sqlite3_finalize(s);
+        sqlite3_close(raw);
+        return rows;
+    };
+    EXPECT_EQ(copied("SELECT hex(pic) FROM pic_history WHERE pic_name = '" + Name(42) + "' ORDER BY id"),
+              Hexes({Stamp(42, 0), Stamp(42, 1), Stamp(42, 2), Stamp(42, 3)}));
+    EXPECT_EQ(copied("SELECT count(*) FROM pic_history")[0], std::to_string(kStamps * kRounds + 1));
+    // Ids, times and who come along, so the copy lists what the book lists.
+    Workspace other = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+    Database backup = other.OpenDatabase(copy);
+    const auto want = ListVersions(db, std::nullopt), got = ListVersions(backup, std::nullopt);
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); i += 97) {
+        EXPECT_EQ(got[i].id, want[i].id);
+        EXPECT_EQ(got[i].leftAtUtc, want[i].leftAtUtc);
+        EXPECT_EQ(got[i].who, want[i].who);
+    }
+    // The copy keeps its own history going.
+    EXPECT_EQ(DeletePictures(backup, Name(43)), 1);
+    EXPECT_EQ(copied("SELECT count(*) FROM pic_history")[0], std::to_string(kStamps * kRounds + 2));
+    other.Close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, History, ::testing::Values("sqlite", "pg"),
+                         [](const auto& info) { return info.param; });
+
+// A book without history works as before: nothing is kept, nothing to restore.
+class WithoutHistory : public History {
+protected:
+    bool WithHistory() const override { return false; }
+};
+
+TEST_P(WithoutHistory, WorksAsBeforeAndKeepsNothing) {
+    EXPECT_FALSE(HasHistory(db));
+    StoreBytes(Name(1), Stamp(1, 9));
+    EXPECT_EQ(DeletePictures(db, Name(2)), 1);
+    EXPECT_EQ(RenamePictures(db, Name(3), "새 이름", false), 1);
+    EXPECT_EQ(book->Count("pic_list"), kStamps - 1);
+    EXPECT_FALSE(HasHistory(db));
+    EXPECT_EQ(CountUnkeptRows(db, Name(1)), 0);
+    EXPECT_EQ(ErrorOf([&] { RestoreVersion(db, Name(1), std::nullopt); }).Number(), err::ItemNotFound);
+    EXPECT_TRUE(MissingHistoryTriggers(db).empty());
+    // Given one now, it keeps from then on.
+    EXPECT_TRUE(EnableHistory(db));
+    EXPECT_FALSE(EnableHistory(db));
+    EXPECT_EQ(DeletePictures(db, Name(4)), 1);
+    EXPECT_EQ(Kept(Name(4)), Hexes({Stamp(4, 3)}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, WithoutHistory, ::testing::Values("sqlite", "pg"),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace

@@ -1,0 +1,90 @@
+#include "tools/cli/history_text.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "store/names.h"
+#include "tools/cli/command.h"
+
+bool KeeperName(const QString& argument, std::string& name) {
+    std::string problem;
+    if (!NameArgument(argument, name, problem)) {
+        ReportFailure(problem);
+        return false;
+    }
+    if (IsBlankName(name)) {
+        ReportFailure("이름을 입력해 주십시요.");
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Reads "YYYY-MM-DD HH:MM:SS", "YYYY-MM-DD HH:MM" or, with `dateAlone`,
+// "YYYY-MM-DD", and nothing after it.
+bool ReadTime(const std::string& text, std::tm& tm, bool dateAlone) {
+    const char* s = text.c_str();
+    const int length = static_cast<int>(text.size());
+    int used = -1;
+    tm = {};
+    bool read = std::sscanf(s, "%4d-%2d-%2d %2d:%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour, &tm.tm_min,
+                            &tm.tm_sec, &used) == 6 && used == length;
+    if (!read) {
+        tm = {}, used = -1;
+        read = std::sscanf(s, "%4d-%2d-%2d %2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour, &tm.tm_min,
+                           &used) == 5 && used == length;
+    }
+    if (!read && dateAlone) {
+        tm = {}, used = -1;
+        read = std::sscanf(s, "%4d-%2d-%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &used) == 3 && used == length;
+    }
+    if (!read) return false;
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    return true;
+}
+
+std::string Format(const std::tm& tm) {
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    return text;
+}
+
+}  // namespace
+
+std::string LocalTimeOf(const std::string& utc) {
+    std::tm tm{};
+    if (!ReadTime(utc, tm, false)) return utc;
+    const std::time_t t = ::timegm(&tm);
+    std::tm local{};
+    ::localtime_r(&t, &local);
+    return Format(local);
+}
+
+std::optional<std::string> UtcOfLocal(const std::string& text) {
+    std::tm tm{};
+    if (!ReadTime(text, tm, true)) return std::nullopt;
+    const std::tm asked = tm;
+    tm.tm_isdst = -1;
+    const std::time_t t = std::mktime(&tm);
+    // mktime turns 2월 30일 into 3월 2일; such a date is refused, not moved.
+    if (t == static_cast<std::time_t>(-1) || tm.tm_year != asked.tm_year || tm.tm_mon != asked.tm_mon ||
+        tm.tm_mday != asked.tm_mday || asked.tm_hour > 23 || asked.tm_min > 59 || asked.tm_sec > 59)
+        return std::nullopt;
+    std::tm utc{};
+    ::gmtime_r(&t, &utc);
+    return Format(utc);
+}
+
+void WarnUnkept(const std::string& name, long count) {
+    if (count <= 0) return;
+    ReportFailure("주의: " + ShownName(name) + "의 행 " + std::to_string(count) +
+                  "개는 그림이 16 MiB보다 커서 기록에 그림을 보관하지 않았습니다 (크기와 시각만 남았습니다). 되돌릴 수 "
+                  "없습니다.");
+}
+
+std::string NoHistoryMessage(const std::string& path) {
+    return "데이터베이스 '" + path + "'에는 기록(pic_history)이 없습니다. 'kaldoria-db history " + path +
+           " --enable'로 켜면 그 뒤로 바뀌거나 지워지는 도장이 기록됩니다.";
+}
