@@ -1,6 +1,7 @@
 #include "engine/chunk_stage.h"
 
 #include <algorithm>
+#include <cassert>
 
 void ChunkStage::Append(std::span<const std::uint8_t> bytes) {
     if (!spill_ && memory_.size() + bytes.size() <= kMemoryLimit) {
@@ -17,6 +18,8 @@ void ChunkStage::Append(std::span<const std::uint8_t> bytes) {
         spill_->WriteAt(bytes, size_);
     }
     size_ += bytes.size();
+    // The bytes live in exactly one place: memory until the limit, then the file.
+    assert(spill_ ? memory_.empty() : memory_.size() == size_);
 }
 
 Bytes ChunkStage::Read(std::uint64_t offset, std::uint64_t count) const {
@@ -31,6 +34,7 @@ Bytes ChunkStage::Read(std::uint64_t offset, std::uint64_t count) const {
 
 void ChunkStage::ForEachPiece(const std::function<void(std::span<const std::uint8_t>, std::uint64_t)>& sink) const {
     if (!spill_) {
+        assert(memory_.size() == size_);
         sink(std::span<const std::uint8_t>(memory_), 0);
         return;
     }

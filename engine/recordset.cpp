@@ -1,5 +1,6 @@
 // Recordsets: moving over rows, adding a row, bookmarks; the same for every
 // kind of database, which supplies the reads and the insert.
+#include <cassert>
 #include <cstring>
 
 #include "engine/engine_impl.h"
@@ -15,8 +16,11 @@ Bytes BookmarkOf(const RowKey& key) {
     AppendLittle(b, static_cast<std::uint64_t>(key.id));
     AppendLittle(b, key.version);
     AppendLittle(b, key.table);
+    assert(b.size() == 16);
     return b;
 }
+
+static_assert(sizeof(RowKey::version) == 4 && sizeof(RowKey::table) == 4, "a bookmark holds 16 bytes");
 
 RowKey KeyOf(const Bytes& b) {
     if (b.size() != 16) throw Error(err::InvalidEngineArgument, "책갈피가 올바르지 않습니다.");
