@@ -116,6 +116,29 @@ TEST_P(Sizes, SaveAndStartUpRoundTripByteForByte) {
 
 INSTANTIATE_TEST_SUITE_P(Pg, Sizes, ::testing::Values(0, 31999, 32000, 32001, 3 * 32000 + 17, (3u << 19) + 5));
 
+// The save's table of names (save_contract.h), as on a local book.
+TEST_F(LinkedBook, SaveReplacesEveryRowOfTheNameAndNoOther) {
+    PGconn* conn = PQconnectdb(server->Conninfo().c_str());
+    ASSERT_EQ(PQstatus(conn), CONNECTION_OK) << PQerrorMessage(conn);
+    auto rowsOnTheServer = [&] {
+        NamedRows rows;
+        PGresult* r = PQexecParams(conn, "SELECT pic_name, pic FROM pic_list", 0, nullptr, nullptr, nullptr, nullptr, 1);
+        for (int i = 0; i < PQntuples(r); ++i) {
+            const auto* pic = reinterpret_cast<const std::uint8_t*>(PQgetvalue(r, i, 1));
+            rows.emplace_back(std::string(PQgetvalue(r, i, 0), static_cast<std::size_t>(PQgetlength(r, i, 0))),
+                              Bytes(pic, pic + PQgetlength(r, i, 1)));
+        }
+        PQclear(r);
+        return rows;
+    };
+    Workspace ws;
+    Database db;
+    OpenPICDB(ws, db, folder);
+    ExpectSaveReplacesEveryRowOfTheNameAndNoOther(db, dir.path(), rowsOnTheServer);
+    ClosePICDB(ws, db);
+    PQfinish(conn);
+}
+
 TEST_F(LinkedBook, AMissingFileIsReportedOnlyAfterTheBookIsUnlocked) {
     server->Sql("INSERT INTO pic_list VALUES ('도장', 'x'::bytea), ('other', 'y'::bytea)");
     Workspace ws;
