@@ -25,7 +25,6 @@
 #include "pg_server.h"
 #include "engine/postgres/link.h"
 #include "engine/sqlite/link_file.h"
-#include "os/network_fs.h"
 #include "store/connection.h"
 #include "store/save.h"
 #include "store/transfer.h"
@@ -757,14 +756,6 @@ TEST_P(ThousandStamps, ToolReportsWhatTheShellReads) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ThousandStamps, ::testing::Values("sqlite", "pg"),
                          [](const auto& info) { return info.param; });
-
-TEST(NetworkFileSystems, AreToldFromLocalOnes) {
-    EXPECT_STREQ(NetworkFileSystemName(0x6969), "NFS");
-    EXPECT_STREQ(NetworkFileSystemName(0xFF534D42), "CIFS");
-    EXPECT_STREQ(NetworkFileSystemName(0xFE534D42), "SMB2");
-    EXPECT_EQ(NetworkFileSystemName(0xEF53), nullptr);      // ext4
-    EXPECT_EQ(NetworkFileSystemName(0x01021994), nullptr);  // tmpfs
-}
 
 }  // namespace
 
