@@ -4,7 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <sqlite3.h>
 
 #include "store/connection.h"
@@ -16,140 +21,6 @@ namespace {
 std::size_t ChunkStageBytes() { return (std::size_t{3} << 19) + 11; }
 
 Workspace NewWorkspace() { return DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet); }
-
-// Opening `path` must fail with `number`, leave the file as it was and create nothing.
-void ExpectRefused(const TempDir& dir, const std::string& path, int number, const std::string& mention = "") {
-    const bool existed = ::access(path.c_str(), F_OK) == 0;
-    const Bytes before = existed ? ReadBytes(path) : Bytes{};
-    const auto entries = dir.Entries();
-    Workspace ws = NewWorkspace();
-    try {
-        ws.OpenDatabase(path);
-        ADD_FAILURE() << "opened " << path;
-    } catch (const Error& e) {
-        EXPECT_EQ(e.Number(), number) << e.what();
-        EXPECT_NE(std::string(e.what()).find(mention.empty() ? path : mention), std::string::npos) << e.what();
-    }
-    EXPECT_EQ(dir.Entries(), entries);
-    if (existed) {
-        EXPECT_EQ(ReadBytes(path), before);
-    }
-}
-
-struct OpenFailures : ::testing::Test {
-    TempDir dir;
-    std::string path = dir.File("dojang.mdb");
-};
-
-TEST_F(OpenFailures, MissingFileIsNotCreated) { ExpectRefused(dir, path, err::DatabaseNotFound); }
-
-TEST_F(OpenFailures, EmptyPathIsNotFound) { ExpectRefused(dir, "", err::DatabaseNotFound, "비어"); }
-
-TEST_F(OpenFailures, EmptyFile) {
-    WriteBytes(path, {});
-    ExpectRefused(dir, path, err::NotADatabase);
-}
-
-TEST_F(OpenFailures, TextFile) {
-    std::string text = "이것은 데이터베이스가 아닙니다.\n";
-    WriteBytes(path, Bytes(text.begin(), text.end()));
-    ExpectRefused(dir, path, err::NotADatabase);
-}
-
-TEST_F(OpenFailures, TruncatedFile) {
-    MakePictureDb(path);
-    RawInsert(path, nullptr, PatternBytes(50000));
-    Bytes all = ReadBytes(path);
-    WriteBytes(path, Bytes(all.begin(), all.begin() + static_cast<long>(all.size() / 2)));
-    ExpectRefused(dir, path, err::NotADatabase);
-}
-
-TEST_F(OpenFailures, CorruptPage) {
-    MakePictureDb(path);
-    for (int i = 0; i < 20; ++i) {
-        std::string name = "n" + std::to_string(i);
-        RawInsert(path, &name, PatternBytes(3000, static_cast<unsigned>(i)));
-    }
-    Bytes all = ReadBytes(path);
-    for (std::size_t i = 4096; i < 4096 + 200; ++i) all[i] = 0xA5;  // page 2, the table's root
-    WriteBytes(path, all);
-    ExpectRefused(dir, path, err::NotADatabase);
-}
-
-// A file too large to check page by page at every open: the edges of each
-// table are checked at open, damage elsewhere is reported when it is read.
-struct LargeFile : OpenFailures {
-    static constexpr std::size_t kPage = 4096;
-    void SetUp() override {
-        MakePictureDb(path);
-        RawSql(path, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 600) "
-                     "INSERT INTO pic_list SELECT 'n' || i, randomblob(3000) FROM n");
-        ASSERT_GT(ReadBytes(path).size(), 1u << 20);
-    }
-    void Damage(std::size_t page) {
-        Bytes all = ReadBytes(path);
-        for (std::size_t i = (page - 1) * kPage; i < (page - 1) * kPage + 200; ++i) all[i] = 0xA5;
-        WriteBytes(path, all);
-    }
-};
-
-TEST_F(LargeFile, SoundFileOpensAndReads) {
-    Database db = NewWorkspace().OpenDatabase(path);
-    EXPECT_EQ(db.OpenRecordset("SELECT pic_name FROM pic_list", dbOpenSnapshot).RecordCount(), 600);
-}
-
-TEST_F(LargeFile, DamagedRootIsRefusedAtOpen) {
-    Damage(2);
-    ExpectRefused(dir, path, err::NotADatabase);
-}
-
-TEST_F(LargeFile, DamageInsideIsReportedWhenRead) {
-    Damage(300);
-    Database db = NewWorkspace().OpenDatabase(path);
-    try {
-        db.OpenRecordset("SELECT pic_name, length(pic) FROM pic_list", dbOpenSnapshot);
-        ADD_FAILURE() << "read a damaged table";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.Number(), err::NotADatabase) << e.what();
-    }
-}
-
-TEST_F(OpenFailures, JetFileNamesTheConversion) {
-    Bytes jet(4096, 0);
-    const char header[] = "\x00\x01\x00\x00Standard Jet DB";
-    std::copy(header, header + 19, jet.begin());
-    jet[0x14] = 1;
-    WriteBytes(path, jet);
-    ExpectRefused(dir, path, err::NotADatabase, "kaldoria-db migrate");
-}
-
-TEST_F(OpenFailures, ReadOnlyFileAndFolder) {
-    // 0 when an unprivileged user is refused read-write access with CannotOpen.
-    auto refusedReadWrite = [&] {
-        return RunAsUnprivileged([&] {
-            try {
-                NewWorkspace().OpenDatabase(path);
-                return 1;
-            } catch (const Error& e) {
-                return e.Number() == err::CannotOpen ? 0 : 2;
-            }
-        });
-    };
-    MakePictureDb(path);
-    ::chmod(path.c_str(), 0444);
-    EXPECT_EQ(refusedReadWrite(), 0);
-    // Read-only access still works where it is asked for.
-    EXPECT_EQ(RunAsUnprivileged([&] {
-                  NewWorkspace().OpenDatabase(path, true).OpenRecordset("SELECT * FROM pic_list", dbOpenSnapshot);
-                  return 0;
-              }),
-              0);
-
-    ::chmod(path.c_str(), 0666);
-    ::chmod(dir.path().c_str(), 0555);
-    EXPECT_EQ(refusedReadWrite(), 0);
-    ::chmod(dir.path().c_str(), 0777);
-}
 
 // A child process that holds the file's exclusive lock until told to let go.
 class LockHolder {
@@ -194,10 +65,206 @@ private:
     int release_ = -1;
 };
 
-TEST_F(OpenFailures, HeldExclusivelyByAnotherProcess) {
+// --- a bad database at start-up ---------------------------------------------
+
+// A database file the start-up must refuse, and what the refusal says.
+struct BadBook {
+    const char* what;
+    std::function<void(const std::string& db)> make;  // prepares the folder of `db`
+    int number;
+    std::string mentions;  // empty: the path; "@" stands for the path, "%" for its folder
+    bool unprivileged = false;  // refused only for someone other than the owner
+    bool readOnlyFolder = false;
+};
+void PrintTo(const BadBook& b, std::ostream* os) { *os << b.what; }
+
+// Twenty rows of real-size stamps and the default one.
+void GoodBook(const std::string& db) {
+    MakePictureDb(db);
+    RawSql(db, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20) "
+               "INSERT INTO pic_list SELECT 'n' || i, randomblob(12000) FROM n; "
+               "INSERT INTO pic_list VALUES ('도장', randomblob(3000))");
+}
+
+void DamagePages(const std::string& db, std::size_t from, std::size_t to, std::size_t step) {
+    Bytes all = ReadBytes(db);
+    for (std::size_t i = from; i < std::min(to, all.size()); i += step) all[i] = static_cast<std::uint8_t>(0xA5 ^ i);
+    WriteBytes(db, all);
+}
+
+Bytes JetHeader(std::uint8_t version) {
+    Bytes jet(4096, 0);
+    const char header[] = "\x00\x01\x00\x00Standard Jet DB";
+    std::copy(header, header + 19, jet.begin());
+    jet[0x14] = version;
+    return jet;
+}
+
+const BadBook kBadBooks[] = {
+    {"missing", [](const std::string&) {}, err::DatabaseNotFound, ""},
+    {"empty", [](const std::string& db) { WriteBytes(db, {}); }, err::NotADatabase, ""},
+    {"text", [](const std::string& db) {
+         const std::string t = "이것은 데이타베이스가 아닙니다.\n";
+         WriteBytes(db, Bytes(t.begin(), t.end()));
+     }, err::NotADatabase, ""},
+    {"zeros", [](const std::string& db) { WriteBytes(db, Bytes(8192, 0)); }, err::NotADatabase, ""},
+    {"truncated_in_the_header", [](const std::string& db) { GoodBook(db); std::filesystem::resize_file(db, 60); },
+     err::NotADatabase, ""},
+    {"truncated_to_half", [](const std::string& db) {
+         GoodBook(db);
+         std::filesystem::resize_file(db, std::filesystem::file_size(db) / 2 + 100);
+     }, err::NotADatabase, ""},
+    {"damaged_table_root", [](const std::string& db) { GoodBook(db); DamagePages(db, 4096, 4096 + 200, 1); },
+     err::NotADatabase, ""},
+    {"damaged_everywhere", [](const std::string& db) { GoodBook(db); DamagePages(db, 4096, SIZE_MAX, 3); },
+     err::NotADatabase, ""},
+    // Too large to check page by page at every open: the edges of each table are.
+    {"large_with_a_damaged_table_root", [](const std::string& db) {
+         MakePictureDb(db);
+         RawSql(db, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 600) "
+                    "INSERT INTO pic_list SELECT 'n' || i, randomblob(3000) FROM n");
+         DamagePages(db, 4096, 4096 + 200, 1);
+     }, err::NotADatabase, ""},
+    {"jet4", [](const std::string& db) { WriteBytes(db, JetHeader(1)); }, err::NotADatabase,
+     "kaldoria-db migrate \"@\""},
+    {"jet3", [](const std::string& db) { WriteBytes(db, JetHeader(0)); }, err::NotADatabase,
+     "kaldoria-db migrate \"@\""},
+    {"without_pic_list", [](const std::string& db) { RawSql(db, "CREATE TABLE pictures (pic_name TEXT, pic BLOB)"); },
+     err::TableNotFound, "pic_list"},
+    {"pic_list_without_pic", [](const std::string& db) {
+         RawSql(db, "CREATE TABLE pic_list (pic_name TEXT); INSERT INTO pic_list VALUES ('도장')");
+     }, err::ItemNotFound, "'pic'"},
+    {"pic_list_without_pic_name", [](const std::string& db) {
+         RawSql(db, "CREATE TABLE pic_list (name TEXT, pic BLOB); INSERT INTO pic_list VALUES ('도장', x'00')");
+     }, err::ItemNotFound, "pic_name"},
+    // Listed by its text, yet never matched by the save's removal statement.
+    {"a_name_stored_as_a_blob", [](const std::string& db) {
+         GoodBook(db);
+         RawSql(db, "UPDATE pic_list SET pic_name = CAST(pic_name AS BLOB) WHERE pic_name = 'n1'");
+     }, err::InvalidOperation, "BLOB이나 숫자로 저장된 행이 1개"},
+    {"read_only_file", [](const std::string& db) { GoodBook(db); ::chmod(db.c_str(), 0444); }, err::CannotOpen, "",
+     true},
+    {"in_a_read_only_folder", [](const std::string& db) { GoodBook(db); ::chmod(db.c_str(), 0666); }, err::CannotOpen, "%", true,
+     true},
+};
+
+class BadDatabaseAtStartUp : public ::testing::TestWithParam<BadBook> {
+protected:
+    TempDir dir;
+    const std::string db = DatabasePath(dir.path());
+    void TearDown() override { ::chmod(dir.path().c_str(), 0777); }
+};
+
+// The start-up's reads as the window makes them: OpenPICDB, the name list
+// walked, the default picture read whole. 0 when refused as `book` says.
+int StartUpRefusedAs(const std::string& folder, const std::string& db, const BadBook& book) {
+    try {
+        Workspace ws;
+        Database dbs;
+        OpenPICDB(ws, dbs, folder);
+        Recordset names = dbs.OpenRecordset("SELECT pic_name FROM pic_list", dbOpenSnapshot);
+        for (; !names.EOF_(); names.MoveNext()) (void)names.Fields(0).Value();
+        Recordset def = dbs.OpenRecordset("SELECT * FROM pic_list WHERE  pic_name = '도장'", dbOpenSnapshot);
+        if (def.RecordCount() > 0) (void)def.Fields("pic").Value();
+    } catch (const Error& e) {
+        std::string want = book.mentions.empty() ? db : book.mentions;
+        if (const auto at = want.find('@'); at != std::string::npos) want.replace(at, 1, db);
+        if (const auto at = want.find('%'); at != std::string::npos) want.replace(at, 1, folder);
+        if (e.Number() == book.number && std::string(e.what()).find(want) != std::string::npos) return 0;
+        std::fprintf(stderr, "error %d (expected %d naming %s): %s\n", e.Number(), book.number, want.c_str(), e.what());
+        return 2;
+    }
+    std::fprintf(stderr, "the start-up went through\n");
+    return 1;
+}
+
+// Refused with the engine's number and a description that names the file,
+// the table or the column; the file is left as it was and nothing is made
+// beside it.
+TEST_P(BadDatabaseAtStartUp, IsRefusedClearlyAndChangesNothing) {
+    const BadBook& book = GetParam();
+    book.make(db);
+    if (book.readOnlyFolder) ::chmod(dir.path().c_str(), 0555);
+    const bool existed = std::filesystem::exists(db);
+    const Bytes before = existed ? ReadBytes(db) : Bytes{};
+    const auto entries = dir.Entries();
+    const int code = book.unprivileged ? RunAsUnprivileged([&] { return StartUpRefusedAs(dir.path(), db, book); })
+                                       : StartUpRefusedAs(dir.path(), db, book);
+    EXPECT_EQ(code, 0) << "1: no error, 2: another error (on stderr)";
+    EXPECT_EQ(dir.Entries(), entries);
+    if (existed) {
+        EXPECT_EQ(ReadBytes(db), before);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BadDatabaseAtStartUp, ::testing::ValuesIn(kBadBooks),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+// Held exclusively by another process for as long as the start-up tries.
+TEST(BadDatabaseAtStartUpLocked, IsRefusedWhileAnotherProcessHoldsTheFile) {
+    TempDir dir;
+    const std::string db = DatabasePath(dir.path());
+    GoodBook(db);
+    const Bytes before = ReadBytes(db);
+    {
+        LockHolder holder(db, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;");
+        EXPECT_EQ(StartUpRefusedAs(dir.path(), db, {"locked", nullptr, err::InUseExclusively, ""}), 0);
+    }
+    EXPECT_EQ(ReadBytes(db), before);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{kDatabaseFileName});
+}
+
+// The engine itself, below the start-up: an empty path is no file.
+TEST(OpenDatabase, EmptyPathIsNotFound) {
+    TempDir dir;
+    Error e = ErrorOf([&] { NewWorkspace().OpenDatabase(""); });
+    EXPECT_EQ(e.Number(), err::DatabaseNotFound);
+    EXPECT_NE(std::string(e.what()).find("비어"), std::string::npos) << e.what();
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+// A read-only file is refused for writing (above) yet opens where reading
+// is all that is asked for.
+TEST(OpenDatabase, ReadOnlyFileOpensForReading) {
+    TempDir dir;
+    const std::string path = dir.File("dojang.mdb");
     MakePictureDb(path);
-    LockHolder holder(path, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM pic_list;");
-    ExpectRefused(dir, path, err::InUseExclusively);
+    ::chmod(path.c_str(), 0444);
+    EXPECT_EQ(RunAsUnprivileged([&] {
+                  NewWorkspace().OpenDatabase(path, true).OpenRecordset("SELECT * FROM pic_list", dbOpenSnapshot);
+                  return 0;
+              }),
+              0);
+}
+
+// A file too large to check page by page at every open: damage away from
+// the edges of a table is reported when it is read.
+struct LargeFile : ::testing::Test {
+    static constexpr std::size_t kPage = 4096;
+    TempDir dir;
+    std::string path = dir.File("dojang.mdb");
+    void SetUp() override {
+        MakePictureDb(path);
+        RawSql(path, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 600) "
+                     "INSERT INTO pic_list SELECT 'n' || i, randomblob(3000) FROM n");
+        ASSERT_GT(ReadBytes(path).size(), 1u << 20);
+    }
+};
+
+TEST_F(LargeFile, SoundFileOpensAndReads) {
+    Database db = NewWorkspace().OpenDatabase(path);
+    EXPECT_EQ(db.OpenRecordset("SELECT pic_name FROM pic_list", dbOpenSnapshot).RecordCount(), 600);
+}
+
+TEST_F(LargeFile, DamageInsideIsReportedWhenRead) {
+    DamagePages(path, 299 * kPage, 299 * kPage + 200, 1);
+    Database db = NewWorkspace().OpenDatabase(path);
+    try {
+        db.OpenRecordset("SELECT pic_name, length(pic) FROM pic_list", dbOpenSnapshot);
+        ADD_FAILURE() << "read a damaged table";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.Number(), err::NotADatabase) << e.what();
+    }
 }
 
 TEST(Connection, OpenPICDBOpensTheFolderDatabaseAndClosesDatabaseFirst) {

@@ -372,46 +372,6 @@ INSTANTIATE_TEST_SUITE_P(Jet, DamagedJetFile, ::testing::ValuesIn(kDamages),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
-// The engine's refusal, which is what the window shows at start.
-
-class JetAtStart : public JetFixtures, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(JetAtStart, OpenPICDBNamesTheConversionCommandAndChangesNothing) {
-    const std::string path = CopyFixture(dir, GetParam(), "dojang.mdb");
-    const Bytes original = ReadBytes(path);
-    Workspace ws;
-    Database db;
-    Error e = ErrorOf([&] { OpenPICDB(ws, db, dir.path()); });
-    EXPECT_EQ(e.Number(), err::NotADatabase);
-    EXPECT_NE(std::string(e.what()).find("kaldoria-db migrate \"" + path + "\""), std::string::npos) << e.what();
-    EXPECT_EQ(ReadBytes(path), original);
-    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"dojang.mdb"});
-}
-
-TEST_P(JetAtStart, TheWindowShowsTheConversionHintAndChangesNothing) {
-    const std::string path = CopyFixture(dir, GetParam(), "dojang.mdb");
-    const Bytes original = ReadBytes(path);
-    RecordingMessageBox messages;
-    PosixFileSystem files;
-    QtPictureService pictures;
-    QtFileDialog dialog;
-    {
-        frmPicture w({messages, files, pictures, dialog, dir.path()});
-        EXPECT_FALSE(w.Loaded());
-        EXPECT_FALSE(w.isVisible());
-    }
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].second, vbCritical);
-    EXPECT_NE(messages.shown[0].first.find("kaldoria-db migrate \"" + path + "\""), std::string::npos)
-        << messages.shown[0].first;
-    EXPECT_EQ(ReadBytes(path), original);
-    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"dojang.mdb"});
-}
-
-INSTANTIATE_TEST_SUITE_P(Jet, JetAtStart, ::testing::Values("fixture_small.mdb", "test2V1997.mdb"),
-                         [](const auto& info) { return info.index == 0 ? std::string("Jet4") : std::string("Jet3"); });
-
-// ---------------------------------------------------------------------------
 // The command line.
 
 struct ToolRun {

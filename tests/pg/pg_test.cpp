@@ -25,7 +25,6 @@
 #include "pg_server.h"
 #include "engine/postgres/link.h"
 #include "engine/sqlite/link_file.h"
-#include "os/network_fs.h"
 #include "store/connection.h"
 #include "store/save.h"
 #include "store/transfer.h"
@@ -115,6 +114,29 @@ TEST_P(Sizes, SaveAndStartUpRoundTripByteForByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pg, Sizes, ::testing::Values(0, 31999, 32000, 32001, 3 * 32000 + 17, (3u << 19) + 5));
+
+// The save's table of names (save_contract.h), as on a local book.
+TEST_F(LinkedBook, SaveReplacesEveryRowOfTheNameAndNoOther) {
+    PGconn* conn = PQconnectdb(server->Conninfo().c_str());
+    ASSERT_EQ(PQstatus(conn), CONNECTION_OK) << PQerrorMessage(conn);
+    auto rowsOnTheServer = [&] {
+        NamedRows rows;
+        PGresult* r = PQexecParams(conn, "SELECT pic_name, pic FROM pic_list", 0, nullptr, nullptr, nullptr, nullptr, 1);
+        for (int i = 0; i < PQntuples(r); ++i) {
+            const auto* pic = reinterpret_cast<const std::uint8_t*>(PQgetvalue(r, i, 1));
+            rows.emplace_back(std::string(PQgetvalue(r, i, 0), static_cast<std::size_t>(PQgetlength(r, i, 0))),
+                              Bytes(pic, pic + PQgetlength(r, i, 1)));
+        }
+        PQclear(r);
+        return rows;
+    };
+    Workspace ws;
+    Database db;
+    OpenPICDB(ws, db, folder);
+    ExpectSaveReplacesEveryRowOfTheNameAndNoOther(db, dir.path(), rowsOnTheServer);
+    ClosePICDB(ws, db);
+    PQfinish(conn);
+}
 
 TEST_F(LinkedBook, AMissingFileIsReportedOnlyAfterTheBookIsUnlocked) {
     server->Sql("INSERT INTO pic_list VALUES ('도장', 'x'::bytea), ('other', 'y'::bytea)");
@@ -734,14 +756,6 @@ TEST_P(ThousandStamps, ToolReportsWhatTheShellReads) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ThousandStamps, ::testing::Values("sqlite", "pg"),
                          [](const auto& info) { return info.param; });
-
-TEST(NetworkFileSystems, AreToldFromLocalOnes) {
-    EXPECT_STREQ(NetworkFileSystemName(0x6969), "NFS");
-    EXPECT_STREQ(NetworkFileSystemName(0xFF534D42), "CIFS");
-    EXPECT_STREQ(NetworkFileSystemName(0xFE534D42), "SMB2");
-    EXPECT_EQ(NetworkFileSystemName(0xEF53), nullptr);      // ext4
-    EXPECT_EQ(NetworkFileSystemName(0x01021994), nullptr);  // tmpfs
-}
 
 }  // namespace
 

@@ -186,18 +186,6 @@ TEST_F(ToolTest, SampleIsARedSealWithTheWordDrawnHeadless) {
 
 // --- import -----------------------------------------------------------------
 
-TEST_F(ToolTest, ImportReplacesEveryRowOfTheNameInADatabaseMadeByTheShell) {
-    const Bytes a = Bitmap(3, 3, Qt::blue), b = Bitmap(4, 4, Qt::green), fresh = Bitmap(5, 2, Qt::black);
-    Shell(db, "CREATE TABLE pic_list (pic_name TEXT, pic BLOB);"
-              "INSERT INTO pic_list VALUES ('도장', " + Hex(a) + ");"
-              "INSERT INTO pic_list VALUES ('남의 것', " + Hex(b) + ");"
-              "INSERT INTO pic_list VALUES ('도장', " + Hex(a) + ");");
-    WriteBytes(dir.File("new.bmp"), fresh);
-    Outcome r = RunTool({"import", Q(db), "도장", Q(dir.File("new.bmp"))});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(RawRows(db), (Rows{{"남의 것", b}, {"도장", fresh}}));
-}
-
 // Names another program stored as something other than text, which the
 // removal statement's text literal may or may not match.
 struct StoredName {

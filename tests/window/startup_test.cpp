@@ -194,17 +194,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         StartFailure{"StoredDefaultIsNoPicture", [](StartUpFailures& t) { t.InsertDefault(PatternBytes(5000)); },
                      {err::InvalidPicture, "temp.bmp"}},
-        StartFailure{"DatabaseMissing", [](StartUpFailures& t) { std::filesystem::remove(t.Db()); },
-                     {err::DatabaseNotFound, "dojang.mdb"}},
-        StartFailure{"TableMissing", [](StartUpFailures& t) { RawSql(t.Db(), "DROP TABLE pic_list"); },
-                     {err::TableNotFound, "pic_list"}},
-        // Listed by its text, yet never matched by the save's removal statement.
-        StartFailure{"NameStoredAsBlob",
-                     [](StartUpFailures& t) {
-                         t.InsertDefault(BmpBytes(Solid(3, 3, Qt::red)));
-                         RawSql(t.Db(), "UPDATE pic_list SET pic_name = CAST(pic_name AS BLOB)");
-                     },
-                     {err::InvalidOperation, "BLOB이나 숫자로 저장된 행이 1개"}},
         StartFailure{"LeftoverTransferFileCannotBeDeleted",
                      [](StartUpFailures& t) {
                          t.InsertDefault(BmpBytes(Solid(3, 3, Qt::red)));

@@ -2,7 +2,8 @@
 # The built program in an X session: it starts with its window titled
 # "Kaldoria" and the stored "도장" picture drawn in the picture box, and
 # closing the window by its frame ends it with exit status 0; a stored stamp
-# that is no picture ends the start with a report and a non-zero status.
+# that is no picture, or a bad database, ends the start with a report and a
+# non-zero status.
 # Usage: startup_xvfb.sh KALDORIA XCLOSE
 if [ -z "${KALDORIA_IN_XVFB:-}" ]; then
     KALDORIA_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" "$0" "$@"
@@ -40,3 +41,19 @@ xdotool key Return
 wait_exit
 [ "$status" -ne 0 ] || fail "a failed start ended with status 0"
 echo "ok: an unreadable stored stamp ended the start with status $status"
+
+# The one end-to-end run of a bad database at start-up (the cases are the
+# engine's table): a text file in dojang.mdb's place is reported in a box,
+# the program ends with a non-zero status and the file is left as it was.
+printf '이것은 데이타베이스가 아닙니다.\n' > "$db"
+cp "$db" "$work/before.mdb"
+"$work/kaldoria" &
+app_pid=$!
+main_window=
+wait_dialog
+[ "$(xdotool getwindowname "$dialog")" = Kaldoria ] || fail "the bad database's report is titled '$(xdotool getwindowname "$dialog")'"
+xdotool key Return
+wait_exit
+[ "$status" -ne 0 ] || fail "a bad database ended the start with status 0"
+cmp -s "$db" "$work/before.mdb" || fail "the bad database was changed"
+echo "ok: a bad database ended the start with status $status and was left as it was"
