@@ -16,6 +16,7 @@
 #include "engine/sqlite/backup.h"
 #include "engine/sqlite/link_file.h"
 #include "migration/jet_migrate.h"
+#include "os/byte_order.h"
 #include "store/history.h"
 #include "store/keeper.h"
 #include "store/picture_table.h"
@@ -34,14 +35,10 @@ std::string Name(int i) {
 
 // A 64×64 24-bit bitmap (12,342 bytes), different for every stamp and round.
 Bytes Stamp(int i, int round) {
-    Bytes b;
-    auto put = [&](std::uint32_t v, int n) {
-        for (int k = 0; k < n; ++k) b.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
-    };
-    b = {'B', 'M'};
-    put(54 + 64 * 64 * 3, 4), put(0, 4), put(54, 4);
-    put(40, 4), put(64, 4), put(64, 4), put(1, 2), put(24, 2), put(0, 4), put(64 * 64 * 3, 4);
-    put(2835, 4), put(2835, 4), put(0, 4), put(0, 4);
+    Bytes b = {'B', 'M'};
+    for (std::uint32_t v : {54u + 64 * 64 * 3, 0u, 54u, 40u, 64u, 64u}) AppendLittle(b, v);
+    AppendLittle(b, std::uint16_t{1}), AppendLittle(b, std::uint16_t{24});
+    for (std::uint32_t v : {0u, 64u * 64 * 3, 2835u, 2835u, 0u, 0u}) AppendLittle(b, v);
     const Bytes pixels = PatternBytes(64 * 64 * 3, static_cast<unsigned>(i * 7 + round * 100003 + 1));
     b.insert(b.end(), pixels.begin(), pixels.end());
     return b;
