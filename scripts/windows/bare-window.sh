@@ -55,7 +55,7 @@ export DISPLAY=":$(head -n1 "$work/display")"
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "bare-window: making the Wine prefix $WINEPREFIX"
-  wine64 wineboot -i >/dev/null 2>&1
+  wine wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
 
@@ -65,7 +65,7 @@ now() { date +%s.%N; }
 launch() {
   local t0 t1
   t0=$(now)
-  wine64 "$build/dist/bare_window.exe" >>"$work/wine.log" 2>&1 &
+  wine "$build/dist/bare_window.exe" >>"$work/wine.log" 2>&1 &
   pid=$!
   window=""
   while [ -z "$window" ]; do

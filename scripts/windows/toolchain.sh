@@ -132,76 +132,17 @@ sqlite_defs=(
   -DSQLITE_MAX_VARIABLE_NUMBER=250000 -DSQLITE_LIKE_DOESNT_MATCH_BLOBS
   -DSQLITE_MAX_SCHEMA_RETRY=25 -DSQLITE_OMIT_LOOKASIDE=1
   -DSQLITE_ENABLE_DBSTAT_VTAB -DSQLITE_ENABLE_UNLOCK_NOTIFY -DSQLITE_SOUNDEX=1
-  -DSQLITE_ENABLE_LOAD_EXTENSION -DSQLITE_ENABLE_STMTVTAB
+  -DSQLITE_ENABLE_LOAD_EXTENSION -DSQLITE_ENABLE_STMTVTAB -fno-strict-aliasing
 )
 ssl_opts=(mingw64 shared no-tests)
 pg_opts=(--with-openssl --without-readline --without-icu --without-zlib)
 # ICU's common library only, with the stub data library: the character
 # properties Kaldoria asks for (White_Space, Default_Ignorable_Code_Point)
 # are compiled into the common code and need no data file.
-icu_defs=(-DU_COMMON_IMPLEMENTATION -DU_STATIC_IMPLEMENTATION -DU_ATTRIBUTE_DEPRECATED= -DUCONFIG_NO_FILE_IO=0)
+icu_defs=(-DU_COMMON_IMPLEMENTATION -DU_STATIC_IMPLEMENTATION -DU_ATTRIBUTE_DEPRECATED=)
 cflags=(-O2 -g0)
 
-compiler_id=$("$triple-g++-posix" --version | head -1)
-hash_of() { printf '%s\n' "$@" | sha256sum | cut -c1-12; }
-toolchain_hash=$(hash_of "$compiler_id" "$(cat "$repo/cmake/mingw-w64.cmake")")
-h_qt=$(hash_of qt "$qt_ver" "${qt_opts[@]}" "$toolchain_hash")
-h_sqlite=$(hash_of sqlite "$sqlite_ver" "${sqlite_defs[@]}" "${cflags[@]}" "$toolchain_hash")
-h_ssl=$(hash_of openssl "$ssl_ver" "${ssl_opts[@]}" "$toolchain_hash")
-h_pg=$(hash_of libpq "$pg_ver" "${pg_opts[@]}" "$h_ssl" "$toolchain_hash")
-h_icu=$(hash_of icu "$icu_ver" "${icu_defs[@]}" "${cflags[@]}" "$toolchain_hash")
-
-key="qtbase-$qt_ver.sqlite3-$sqlite_ver.openssl-$ssl_ver.postgresql-$pg_ver.icu-$icu_ver.$(hash_of "$h_qt" "$h_sqlite" "$h_ssl" "$h_pg" "$h_icu")"
-key=${key//[:~]/_}
-dir=$cache/$key
-prefix=$dir/prefix
-
-if [ "$mode" = print ]; then
-  [ -f "$dir/stamp" ] || die "no finished toolchain for $key; run $0"
-  echo "$prefix"
-  exit 0
-fi
-if [ -f "$dir/stamp" ]; then
-  say "reusing $dir"
-  exit 0
-fi
-
-say "building into $dir"
-mkdir -p "$prefix/bin" "$prefix/lib/pkgconfig" "$prefix/include" "$dir/logs" "$dir/parts"
-work=$dir/work
-mkdir -p "$work"
-
-# Unpacks a downloaded source package with Debian's patches applied;
-# prints the unpacked folder.
-unpack() {
-  local pkg=$1 ver=$2 dsc
-  dsc=$(dsc_of "$pkg" "$ver")
-  rm -rf "$work/$pkg"
-  dpkg-source -q -x "$dsc" "$work/$pkg" >&2
-  echo "$work/$pkg"
-}
-
-# Runs one part unless its stamp says it is already installed; its output
-# goes to logs/<part>.log, its wall and CPU time to logs/times.txt. The part
-# runs in a background subshell so that `set -e` holds inside it.
-part() {
-  local name=$1 hash=$2 fn=$3 t0
-  if [ -f "$dir/parts/$name.$hash" ]; then say "$name: already installed"; return; fi
-  say "$name: building (log: $dir/logs/$name.log)"
-  t0=$(date +%s)
-  (
-    TIMEFORMAT="$name wall %R s, user %U s, sys %S s"
-    { time "$fn" >"$dir/logs/$name.log" 2>&1 ; } 2>>"$dir/logs/times.txt"
-  ) &
-  if ! wait $!; then
-    tail -n 30 "$dir/logs/$name.log" >&2
-    die "$name failed after $(( $(date +%s) - t0 )) s; see $dir/logs/$name.log"
-  fi
-  rm -rf "${work:?}/"*
-  touch "$dir/parts/$name.$hash"
-  say "$(tail -n 1 "$dir/logs/times.txt")"
-}
-
+# --- How each part is built (their text is hashed too) ----------------------
 build_qt() {
   local src; src=$(unpack qt6-base "$qt_ver")
   # With Direct2D off, the Windows plugin still asks for the DirectWrite 3
@@ -210,6 +151,12 @@ build_qt() {
     "$src/src/plugins/platforms/windows/qwindowsintegration.cpp"
   grep -q 'QT_CONFIG(directwrite3) && QT_CONFIG(direct2d)' \
     "$src/src/plugins/platforms/windows/qwindowsintegration.cpp"
+  # With OpenGL off, "dynamicgl" stays on and the Windows plugin's window code
+  # still names OpenGL's context classes.
+  sed -i '/^static inline bool isSoftwareGl()/,/^}/ s/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
+    "$src/src/plugins/platforms/windows/qwindowswindow.cpp"
+  grep -q 'QT_CONFIG(dynamicgl) && QT_CONFIG(opengl)' \
+    "$src/src/plugins/platforms/windows/qwindowswindow.cpp"
   cmake -S "$src" -B "$work/qt-build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
     -DCMAKE_INSTALL_PREFIX="$prefix" "${qt_opts[@]}"
@@ -301,6 +248,67 @@ Cflags: -I\${includedir} -DU_STATIC_IMPLEMENTATION
 EOF
 }
 
+# --- The key ----------------------------------------------------------------
+compiler_id=$("$triple-g++-posix" --version | head -1)
+hash_of() { printf '%s\n' "$@" | sha256sum | cut -c1-12; }
+toolchain_hash=$(hash_of "$compiler_id" "$(cat "$repo/cmake/mingw-w64.cmake")")
+h_qt=$(hash_of "$qt_ver" "${qt_opts[@]}" "$(declare -f build_qt)" "$toolchain_hash")
+h_sqlite=$(hash_of "$sqlite_ver" "${sqlite_defs[@]}" "${cflags[@]}" "$(declare -f build_sqlite)" "$toolchain_hash")
+h_ssl=$(hash_of "$ssl_ver" "${ssl_opts[@]}" "$(declare -f build_openssl)" "$toolchain_hash")
+h_pg=$(hash_of "$pg_ver" "${pg_opts[@]}" "$h_ssl" "$(declare -f build_libpq)" "$toolchain_hash")
+h_icu=$(hash_of "$icu_ver" "${icu_defs[@]}" "${cflags[@]}" "$(declare -f build_icu)" "$toolchain_hash")
+
+key="qtbase-$qt_ver.sqlite3-$sqlite_ver.openssl-$ssl_ver.postgresql-$pg_ver.icu-$icu_ver.$(hash_of "$h_qt" "$h_sqlite" "$h_ssl" "$h_pg" "$h_icu")"
+key=${key//[:~]/_}
+dir=$cache/$key
+prefix=$dir/prefix
+
+if [ "$mode" = print ]; then
+  [ -f "$dir/stamp" ] || die "no finished toolchain for $key; run $0"
+  echo "$prefix"
+  exit 0
+fi
+if [ -f "$dir/stamp" ]; then
+  say "reusing $dir"
+  exit 0
+fi
+
+say "building into $dir"
+mkdir -p "$prefix/bin" "$prefix/lib/pkgconfig" "$prefix/include" "$dir/logs" "$dir/parts"
+work=$dir/work
+mkdir -p "$work"
+
+# Unpacks a downloaded source package with Debian's patches applied;
+# prints the unpacked folder.
+unpack() {
+  local pkg=$1 ver=$2 dsc
+  dsc=$(dsc_of "$pkg" "$ver")
+  rm -rf "$work/$pkg"
+  dpkg-source -q -x "$dsc" "$work/$pkg" >&2
+  echo "$work/$pkg"
+}
+
+# Runs one part unless its stamp says it is already installed; its output
+# goes to logs/<part>.log, its wall and CPU time to logs/times.txt. The part
+# runs in a background subshell so that `set -e` holds inside it.
+part() {
+  local name=$1 hash=$2 fn=$3 t0
+  if [ -f "$dir/parts/$name.$hash" ]; then say "$name: already installed"; return; fi
+  say "$name: building (log: $dir/logs/$name.log)"
+  t0=$(date +%s)
+  (
+    TIMEFORMAT="$name wall %R s, user %U s, sys %S s"
+    { time "$fn" >"$dir/logs/$name.log" 2>&1 ; } 2>>"$dir/logs/times.txt"
+  ) &
+  if ! wait $!; then
+    tail -n 30 "$dir/logs/$name.log" >&2
+    die "$name failed after $(( $(date +%s) - t0 )) s; see $dir/logs/$name.log"
+  fi
+  rm -rf "${work:?}/"*
+  touch "$dir/parts/$name.$hash"
+  say "$(tail -n 1 "$dir/logs/times.txt")"
+}
+
 part qtbase "$h_qt" build_qt
 part sqlite3 "$h_sqlite" build_sqlite
 part openssl "$h_ssl" build_openssl
@@ -308,6 +316,9 @@ part libpq "$h_pg" build_libpq
 part icu "$h_icu" build_icu
 
 rmdir "$work"
+# pkg-config files name the prefix relative to themselves, so the cache may
+# be moved (KALDORIA_WINDOWS_CACHE) without building again.
+sed -i "s|$prefix|\${pcfiledir}/../..|g" "$prefix"/lib/pkgconfig/*.pc
 {
   echo "key $key"
   echo "built $(date -u +%FT%TZ) on $(nproc) cores"
