@@ -8,7 +8,7 @@
 #   bare-window.sh [--screenshot FILE] [--warm-runs N]
 #
 # "cold" is a launch with no Wine server running for the prefix, "warm" one
-# with the server kept running. The Wine prefix lives in the toolchain cache
+# right after another, whose server is still up. The Wine prefix lives in the toolchain cache
 # (made once, about 20 s).
 set -euo pipefail
 
@@ -23,7 +23,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-prefix=$("$here/toolchain.sh" --print-prefix)
+prefix=${KALDORIA_WINDOWS_PREFIX:-$("$here/toolchain.sh" --print-prefix)}
 build=$repo/build-windows/bare
 cmake -S "$here/bare" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" -DKALDORIA_WINDOWS_PREFIX="$prefix" >/dev/null
@@ -61,7 +61,8 @@ fi
 
 now() { date +%s.%N; }
 # Starts the program, waits until a window of its process exists, prints the
-# seconds that took; leaves the window id in $window and the pid in $pid.
+# seconds that took in $elapsed; leaves the window id in $window and the pid
+# in $pid.
 launch() {
   local t0 t1
   t0=$(now)
@@ -74,7 +75,7 @@ launch() {
     [ -n "$window" ] || sleep 0.02
   done
   t1=$(now)
-  echo "$t0 $t1" | awk '{printf "%.2f", $2 - $1}'
+  elapsed=$(echo "$t0 $t1" | awk '{printf "%.2f", $2 - $1}')
 }
 close() {
   # No window manager: Alt+F4 closes a Qt window (xdotool windowclose does not end it).
@@ -86,12 +87,16 @@ close() {
 
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
-cold=$(launch)
+launch
+cold=$elapsed
 close
-wineserver -p
+echo "bare-window: cold start ${cold} s"
+# Warm: the next launches come within Wine's 3 s linger, so they find the
+# server of the previous run still up, as on a desktop that ran a program.
 warm=()
 for i in $(seq "$warm_runs"); do
-  warm+=("$(launch)")
+  launch
+  warm+=("$elapsed")
   if [ "$i" -eq 1 ] && [ -n "$shot" ]; then
     sleep 1.5
     import -window root "$shot"

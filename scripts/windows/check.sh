@@ -8,7 +8,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
-prefix=$("$here/toolchain.sh" --print-prefix)
+prefix=${KALDORIA_WINDOWS_PREFIX:-$("$here/toolchain.sh" --print-prefix)}
 build=$repo/build-windows/check
 
 cmake -S "$here/check" -B "$build/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null

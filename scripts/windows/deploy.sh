@@ -32,12 +32,15 @@ find_dll() {
   local d f
   for d in "${search[@]}"; do
     f=$(find "$d" -maxdepth 1 -iname "$1" -print -quit 2>/dev/null)
-    [ -n "$f" ] && { echo "$f"; return; }
+    [ -n "$f" ] && { echo "$f"; return 0; }
   done
+  return 0
 }
 add() { # file, path relative to dest
   mkdir -p "$(dirname "$dest/$2")"
   cp "$1" "$dest/$2"
+  # Symbols are for debugging here, not for shipping (halves Qt's size).
+  "$triple-strip" --strip-unneeded "$dest/$2"
   copied+=("$2")
   queue+=("$dest/$2")
 }

@@ -134,7 +134,10 @@ sqlite_defs=(
   -DSQLITE_ENABLE_DBSTAT_VTAB -DSQLITE_ENABLE_UNLOCK_NOTIFY -DSQLITE_SOUNDEX=1
   -DSQLITE_ENABLE_LOAD_EXTENSION -DSQLITE_ENABLE_STMTVTAB -fno-strict-aliasing
 )
-ssl_opts=(mingw64 shared no-tests)
+# OPENSSLDIR is where libcrypto reads openssl.cnf (libpq loads it, and it may
+# name DLLs to load): it must be a folder only administrators can write, never
+# a path that exists only on this machine (C:\root\... can be made by anyone).
+ssl_opts=(mingw64 shared no-tests "--openssldir=C:/Program Files/Common Files/SSL")
 pg_opts=(--with-openssl --without-readline --without-icu --without-zlib)
 # ICU's common library only, with the stub data library: the character
 # properties Kaldoria asks for (White_Space, Default_Ignorable_Code_Point)
@@ -194,7 +197,7 @@ build_openssl() {
   local src; src=$(unpack openssl "$ssl_ver")
   cd "$src"
   ./Configure "${ssl_opts[@]}" --cross-compile-prefix="$triple-" CC=gcc-posix \
-    --prefix="$prefix" --libdir=lib --openssldir="$prefix/ssl"
+    --prefix="$prefix" --libdir=lib
   "${heavy[@]}" make -j "$jobs" build_sw
   make install_sw
 }
