@@ -67,6 +67,8 @@ if [ "$refresh" = yes ] || [ -z "$(find "$apt_dir/lists" -maxdepth 1 -name '*_So
   [ "$mode" = print ] && die "no source index yet; run $0 first"
   say "reading Debian's source index (private list in $apt_dir)"
   apt-get "${apt_opts[@]}" -qq update
+  # A fresh index may come with files that were missing before.
+  rm -f "$cache"/sources/.unavailable-*
 fi
 
 # The versions of a source package in the index, newest first.
@@ -82,16 +84,24 @@ dsc_of() { echo "$sources/${1}_${2#*:}.dsc"; }
 
 # The newest version of a source package that Debian's archive actually
 # serves (a mirror may list a security update before it carries the files);
-# downloaded once into $sources. --print-prefix never downloads.
+# downloaded once into $sources. A version the archive did not serve is not
+# asked for again until the index is read again. --print-prefix never
+# downloads.
 src_version() {
-  local v
+  local v missing
   for v in $(src_versions "$1"); do
     [ -f "$(dsc_of "$1" "$v")" ] && { echo "$v"; return; }
-    [ "$mode" = print ] && continue
-    if (cd "$sources" && apt-get "${apt_opts[@]}" -qq source --download-only "$1=$v") >/dev/null 2>&1; then
+    missing=$sources/.unavailable-${1}_${v#*:}
+    [ "$mode" = print ] || [ -f "$missing" ] && continue
+    # Fetched beside, kept only when every file of the version arrived.
+    rm -rf "$sources/.partial" && mkdir "$sources/.partial"
+    if (cd "$sources/.partial" && apt-get "${apt_opts[@]}" -qq source --download-only "$1=$v") >/dev/null 2>&1; then
+      mv "$sources/.partial"/* "$sources/" && rmdir "$sources/.partial"
       echo "$v"; return
     fi
-    say "$1 $v: not downloadable from the archive, trying an older version" >&2
+    rm -rf "$sources/.partial"
+    touch "$missing"
+    say "$1 $v: not downloadable from the archive, using an older version" >&2
   done
   die "no version of source package $1 could be fetched"
 }
