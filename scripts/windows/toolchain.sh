@@ -63,10 +63,15 @@ apt_opts=(
 [ "$(id -u)" -ne 0 ] || apt_opts+=(-o "APT::Sandbox::User=root")
 
 index_age_days=7
-if [ "$refresh" = yes ] || [ -z "$(find "$apt_dir/lists" -maxdepth 1 -name '*_Sources*' -mtime -$index_age_days 2>/dev/null)" ]; then
-  [ "$mode" = print ] && die "no source index yet; run $0 first"
+index_files() { find "$apt_dir/lists" -maxdepth 1 -name '*_Sources*' "$@" 2>/dev/null; }
+if [ "$mode" = print ]; then
+  # Answers from the index the build used, however old; never downloads.
+  [ -n "$(index_files)" ] || die "no source index yet; run $0 first"
+elif [ "$refresh" = yes ] || [ -z "$(index_files -mtime -$index_age_days)" ]; then
   say "reading Debian's source index (private list in $apt_dir)"
   apt-get "${apt_opts[@]}" -qq update
+  # An unchanged index keeps its old date; it counts as read now.
+  touch "$apt_dir"/lists/*_Sources*
   # A fresh index may come with files that were missing before.
   rm -f "$cache"/sources/.unavailable-*
 fi
