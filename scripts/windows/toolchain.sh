@@ -6,8 +6,9 @@
 #   ${KALDORIA_WINDOWS_CACHE:-$HOME/.cache/kaldoria-windows}/<key>/prefix
 #
 # <key> names the Debian version of every source package and a hash of the
-# build options (and of the compiler), so a new version or a changed option
-# builds again, and an unchanged one is reused at once. The file <key>/stamp
+# build options, the build steps, the compiler and cmake/mingw-w64.cmake, so
+# a new version or a changed option builds again, and an unchanged one is
+# reused at once. The file <key>/stamp
 # is written last: a build that stopped half-way never looks finished, and a
 # rerun goes on from the last part that completed.
 #
@@ -41,9 +42,12 @@ say() { [ "$mode" = print ] || echo "toolchain: $*"; }
 die() { echo "toolchain: $*" >&2; exit 1; }
 
 mkdir -p "$cache"
-# One build at a time per cache.
-exec 9>"$cache/.lock"
-flock 9
+# One build at a time per cache (a build may take an hour: --print-prefix
+# does not wait for it, and finds no stamp until it is done).
+if [ "$mode" = build ]; then
+  exec 9>"$cache/.lock"
+  flock 9
+fi
 
 # --- Debian's source index, privately ---------------------------------------
 apt_dir=$cache/apt
