@@ -153,10 +153,16 @@ sqlite_defs=(
   -DSQLITE_ENABLE_DBSTAT_VTAB -DSQLITE_ENABLE_UNLOCK_NOTIFY -DSQLITE_SOUNDEX=1
   -DSQLITE_ENABLE_LOAD_EXTENSION -DSQLITE_ENABLE_STMTVTAB -fno-strict-aliasing
 )
-# OPENSSLDIR is where libcrypto reads openssl.cnf (libpq loads it, and it may
-# name DLLs to load): it must be a folder only administrators can write, never
-# a path that exists only on this machine (C:\root\... can be made by anyone).
-ssl_opts=(mingw64 shared no-tests "--openssldir=C:/Program Files/Common Files/SSL")
+ssl_opts=(mingw64 shared no-tests)
+# Where libcrypto looks for openssl.cnf (libpq loads it, and it may name DLLs
+# to load) and for engines and providers: folders only administrators can
+# write, never the build machine's paths (C:\root\... can be made by any
+# user). Given to make, because Configure takes C:/... for a relative path.
+ssl_dirs=(
+  "OPENSSLDIR=C:/Program Files/Common Files/SSL"
+  "ENGINESDIR=C:/Program Files/Common Files/SSL/engines-3"
+  "MODULESDIR=C:/Program Files/Common Files/SSL/ossl-modules"
+)
 pg_opts=(--with-openssl --without-readline --without-icu --without-zlib)
 # ICU's common library only, with the stub data library: the character
 # properties Kaldoria asks for (White_Space, Default_Ignorable_Code_Point)
@@ -217,7 +223,8 @@ build_openssl() {
   cd "$src"
   ./Configure "${ssl_opts[@]}" --cross-compile-prefix="$triple-" CC=gcc-posix \
     --prefix="$prefix" --libdir=lib
-  "${heavy[@]}" make -j "$jobs" build_sw
+  "${heavy[@]}" make -j "$jobs" build_sw "${ssl_dirs[@]}"
+  strings libcrypto-3-x64.dll | grep -qx 'OPENSSLDIR: "C:/Program Files/Common Files/SSL"'
   make install_sw
 }
 
@@ -276,7 +283,7 @@ hash_of() { printf '%s\n' "$@" | sha256sum | cut -c1-12; }
 toolchain_hash=$(hash_of "$compiler_id" "$(cat "$repo/cmake/mingw-w64.cmake")")
 h_qt=$(hash_of "$qt_ver" "${qt_opts[@]}" "$(declare -f build_qt)" "$toolchain_hash")
 h_sqlite=$(hash_of "$sqlite_ver" "${sqlite_defs[@]}" "${cflags[@]}" "$(declare -f build_sqlite)" "$toolchain_hash")
-h_ssl=$(hash_of "$ssl_ver" "${ssl_opts[@]}" "$(declare -f build_openssl)" "$toolchain_hash")
+h_ssl=$(hash_of "$ssl_ver" "${ssl_opts[@]}" "${ssl_dirs[@]}" "$(declare -f build_openssl)" "$toolchain_hash")
 h_pg=$(hash_of "$pg_ver" "${pg_opts[@]}" "$h_ssl" "$(declare -f build_libpq)" "$toolchain_hash")
 h_icu=$(hash_of "$icu_ver" "${icu_defs[@]}" "${cflags[@]}" "$(declare -f build_icu)" "$toolchain_hash")
 
