@@ -224,7 +224,7 @@ build_openssl() {
   ./Configure "${ssl_opts[@]}" --cross-compile-prefix="$triple-" CC=gcc-posix \
     --prefix="$prefix" --libdir=lib
   "${heavy[@]}" make -j "$jobs" build_sw "${ssl_dirs[@]}"
-  strings libcrypto-3-x64.dll | grep -qx 'OPENSSLDIR: "C:/Program Files/Common Files/SSL"'
+  strings libcrypto-3-x64.dll | grep -x 'OPENSSLDIR: "C:/Program Files/Common Files/SSL"' >/dev/null
   make install_sw
 }
 
