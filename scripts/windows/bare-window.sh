@@ -25,7 +25,7 @@ done
 
 prefix=${KALDORIA_WINDOWS_PREFIX:-$("$here/toolchain.sh" --print-prefix)}
 build=$repo/build-windows/bare
-cmake -S "$here/bare" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$here/bare" -B "$build" --fresh -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" -DKALDORIA_WINDOWS_PREFIX="$prefix" >/dev/null
 cmake --build "$build" -j 2
 rm -rf "$build/dist"

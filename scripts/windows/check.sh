@@ -13,7 +13,7 @@ build=$repo/build-windows/check
 
 cmake -S "$here/check" -B "$build/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build/linux" -j 2 >/dev/null
-cmake -S "$here/check" -B "$build/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$here/check" -B "$build/windows" --fresh -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" -DKALDORIA_WINDOWS_PREFIX="$prefix" >/dev/null
 cmake --build "$build/windows" -j 2 >/dev/null
 rm -rf "$build/dist"

@@ -347,7 +347,7 @@ part icu "$h_icu" build_icu
 rmdir "$work"
 # pkg-config files name the prefix relative to themselves, so the cache may
 # be moved (KALDORIA_WINDOWS_CACHE) without building again.
-sed -i "s|$prefix|\${pcfiledir}/../..|g" "$prefix"/lib/pkgconfig/*.pc
+sed -i -e "s|^prefix=.*|prefix=\${pcfiledir}/../..|" -e "s|$prefix|\${prefix}|g" "$prefix"/lib/pkgconfig/*.pc
 {
   echo "key $key"
   echo "built $(date -u +%FT%TZ) on $(nproc) cores"
