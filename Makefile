@@ -56,3 +56,23 @@ screenshot: programs
 
 clean:
 	rm -rf $(BUILD)
+
+# Windows cross-build (README, "Windows (cross-build)"). The toolchain: the
+# mingw-w64 compilers and Wine from apt, then Qt, SQLite, OpenSSL, libpq and
+# ICU built once from Debian's source packages into a cache outside the clone.
+.PHONY: windows-toolchain windows-check windows-bare
+windows-toolchain:
+	@scripts/windows/install-deps.sh
+	@scripts/windows/toolchain.sh
+
+# The cached libraries built into one program for Linux and for Windows
+# (run under Wine): both must print the same facts.
+windows-check: windows-toolchain
+	@scripts/windows/check.sh
+
+# The bare Korean Qt window built with that toolchain and started under Wine:
+# proves the toolchain and prints the baseline start-up time.
+windows-bare: windows-toolchain
+	@scripts/windows/bare-window.sh
+
+# (The `windows` target, building Kaldoria itself for Windows, goes here.)

@@ -1,0 +1,357 @@
+#!/usr/bin/env bash
+# Builds, once, the libraries Kaldoria needs for 64-bit Windows
+# (x86_64-w64-mingw32) from Debian bookworm's own source packages, and keeps
+# the installed result in a cache outside the clone:
+#
+#   ${KALDORIA_WINDOWS_CACHE:-$HOME/.cache/kaldoria-windows}/<key>/prefix
+#
+# <key> names the Debian version of every source package and a hash of the
+# build options, the build steps, the compiler and cmake/mingw-w64.cmake, so
+# a new version or a changed option builds again, and an unchanged one is
+# reused at once. The file <key>/stamp
+# is written last: a build that stopped half-way never looks finished, and a
+# rerun goes on from the last part that completed.
+#
+#   toolchain.sh                 build what is missing (or reuse it)
+#   toolchain.sh --print-prefix  print the finished prefix, fail if none
+#   toolchain.sh --refresh       re-read Debian's source index first
+#
+# Source packages come only from Debian's archive, through a private apt
+# list under the cache, so the machine's own apt set-up is left untouched.
+set -euo pipefail
+shopt -s inherit_errexit
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+cache=${KALDORIA_WINDOWS_CACHE:-$HOME/.cache/kaldoria-windows}
+triple=x86_64-w64-mingw32
+jobs=2
+heavy=(nice -n 10)
+
+mode=build
+refresh=no
+for arg in "$@"; do
+  case $arg in
+    --print-prefix) mode=print ;;
+    --refresh) refresh=yes ;;
+    *) echo "usage: $0 [--print-prefix] [--refresh]" >&2; exit 2 ;;
+  esac
+done
+
+say() { [ "$mode" = print ] || echo "toolchain: $*"; }
+die() { echo "toolchain: $*" >&2; exit 1; }
+
+mkdir -p "$cache"
+# One build at a time per cache (a build may take an hour: --print-prefix
+# does not wait for it, and finds no stamp until it is done).
+if [ "$mode" = build ]; then
+  exec 9>"$cache/.lock"
+  flock 9
+fi
+
+# --- Debian's source index, privately ---------------------------------------
+apt_dir=$cache/apt
+mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
+cat >"$apt_dir/sources.list" <<'EOF'
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-updates main
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian-security bookworm-security main
+EOF
+apt_opts=(
+  -o "Dir::Etc::sourcelist=$apt_dir/sources.list"
+  -o "Dir::Etc::sourceparts=-"
+  -o "Dir::State::Lists=$apt_dir/lists"
+  -o "Dir::Cache=$apt_dir/cache"
+)
+# As root apt would hand downloads to the _apt user, who cannot enter $HOME.
+[ "$(id -u)" -ne 0 ] || apt_opts+=(-o "APT::Sandbox::User=root")
+
+index_age_days=7
+index_files() { find "$apt_dir/lists" -maxdepth 1 -name '*_Sources*' "$@" 2>/dev/null; }
+if [ "$mode" = print ]; then
+  # Answers from the index the build used, however old; never downloads.
+  [ -n "$(index_files)" ] || die "no source index yet; run $0 first"
+elif [ "$refresh" = yes ] || [ -z "$(index_files -mtime -$index_age_days)" ]; then
+  say "reading Debian's source index (private list in $apt_dir)"
+  apt-get "${apt_opts[@]}" -qq update
+  # An unchanged index keeps its old date; it counts as read now.
+  touch "$apt_dir"/lists/*_Sources*
+  # A fresh index may come with files that were missing before.
+  rm -f "$cache"/sources/.unavailable-*
+fi
+
+# The versions of a source package in the index, newest first.
+src_versions() {
+  apt-cache "${apt_opts[@]}" showsrc "$1" 2>/dev/null |
+    awk -v p="$1" '/^Package: /{ok = ($2 == p)} ok && /^Version: /{print $2}' |
+    sort -u | sort -r -V
+}
+
+sources=$cache/sources
+mkdir -p "$sources"
+dsc_of() { echo "$sources/${1}_${2#*:}.dsc"; }
+
+# The newest version of a source package that Debian's archive actually
+# serves (a mirror may list a security update before it carries the files);
+# downloaded once into $sources. A version the archive did not serve is not
+# asked for again until the index is read again. --print-prefix never
+# downloads.
+src_version() {
+  local v missing
+  for v in $(src_versions "$1"); do
+    [ -f "$(dsc_of "$1" "$v")" ] && { echo "$v"; return; }
+    missing=$sources/.unavailable-${1}_${v#*:}
+    [ "$mode" = print ] || [ -f "$missing" ] && continue
+    # Fetched beside, kept only when every file of the version arrived.
+    rm -rf "$sources/.partial" && mkdir "$sources/.partial"
+    if (cd "$sources/.partial" && apt-get "${apt_opts[@]}" -qq source --download-only "$1=$v") >/dev/null 2>&1; then
+      mv "$sources/.partial"/* "$sources/" && rmdir "$sources/.partial"
+      echo "$v"; return
+    fi
+    rm -rf "$sources/.partial"
+    touch "$missing"
+    say "$1 $v: not downloadable from the archive, using an older version" >&2
+  done
+  die "no version of source package $1 could be fetched"
+}
+
+qt_ver=$(src_version qt6-base)
+sqlite_ver=$(src_version sqlite3)
+ssl_ver=$(src_version openssl)
+pg_ver=$(src_version postgresql-15)
+icu_ver=$(src_version icu)
+
+# The host Qt supplies moc/rcc/uic; it must be the same Qt release.
+host_qt=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null || true)
+[ "${host_qt%%+*}" = "${qt_ver%%+*}" ] ||
+  die "host qt6-base-dev ${host_qt:-missing} is not Qt ${qt_ver%%+*}; run scripts/windows/install-deps.sh"
+
+# --- Build options: what goes into the key's hash ---------------------------
+qt_opts=(
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON
+  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
+  -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF
+  -DFEATURE_testlib=ON -DFEATURE_widgets=ON -DFEATURE_gui=ON
+  -DFEATURE_style_windowsvista=ON
+  -DFEATURE_pkg_config=OFF -DFEATURE_dbus=OFF -DFEATURE_network=OFF -DFEATURE_sql=OFF
+  -DFEATURE_xml=OFF -DFEATURE_concurrent=OFF -DFEATURE_printsupport=OFF
+  -DFEATURE_opengl=OFF -DFEATURE_vulkan=OFF -DFEATURE_icu=OFF -DFEATURE_glib=OFF
+  -DFEATURE_direct2d=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF
+  # Debian's cleaned tarball has no src/3rdparty/wintab.
+  -DFEATURE_tabletevent=OFF
+  -DFEATURE_system_zlib=OFF -DFEATURE_system_png=OFF -DFEATURE_system_freetype=OFF
+  -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_pcre2=OFF
+  -DFEATURE_imageformat_bmp=ON
+)
+# The compile options of Debian's own libsqlite3 that change what SQL does or
+# what a program may pass (URI file names, bound-parameter limit, LIKE on
+# blobs, secure delete); FTS, R*Tree and column metadata are left out.
+sqlite_defs=(
+  -DSQLITE_THREADSAFE=1 -DSQLITE_USE_URI=1 -DSQLITE_SECURE_DELETE
+  -DSQLITE_MAX_VARIABLE_NUMBER=250000 -DSQLITE_LIKE_DOESNT_MATCH_BLOBS
+  -DSQLITE_MAX_SCHEMA_RETRY=25 -DSQLITE_OMIT_LOOKASIDE=1
+  -DSQLITE_ENABLE_DBSTAT_VTAB -DSQLITE_ENABLE_UNLOCK_NOTIFY -DSQLITE_SOUNDEX=1
+  -DSQLITE_ENABLE_LOAD_EXTENSION -DSQLITE_ENABLE_STMTVTAB -fno-strict-aliasing
+)
+ssl_opts=(mingw64 shared no-tests)
+# Where libcrypto looks for openssl.cnf (libpq loads it, and it may name DLLs
+# to load) and for engines and providers: folders only administrators can
+# write, never the build machine's paths (C:\root\... can be made by any
+# user). Given to make, because Configure takes C:/... for a relative path.
+ssl_dirs=(
+  "OPENSSLDIR=C:/Program Files/Common Files/SSL"
+  "ENGINESDIR=C:/Program Files/Common Files/SSL/engines-3"
+  "MODULESDIR=C:/Program Files/Common Files/SSL/ossl-modules"
+)
+pg_opts=(--with-openssl --without-readline --without-icu --without-zlib)
+# ICU's common library only, with the stub data library: the character
+# properties Kaldoria asks for (White_Space, Default_Ignorable_Code_Point)
+# are compiled into the common code and need no data file.
+icu_defs=(-DU_COMMON_IMPLEMENTATION -DU_STATIC_IMPLEMENTATION -DU_ATTRIBUTE_DEPRECATED=)
+cflags=(-O2 -g0)
+
+# --- How each part is built (their text is hashed too) ----------------------
+build_qt() {
+  local src; src=$(unpack qt6-base "$qt_ver")
+  # With Direct2D off, the Windows plugin still asks for the DirectWrite 3
+  # font database, whose sources are only built together with Direct2D.
+  sed -i 's/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/' \
+    "$src/src/plugins/platforms/windows/qwindowsintegration.cpp"
+  grep -q 'QT_CONFIG(directwrite3) && QT_CONFIG(direct2d)' \
+    "$src/src/plugins/platforms/windows/qwindowsintegration.cpp"
+  # With OpenGL off, "dynamicgl" stays on and the Windows plugin's window code
+  # still names OpenGL's context classes.
+  sed -i '/^static inline bool isSoftwareGl()/,/^}/ s/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
+    "$src/src/plugins/platforms/windows/qwindowswindow.cpp"
+  grep -q 'QT_CONFIG(dynamicgl) && QT_CONFIG(opengl)' \
+    "$src/src/plugins/platforms/windows/qwindowswindow.cpp"
+  cmake -S "$src" -B "$work/qt-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" "${qt_opts[@]}"
+  "${heavy[@]}" cmake --build "$work/qt-build" -j "$jobs"
+  cmake --install "$work/qt-build"
+}
+
+build_sqlite() {
+  local src; src=$(unpack sqlite3 "$sqlite_ver")
+  mkdir -p "$work/sqlite-build"
+  cd "$work/sqlite-build"
+  # The amalgamation is generated on the host (with tclsh), then cross-compiled.
+  "$src/configure" --disable-tcl >/dev/null
+  "${heavy[@]}" make -j "$jobs" sqlite3.c shell.c
+  local cc=("$triple-gcc-posix" "${cflags[@]}" "${sqlite_defs[@]}")
+  "${heavy[@]}" "${cc[@]}" -shared -o "$prefix/bin/libsqlite3-0.dll" sqlite3.c \
+    -Wl,--out-implib,"$prefix/lib/libsqlite3.dll.a"
+  "${heavy[@]}" "${cc[@]}" -o "$prefix/bin/sqlite3.exe" shell.c -I. -L"$prefix/lib" -lsqlite3
+  cp sqlite3.h sqlite3ext.h "$prefix/include/"
+  local v; v=$(sed -n 's/^#define SQLITE_VERSION *"\(.*\)"/\1/p' sqlite3.h)
+  cat >"$prefix/lib/pkgconfig/sqlite3.pc" <<EOF
+prefix=$prefix
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+
+Name: SQLite
+Description: SQL database engine (Debian's sqlite3 $sqlite_ver, cross-built)
+Version: $v
+Libs: -L\${libdir} -lsqlite3
+Cflags: -I\${includedir}
+EOF
+}
+
+build_openssl() {
+  local src; src=$(unpack openssl "$ssl_ver")
+  cd "$src"
+  ./Configure "${ssl_opts[@]}" --cross-compile-prefix="$triple-" CC=gcc-posix \
+    --prefix="$prefix" --libdir=lib
+  "${heavy[@]}" make -j "$jobs" build_sw "${ssl_dirs[@]}"
+  strings libcrypto-3-x64.dll | grep -x 'OPENSSLDIR: "C:/Program Files/Common Files/SSL"' >/dev/null
+  make install_sw
+}
+
+build_libpq() {
+  local src; src=$(unpack postgresql-15 "$pg_ver")
+  mkdir -p "$work/pg-build"
+  cd "$work/pg-build"
+  "$src/configure" --host="$triple" --prefix="$prefix" "${pg_opts[@]}" \
+    CC="$triple-gcc-posix" CPPFLAGS="-I$prefix/include" LDFLAGS="-L$prefix/lib"
+  "${heavy[@]}" make -j "$jobs" -C src/interfaces/libpq
+  make -C src/interfaces/libpq install
+  cp "$src/src/include/postgres_ext.h" src/include/pg_config_ext.h "$prefix/include/"
+}
+
+build_icu() {
+  local src; src=$(unpack icu "$icu_ver")/source
+  local b=$work/icu-build
+  mkdir -p "$b/common" "$b/stubdata"
+  # ICU's common library only; a small generated ninja file builds it.
+  {
+    echo "rule cxx"
+    echo "  command = $triple-g++-posix -std=c++17 ${cflags[*]} ${icu_defs[*]} -I$src/common -c \$in -o \$out"
+    echo "rule ar"
+    echo "  command = rm -f \$out && $triple-ar rcs \$out \$in"
+    local objs=() f o
+    for f in "$src"/common/*.cpp; do
+      o=common/$(basename "${f%.cpp}").o; objs+=("$o")
+      echo "build $o: cxx $f"
+    done
+    echo "build libicuuc.a: ar ${objs[*]}"
+    echo "build stubdata/stubdata.o: cxx $src/stubdata/stubdata.cpp"
+    echo "build libicudata.a: ar stubdata/stubdata.o"
+  } >"$b/build.ninja"
+  "${heavy[@]}" ninja -C "$b" -j "$jobs"
+  cp "$b/libicuuc.a" "$b/libicudata.a" "$prefix/lib/"
+  mkdir -p "$prefix/include/unicode"
+  cp "$src"/common/unicode/*.h "$prefix/include/unicode/"
+  local v; v=$(sed -n 's/^#define U_ICU_VERSION "\(.*\)"/\1/p' "$src/common/unicode/uvernum.h")
+  cat >"$prefix/lib/pkgconfig/icu-uc.pc" <<EOF
+prefix=$prefix
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+
+Name: icu-uc
+Description: ICU's common library, static, with no data file (Debian's icu $icu_ver, cross-built)
+Version: $v
+Libs: -L\${libdir} -licuuc -licudata
+Libs.private: -ladvapi32
+Cflags: -I\${includedir} -DU_STATIC_IMPLEMENTATION
+EOF
+}
+
+# --- The key ----------------------------------------------------------------
+compiler_id=$("$triple-g++-posix" --version | head -1)
+hash_of() { printf '%s\n' "$@" | sha256sum | cut -c1-12; }
+toolchain_hash=$(hash_of "$compiler_id" "$(cat "$repo/cmake/mingw-w64.cmake")")
+h_qt=$(hash_of "$qt_ver" "${qt_opts[@]}" "$(declare -f build_qt)" "$toolchain_hash")
+h_sqlite=$(hash_of "$sqlite_ver" "${sqlite_defs[@]}" "${cflags[@]}" "$(declare -f build_sqlite)" "$toolchain_hash")
+h_ssl=$(hash_of "$ssl_ver" "${ssl_opts[@]}" "${ssl_dirs[@]}" "$(declare -f build_openssl)" "$toolchain_hash")
+h_pg=$(hash_of "$pg_ver" "${pg_opts[@]}" "$h_ssl" "$(declare -f build_libpq)" "$toolchain_hash")
+h_icu=$(hash_of "$icu_ver" "${icu_defs[@]}" "${cflags[@]}" "$(declare -f build_icu)" "$toolchain_hash")
+
+key="qtbase-$qt_ver.sqlite3-$sqlite_ver.openssl-$ssl_ver.postgresql-$pg_ver.icu-$icu_ver.$(hash_of "$h_qt" "$h_sqlite" "$h_ssl" "$h_pg" "$h_icu")"
+key=${key//[:~]/_}
+dir=$cache/$key
+prefix=$dir/prefix
+
+if [ "$mode" = print ]; then
+  [ -f "$dir/stamp" ] || die "no finished toolchain for $key; run $0"
+  echo "$prefix"
+  exit 0
+fi
+if [ -f "$dir/stamp" ]; then
+  say "reusing $dir"
+  exit 0
+fi
+
+say "building into $dir"
+mkdir -p "$prefix/bin" "$prefix/lib/pkgconfig" "$prefix/include" "$dir/logs" "$dir/parts"
+work=$dir/work
+mkdir -p "$work"
+
+# Unpacks a downloaded source package with Debian's patches applied;
+# prints the unpacked folder.
+unpack() {
+  local pkg=$1 ver=$2 dsc
+  dsc=$(dsc_of "$pkg" "$ver")
+  rm -rf "$work/$pkg"
+  dpkg-source -q -x "$dsc" "$work/$pkg" >&2
+  echo "$work/$pkg"
+}
+
+# Runs one part unless its stamp says it is already installed; its output
+# goes to logs/<part>.log, its wall and CPU time to logs/times.txt. The part
+# runs in a background subshell so that `set -e` holds inside it.
+part() {
+  local name=$1 hash=$2 fn=$3 t0
+  if [ -f "$dir/parts/$name.$hash" ]; then say "$name: already installed"; return; fi
+  say "$name: building (log: $dir/logs/$name.log)"
+  t0=$(date +%s)
+  (
+    TIMEFORMAT="$name wall %R s, user %U s, sys %S s"
+    { time "$fn" >"$dir/logs/$name.log" 2>&1 ; } 2>>"$dir/logs/times.txt"
+  ) &
+  if ! wait $!; then
+    tail -n 30 "$dir/logs/$name.log" >&2
+    die "$name failed after $(( $(date +%s) - t0 )) s; see $dir/logs/$name.log"
+  fi
+  rm -rf "${work:?}/"*
+  touch "$dir/parts/$name.$hash"
+  say "$(tail -n 1 "$dir/logs/times.txt")"
+}
+
+part qtbase "$h_qt" build_qt
+part sqlite3 "$h_sqlite" build_sqlite
+part openssl "$h_ssl" build_openssl
+part libpq "$h_pg" build_libpq
+part icu "$h_icu" build_icu
+
+rmdir "$work"
+# pkg-config files name the prefix relative to themselves, so the cache may
+# be moved (KALDORIA_WINDOWS_CACHE) without building again.
+sed -i -e "s|^prefix=.*|prefix=\${pcfiledir}/../..|" -e "s|$prefix|\${prefix}|g" "$prefix"/lib/pkgconfig/*.pc
+{
+  echo "key $key"
+  echo "built $(date -u +%FT%TZ) on $(nproc) cores"
+  cat "$dir/logs/times.txt"
+} >"$dir/stamp.tmp"
+mv "$dir/stamp.tmp" "$dir/stamp"
+say "done: $prefix ($(du -sh "$prefix" | cut -f1))"
