@@ -12,7 +12,7 @@
 #include <map>
 #include <memory>
 
-#include "../pg/pg_server.h"
+#include "../pg/book_kinds.h"
 #include "engine/sqlite/backup.h"
 #include "engine/sqlite/link_file.h"
 #include "migration/jet_migrate.h"
@@ -51,127 +51,6 @@ std::string Hex(const Bytes& bytes) {
     return hex;
 }
 
-// One book, reached also around the engine, as another program would.
-class Book {
-public:
-    virtual ~Book() = default;
-    const std::string& Path() const { return path_; }
-    virtual void Sql(const std::string& sql) = 0;
-    // Every row of `sql`, its columns joined by tabs.
-    virtual std::vector<std::string> Rows(const std::string& sql) = 0;
-    // The expression giving a column's bytes as upper-case hex.
-    virtual std::string HexOf(const std::string& column) const = 0;
-    virtual void Insert(const std::vector<std::pair<std::string, Bytes>>& rows) = 0;
-
-    std::string One(const std::string& sql) {
-        const auto rows = Rows(sql);
-        return rows.empty() ? "<none>" : rows[0];
-    }
-    long Count(const std::string& table, const std::string& where = "") {
-        return std::stol(One("SELECT count(*) FROM " + table + " " + where));
-    }
-
-protected:
-    std::string path_;
-};
-
-class SqliteBook : public Book {
-public:
-    explicit SqliteBook(const TempDir& dir) {
-        path_ = dir.File("dojang.mdb");
-        MakePictureDb(path_);
-        sqlite3_open(path_.c_str(), &db_);
-    }
-    ~SqliteBook() override { sqlite3_close(db_); }
-    void Sql(const std::string& sql) override {
-        char* message = nullptr;
-        ASSERT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK) << sql << ": " << message;
-    }
-    std::vector<std::string> Rows(const std::string& sql) override {
-        sqlite3_stmt* s = nullptr;
-        EXPECT_EQ(sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr), SQLITE_OK) << sql << ": " << sqlite3_errmsg(db_);
-        std::vector<std::string> rows;
-        while (sqlite3_step(s) == SQLITE_ROW) {
-            std::string row;
-            for (int c = 0; c < sqlite3_column_count(s); ++c) {
-                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
-                row += (c ? "\t" : "") + std::string(text ? text : "<NULL>");
-            }
-            rows.push_back(row);
-        }
-        sqlite3_finalize(s);
-        return rows;
-    }
-    std::string HexOf(const std::string& column) const override { return "hex(" + column + ")"; }
-    void Insert(const std::vector<std::pair<std::string, Bytes>>& rows) override {
-        Sql("BEGIN");
-        sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db_, "INSERT INTO pic_list VALUES (?, ?)", -1, &s, nullptr);
-        for (const auto& [name, pic] : rows) {
-            sqlite3_bind_text(s, 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-            sqlite3_bind_blob(s, 2, pic.data(), static_cast<int>(pic.size()), SQLITE_TRANSIENT);
-            sqlite3_step(s);
-            sqlite3_reset(s);
-        }
-        sqlite3_finalize(s);
-        Sql("COMMIT");
-    }
-
-private:
-    sqlite3* db_ = nullptr;
-};
-
-// One server for the whole run; each test gets a fresh pic_list.
-PgServer* SharedServer(const std::string& folder) {
-    static std::unique_ptr<PgServer> server;
-    if (!server) server = std::make_unique<PgServer>(folder);
-    return server.get();
-}
-
-class PgBook : public Book {
-public:
-    PgBook(const TempDir& dir, PgServer& server) : server_(server) {
-        server_.Sql("DROP TABLE IF EXISTS pic_list, pic_history CASCADE; DROP FUNCTION IF EXISTS pic_history_keep() CASCADE");
-        server_.Sql("CREATE TABLE pic_list (pic_name text, pic bytea)");
-        path_ = dir.File("dojang.mdb");
-        CreateLinkFile(path_, server_.Conninfo());
-        conn_ = PQconnectdb(server_.Conninfo().c_str());
-    }
-    ~PgBook() override { PQfinish(conn_); }
-    void Sql(const std::string& sql) override {
-        PGresult* r = PQexec(conn_, sql.c_str());
-        EXPECT_EQ(PQresultStatus(r), PGRES_COMMAND_OK) << sql << ": " << PQerrorMessage(conn_);
-        PQclear(r);
-    }
-    std::vector<std::string> Rows(const std::string& sql) override {
-        PGresult* r = PQexec(conn_, sql.c_str());
-        EXPECT_EQ(PQresultStatus(r), PGRES_TUPLES_OK) << sql << ": " << PQerrorMessage(conn_);
-        std::vector<std::string> rows;
-        for (int i = 0; i < PQntuples(r); ++i) {
-            std::string row;
-            for (int c = 0; c < PQnfields(r); ++c)
-                row += (c ? "\t" : "") + std::string(PQgetisnull(r, i, c) ? "<NULL>" : PQgetvalue(r, i, c));
-            rows.push_back(row);
-        }
-        PQclear(r);
-        return rows;
-    }
-    std::string HexOf(const std::string& column) const override { return "upper(encode(" + column + ", 'hex'))"; }
-    void Insert(const std::vector<std::pair<std::string, Bytes>>& rows) override {
-        Sql("BEGIN");
-        for (const auto& [name, pic] : rows) {
-            const char* values[] = {name.c_str(), reinterpret_cast<const char*>(pic.data())};
-            const int lengths[] = {0, static_cast<int>(pic.size())}, formats[] = {0, 1};
-            PQclear(PQexecParams(conn_, "INSERT INTO pic_list VALUES ($1, $2)", 2, nullptr, values, lengths, formats, 0));
-        }
-        Sql("COMMIT");
-    }
-
-private:
-    PgServer& server_;
-    PGconn* conn_ = nullptr;
-};
-
 class History : public ::testing::TestWithParam<std::string> {
 protected:
     TempDir dir;
@@ -184,14 +63,8 @@ protected:
     // A thousand stamps given a history, then replaced three times over by
     // another program's DELETE and INSERT: three thousand versions.
     void SetUp() override {
-        if (Server()) {
-            if (PgServer::BinDir().empty())
-                GTEST_SKIP() << "PostgreSQL (initdb, pg_ctl) not found under /usr/lib/postgresql: server tests skipped";
-            static TempDir serverDir;  // outlives every test of the run
-            book = std::make_unique<PgBook>(dir, *SharedServer(serverDir.File("pg")));
-        } else {
-            book = std::make_unique<SqliteBook>(dir);
-        }
+        book = MakeBook(GetParam(), dir);
+        if (!book) GTEST_SKIP() << "PostgreSQL (initdb, pg_ctl) not found under /usr/lib/postgresql: server tests skipped";
         db = ws.OpenDatabase(book->Path());
         if (WithHistory()) {
             ASSERT_TRUE(EnableHistory(db));
