@@ -18,7 +18,7 @@ int RunDelete(const QStringList& arguments) {
     const QStringList args = parser.positionalArguments();
     const std::string path = LocalPath(args[0]);
     std::string name;
-    if (!KeeperName(args[1], name)) return exitcode::Failure;
+    if (!StampNameArgument(args[1], name)) return exitcode::Failure;
     try {
         OpenedDatabase opened(path, false);
         Database& db = opened.db();

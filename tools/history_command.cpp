@@ -44,7 +44,7 @@ int RunHistory(const QStringList& arguments) {
     const QStringList args = parser.positionalArguments();
     const std::string path = LocalPath(args[0]);
     std::optional<std::string> name;
-    if (args.size() == 2 && !KeeperName(args[1], name.emplace())) return exitcode::Failure;
+    if (args.size() == 2 && !StampNameArgument(args[1], name.emplace())) return exitcode::Failure;
     try {
         if (parser.isSet(enable)) {
             if (name) return ReportFailure("--enable에는 이름을 주지 않습니다.");

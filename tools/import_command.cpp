@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "pictures/picture_file.h"
-#include "store/names.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
 
@@ -33,10 +32,9 @@ int RunImport(const QStringList& arguments) {
     if (!ParseCommandLine(parser, arguments, {3}, status)) return status;
     const QStringList args = parser.positionalArguments();
     const std::string path = LocalPath(args[0]);
-    std::string name, problem;
-    if (!NameArgument(args[1], name, problem)) return ReportFailure(problem);
+    std::string name;
+    if (!StampNameArgument(args[1], name)) return exitcode::Failure;
     const std::string file = LocalPath(args[2]);
-    if (IsBlankName(name)) return ReportFailure("이름을 입력해 주십시요.");
     if (file.empty()) return ReportFailure("파일이 존재하지 않습니다.");
 
     try {

@@ -21,7 +21,7 @@ int RunRename(const QStringList& arguments) {
     const QStringList args = parser.positionalArguments();
     const std::string path = LocalPath(args[0]);
     std::string from, to;
-    if (!KeeperName(args[1], from) || !KeeperName(args[2], to)) return exitcode::Failure;
+    if (!StampNameArgument(args[1], from) || !StampNameArgument(args[2], to)) return exitcode::Failure;
     try {
         OpenedDatabase opened(path, false);
         Database& db = opened.db();

@@ -29,17 +29,23 @@ wait_exit
 [ "$status" -eq 0 ] || fail "exit status $status after closing by the frame"
 echo "ok: started, drew the stamp, closed by the frame with status 0"
 
-# A start that fails is reported in a message box, the window is never
-# shown, and the program ends with a non-zero status.
+# Starts the program, which must report its failure in a box titled
+# Kaldoria, never show the window, and end with a non-zero status once the
+# box is closed. $1 says what made it fail.
+expect_failed_start() {
+  "$work/kaldoria" &
+  app_pid=$!
+  main_window=
+  wait_dialog
+  [ "$(xdotool getwindowname "$dialog")" = Kaldoria ] || fail "$1: the report is titled '$(xdotool getwindowname "$dialog")'"
+  xdotool key Return
+  wait_exit
+  [ "$status" -ne 0 ] || fail "$1: the start ended with status 0"
+}
+
+# A stored stamp that is no picture.
 sqlite3 "$db" "UPDATE pic_list SET pic = x'00010203' WHERE pic_name = '도장'"
-"$work/kaldoria" &
-app_pid=$!
-main_window=
-wait_dialog
-[ "$(xdotool getwindowname "$dialog")" = Kaldoria ] || fail "the error report is titled '$(xdotool getwindowname "$dialog")'"
-xdotool key Return
-wait_exit
-[ "$status" -ne 0 ] || fail "a failed start ended with status 0"
+expect_failed_start "an unreadable stored stamp"
 echo "ok: an unreadable stored stamp ended the start with status $status"
 
 # The one end-to-end run of a bad database at start-up (the cases are the
@@ -47,13 +53,6 @@ echo "ok: an unreadable stored stamp ended the start with status $status"
 # the program ends with a non-zero status and the file is left as it was.
 printf '이것은 데이타베이스가 아닙니다.\n' > "$db"
 cp "$db" "$work/before.mdb"
-"$work/kaldoria" &
-app_pid=$!
-main_window=
-wait_dialog
-[ "$(xdotool getwindowname "$dialog")" = Kaldoria ] || fail "the bad database's report is titled '$(xdotool getwindowname "$dialog")'"
-xdotool key Return
-wait_exit
-[ "$status" -ne 0 ] || fail "a bad database ended the start with status 0"
+expect_failed_start "a bad database"
 cmp -s "$db" "$work/before.mdb" || fail "the bad database was changed"
 echo "ok: a bad database ended the start with status $status and was left as it was"

@@ -1,6 +1,7 @@
 #include "tools/cli/command.h"
 
 #include "store/history.h"
+#include "store/names.h"
 #include "store/picture_table.h"
 #include "store/save.h"
 #include "tools/cli/history_text.h"
@@ -143,6 +144,19 @@ bool NameArgument(const QString& argument, std::string& name, std::string& probl
               ")가 있어 이 이름은 쓰지 않습니다. 다른 인코딩(EUC-KR 등)의 터미널에서 입력한 이름으로 보입니다. "
               "터미널의 문자 인코딩을 UTF-8로 맞춘 뒤 다시 입력하십시오.";
     return false;
+}
+
+bool StampNameArgument(const QString& argument, std::string& name) {
+    std::string problem;
+    if (!NameArgument(argument, name, problem)) {
+        ReportFailure(problem);
+        return false;
+    }
+    if (IsBlankName(name)) {
+        ReportFailure("이름을 입력해 주십시요.");
+        return false;
+    }
+    return true;
 }
 
 void ConsoleMessageBox::MsgBox(const std::string& prompt, int /*style: every message is worth stderr*/) {

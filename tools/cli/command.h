@@ -55,6 +55,11 @@ std::string LocalPath(const QString& path);
 // UTF-8 is refused: returns false with `problem` naming those bytes.
 bool NameArgument(const QString& argument, std::string& name, std::string& problem);
 
+// A stamp's name from the command line, by the rules every command that
+// stores or finds a stamp shares: UTF-8 (NameArgument) and not blank.
+// Reports the problem and returns false otherwise.
+bool StampNameArgument(const QString& argument, std::string& name);
+
 // The message-box seam on the console: messages go to stderr.
 class ConsoleMessageBox : public MessageBox {
 public:

@@ -3,21 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "store/names.h"
 #include "tools/cli/command.h"
-
-bool KeeperName(const QString& argument, std::string& name) {
-    std::string problem;
-    if (!NameArgument(argument, name, problem)) {
-        ReportFailure(problem);
-        return false;
-    }
-    if (IsBlankName(name)) {
-        ReportFailure("이름을 입력해 주십시요.");
-        return false;
-    }
-    return true;
-}
 
 namespace {
 

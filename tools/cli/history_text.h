@@ -1,16 +1,11 @@
 #pragma once
-// What the keeper's commands share: names read by import's rules, the
-// history's times shown in the PC's own time zone, and the warning for
+// What the keeper's commands share: the history's times shown in the PC's own time zone, and the warning for
 // pictures too large for the history to keep.
 #include <QString>
 #include <optional>
 #include <string>
 
 #include "engine/engine.h"
-
-// A NAME argument by import's rules: UTF-8 and not blank. Reports the
-// problem and returns false otherwise.
-bool KeeperName(const QString& argument, std::string& name);
 
 // "YYYY-MM-DD HH:MM:SS" in UTC, as the history keeps it, shown in local time.
 std::string LocalTimeOf(const std::string& utc);
