@@ -12,6 +12,8 @@ class PgServer {
 public:
     // The folder of initdb and pg_ctl, or empty when PostgreSQL is not installed.
     static std::string BinDir();
+    // Why BinDir() is empty, for the tests' skip messages.
+    static std::string NotFound();
 
     // Makes and starts a server under `folder`; throws std::runtime_error.
     // A durable one syncs its writes to disk, as a real one does; the tests'

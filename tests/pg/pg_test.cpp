@@ -58,7 +58,7 @@ protected:
 
     void SetUp() override {
         if (PgServer::BinDir().empty())
-            GTEST_SKIP() << "PostgreSQL (initdb, pg_ctl) not found under /usr/lib/postgresql: server tests skipped";
+            GTEST_SKIP() << PgServer::NotFound() << ": server tests skipped";
         server = std::make_unique<PgServer>(dir.File("pg"));
         fs::create_directories(folder);
         Outcome r = RunTool({"link", Q(link), Q(server->Conninfo())});
@@ -659,7 +659,7 @@ protected:
     void SetUp() override {
         if (Server()) {
             if (PgServer::BinDir().empty())
-                GTEST_SKIP() << "PostgreSQL (initdb, pg_ctl) not found under /usr/lib/postgresql: server tests skipped";
+                GTEST_SKIP() << PgServer::NotFound() << ": server tests skipped";
             server = std::make_unique<PgServer>(dir.File("pg"));
             Outcome r = RunTool({"link", Q(book), Q(server->Conninfo())});
             ASSERT_EQ(r.status, 0) << r.err;

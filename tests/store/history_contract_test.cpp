@@ -64,7 +64,7 @@ protected:
     // another program's DELETE and INSERT: three thousand versions.
     void SetUp() override {
         book = MakeBook(GetParam(), dir);
-        if (!book) GTEST_SKIP() << "PostgreSQL (initdb, pg_ctl) not found under /usr/lib/postgresql: server tests skipped";
+        if (!book) GTEST_SKIP() << PgServer::NotFound() << ": server tests skipped";
         db = ws.OpenDatabase(book->Path());
         if (WithHistory()) {
             ASSERT_TRUE(EnableHistory(db));

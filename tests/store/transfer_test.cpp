@@ -2,7 +2,9 @@
 // replace-in-one-transaction.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 

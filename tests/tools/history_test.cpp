@@ -190,7 +190,7 @@ TEST_F(KeeperTool, CheckNamesAKeptVersionThatIsNoPicture) {
 // pic_list only is recorded by name when its save replaces a stamp; the
 // stamp comes back byte for byte, and backup carries the versions.
 TEST_F(KeeperTool, ALinkedBookKeepsWhichRoleReplacedAStamp) {
-    if (PgServer::BinDir().empty()) GTEST_SKIP() << "PostgreSQL (initdb, pg_ctl) not found: server test skipped";
+    if (PgServer::BinDir().empty()) GTEST_SKIP() << PgServer::NotFound() << ": server test skipped";
     PgServer server(dir.File("pg"));
     const std::string office = dir.File("office.mdb"), clerkBook = dir.File("clerk.mdb");
     Outcome linked = RunTool({"link", Q(office), Q(server.Conninfo())});
