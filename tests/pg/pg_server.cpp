@@ -1,23 +1,5 @@
 #include "pg_server.h"
 
-#ifdef _WIN32
-#include <stdexcept>
-
-// The throwaway servers are Linux programs, started as the user nobody and
-// reached through a Unix socket: a Windows test build has none of that, so
-// every server test skips, saying so.
-std::string PgServer::BinDir() { return {}; }
-std::string PgServer::NotFound() { return "no PostgreSQL server for the Windows build (the throwaway servers are Linux programs)"; }
-PgServer::PgServer(const std::string&, bool) : durable_(false) { throw std::runtime_error(NotFound()); }
-PgServer::~PgServer() = default;
-std::string PgServer::Conninfo(const std::string&, const std::string&) const { return {}; }
-void PgServer::Sql(const std::string&) const {}
-std::string PgServer::Query(const std::string&) const { return {}; }
-void PgServer::Stop(const char*) {}
-void PgServer::Start() {}
-void PgServer::Reload() {}
-void PgServer::Authentication(const std::string&) {}
-#else
 #include <fcntl.h>
 #include <libpq-fe.h>
 #include <pwd.h>
@@ -127,7 +109,7 @@ void PgServer::Authentication(const std::string& rules) {
 }
 
 std::string PgServer::Conninfo(const std::string& user, const std::string& db) const {
-    return "host=" + folder_ + " port=5432 user=" + user + " dbname=" + db;
+    return "host=" + folder_ + " port=" + std::to_string(port_) + " user=" + user + " dbname=" + db;
 }
 
 std::string PgServer::Query(const std::string& sql) const {
@@ -143,4 +125,3 @@ std::string PgServer::Query(const std::string& sql) const {
 }
 
 void PgServer::Sql(const std::string& sql) const { Query(sql); }
-#endif

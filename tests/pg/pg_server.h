@@ -6,6 +6,9 @@
 //
 // The first server of a run makes a template data folder with initdb, which
 // later servers copy, so each test pays a copy and a start, not an initdb.
+//
+// The Windows test build runs under Wine (tests/pg/pg_server_wine.cpp): the
+// server is the same Linux one, reached over TCP on 127.0.0.1 instead.
 #include <string>
 
 class PgServer {
@@ -43,4 +46,5 @@ private:
     std::string folder_, data_;
     bool durable_;
     bool running_ = false;
+    int port_ = 5432;
 };
