@@ -125,7 +125,8 @@ bool NameArgument(const QString& argument, std::string& name, std::string& probl
         if (kept < 0) continue;
         char hex[4];
         std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(kept));
-        foreign += (foreign.empty() ? "" : " ") + std::string(hex);
+        if (!foreign.empty()) foreign += ' ';
+        foreign += hex;
     }
     if (foreign.empty()) return true;
     for (std::size_t i = 0; i < name.size();) {
