@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string>
+#include <vector>
 
 // This process's number, for names no other process makes.
 long ProcessId();
@@ -20,3 +22,10 @@ std::int64_t CoarseMilliseconds();
 std::time_t TimeOfUtc(std::tm utc);
 std::tm LocalCalendar(std::time_t t);
 std::tm UtcCalendar(std::time_t t);
+
+// The program's arguments as UTF-8 (Windows hands main() its ANSI code
+// page, which has no room for most Korean names; the wide command line has).
+std::vector<std::string> ProgramArguments(int argc, char* argv[]);
+// Makes a console show the UTF-8 this program writes (Windows' console
+// otherwise reads it in the ANSI code page). Nothing elsewhere.
+void UseUtf8Console();

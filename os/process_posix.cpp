@@ -35,3 +35,7 @@ std::tm UtcCalendar(std::time_t t) {
     ::gmtime_r(&t, &tm);
     return tm;
 }
+
+std::vector<std::string> ProgramArguments(int argc, char* argv[]) { return std::vector<std::string>(argv, argv + argc); }
+
+void UseUtf8Console() {}

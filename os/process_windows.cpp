@@ -3,6 +3,10 @@
 #include <io.h>
 
 #include <windows.h>
+// after windows.h
+#include <shellapi.h>
+
+#include "os/windows_text.h"
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
@@ -30,4 +34,19 @@ std::tm UtcCalendar(std::time_t t) {
     std::tm tm{};
     gmtime_s(&tm, &t);
     return tm;
+}
+
+std::vector<std::string> ProgramArguments(int argc, char* argv[]) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i) args.push_back(Utf8(wide[i]));
+    LocalFree(wide);
+    return args;
+}
+
+void UseUtf8Console() {
+    SetConsoleOutputCP(CP_UTF8);
+    SetConsoleCP(CP_UTF8);
 }

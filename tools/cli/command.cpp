@@ -47,7 +47,7 @@ bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, 
         problem = "인수의 개수가 맞지 않습니다.";
     }
     if (problem.isEmpty()) return true;
-    std::fprintf(stderr, "kaldoria-db: %s\n\n%s", problem.toLocal8Bit().constData(),
+    std::fprintf(stderr, "kaldoria-db: %s\n\n%s", problem.toUtf8().constData(),
                  HelpText(parser, arguments.value(0)).c_str());
     status = exitcode::Usage;
     return false;
