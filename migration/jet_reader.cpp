@@ -1,11 +1,11 @@
 #include "migration/jet_reader.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <vector>
 
 #include "migration/jet_child.h"
 #include "os/file_kind.h"
+#include "os/paths.h"
 
 namespace {
 
@@ -87,11 +87,9 @@ const ChildTask& JetReaderTask() {
 
 JetReadSummary ReadJetTable(const std::string& path, const JetSource& source, JetRowSink& sink,
                             const JetLimits& limits) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(std::filesystem::path(std::u8string(path.begin(), path.end())), ec);
-    if (ec || !std::filesystem::exists(status))
-        throw Error(err::FileNotFound, "파일 " + Quoted(path) + "을(를) 찾을 수 없습니다.");
-    if (!std::filesystem::is_regular_file(status) || SniffDatabaseFile(path) != DatabaseKind::Jet)
+    const PathFacts facts = StatPath(path);
+    if (!facts.Exists()) throw Error(err::FileNotFound, "파일 " + Quoted(path) + "을(를) 찾을 수 없습니다.");
+    if (!facts.regular || SniffDatabaseFile(path) != DatabaseKind::Jet)
         throw Error(err::NotADatabase, Quoted(path) + "은(는) Jet 형식의 데이터베이스가 아닙니다.");
 
     ChildOptions options;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "os/error.h"
+#include "os/os_error.h"
 #include "os/windows_text.h"
 
 // Windows has no fork: the program starts itself again (GetModuleFileNameW)
@@ -175,7 +176,7 @@ struct ChildProcess::Impl {
 
 ChildProcess::ChildProcess(const ChildTask& task, const std::vector<std::string>& args, const ChildOptions& options)
     : impl_(std::make_unique<Impl>()) {
-    const auto fail = [&](DWORD e) { throw WindowsError(e, options.startFailure); };
+    const auto fail = [&](DWORD e) { throw ErrnoError(ErrnoOf(e), options.startFailure); };
     const auto& listed = ListedTasks();
     if (std::find(listed.begin(), listed.end(), task.name) == listed.end())
         throw Error(err::InvalidOperation, options.startFailure + ": 이 프로그램의 main()이 RunChildTask에 작업 '" +
@@ -189,9 +190,9 @@ ChildProcess::ChildProcess(const ChildTask& task, const std::vector<std::string>
     const std::wstring program = ModulePath();
     if (program.empty()) fail(::GetLastError());
     std::wstring line = L"\"" + program + L"\" " + kHiddenModeW;
-    AppendQuoted(line, Utf16(task.name));
+    AppendQuoted(line, Wide(task.name));
     AppendQuoted(line, std::to_wstring(reinterpret_cast<std::uintptr_t>(theirs.get())));
-    for (const auto& a : args) AppendQuoted(line, Utf16(a));
+    for (const auto& a : args) AppendQuoted(line, Wide(a));
 
     // Only the pipe's end is inherited, whatever else this process holds
     // open (another thread may be starting a process with every inheritable
@@ -283,7 +284,7 @@ std::optional<std::size_t> ChildProcess::Read(std::span<std::uint8_t> into, std:
         const DWORD failure = ::GetLastError();
         ::CancelIoEx(pipe, &ov);
         ::GetOverlappedResult(pipe, &ov, &n, TRUE);
-        throw WindowsError(failure, "읽기 과정을 기다릴 수 없습니다");
+        throw ErrnoError(ErrnoOf(failure), "읽기 과정을 기다릴 수 없습니다");
     }
     if (waited == WAIT_TIMEOUT) ::CancelIoEx(pipe, &ov);
     // The buffer is the caller's: the read is over, one way or the other,

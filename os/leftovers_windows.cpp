@@ -10,7 +10,7 @@
 // them, may close a moment later; a virus scanner may hold a new file
 // briefly. So a few tries, a short sleep apart, before giving up.
 void LeftoverFiles::Remove(const std::string& path) {
-    const std::wstring wide = Utf16(path);
+    const std::wstring wide = WidePath(path);
     for (int attempt = 0; attempt < 20; ++attempt) {
         if (::DeleteFileW(wide.c_str())) return;
         const DWORD e = ::GetLastError();

@@ -15,7 +15,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     InstallKoreanQtTexts(app);  // without it Qt's own texts stay English
     QtMessageBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     QtPictureService pictures;
     QtFileDialog cdPic;
     frmPicture w({messages, files, pictures, cdPic, ApplicationFolder()});

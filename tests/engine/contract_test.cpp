@@ -194,7 +194,7 @@ TEST_P(Contract, TwoWritersOnOneNameLeaveOneRow) {
                 Database db = mine.OpenDatabase(book->Path());
                 const std::string file = dir.File("w" + std::to_string(who) + ".bmp");
                 WriteBytes(file, Stamp(who));
-                PosixFileSystem files;
+                LocalFileSystem files;
                 RecordingMessageBox messages;
                 ++ready;
                 while (ready < 2) std::this_thread::yield();

@@ -97,7 +97,7 @@ TEST_P(Sizes, SaveAndStartUpRoundTripByteForByte) {
     const Bytes picture = PatternBytes(GetParam(), static_cast<unsigned>(GetParam()));
     WriteBytes(dir.File("in.bmp"), picture);
     RecordingMessageBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     Workspace ws;
     Database db;
     OpenPICDB(ws, db, folder);
@@ -309,7 +309,7 @@ TEST_F(LinkedBook, AMissingRightIsNamed) {
 class LinkedWindow : public LinkedBook {
 protected:
     ScriptedMessageBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     FaultyPictureService pictures;
     ScriptedFileDialog dialog;
     DesktopServices At(const std::string& pc) { return {messages, files, pictures, dialog, pc}; }
@@ -433,7 +433,7 @@ TEST_F(LinkedBook, AValueOfOneGibibyteIsRefusedBeforeItIsSent) {
         out.put('\0');
     }
     RecordingMessageBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     Workspace ws;
     Database db;
     OpenPICDB(ws, db, folder);
@@ -562,7 +562,7 @@ TEST_F(LinkedBook, AConnectionLostDuringCommitIsReportedAsInDoubt) {
                 "FOR EACH ROW EXECUTE FUNCTION slow()");
     WriteBytes(dir.File("s.bmp"), PatternBytes(5000));
     RecordingMessageBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     Workspace ws;
     Database db;
     OpenPICDB(ws, db, folder);

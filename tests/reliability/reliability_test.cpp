@@ -110,7 +110,7 @@ void WithFileSizeLimit(rlim_t bytes, Body body) {
 
 struct Window {
     RecordingMessageBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     QtPictureService pictures;
     NoDialog dialog;
     std::unique_ptr<frmPicture> w;
@@ -137,7 +137,7 @@ TEST(FullDisk, StorePictureOnACappedDatabaseRaisesDiskFullAndKeepsEveryRow) {
     OpenPICDB(wrk, dbs, folder.dir.path());
     // No page may be added to the file: the new row cannot fit.
     dbs.Execute("PRAGMA max_page_count = " + std::to_string(fs::file_size(folder.db) / 4096), dbFailOnError);
-    PosixFileSystem files;
+    LocalFileSystem files;
     RecordingMessageBox messages;
     try {
         StorePicture(dbs, "도장", file, files, messages);
@@ -159,7 +159,7 @@ TEST(FullDisk, StorePictureMeetingAFileSizeLimitRaisesAndKeepsEveryRow) {
     Workspace wrk;
     Database dbs;
     OpenPICDB(wrk, dbs, folder.dir.path());
-    PosixFileSystem files;
+    LocalFileSystem files;
     RecordingMessageBox messages;
     WithFileSizeLimit(fs::file_size(folder.db), [&] {
         EXPECT_THROW(StorePicture(dbs, "it's", file, files, messages), Error);
@@ -202,7 +202,7 @@ TEST(FullDisk, ABitmapWrittenShortWithoutAnErrorIsStillCaught) {
         void Close() override { inner->Close(); }
     } file;
     TempDir dir;
-    file.inner = PosixFileSystem().CreateReplacing(dir.File("temp.bmp"));
+    file.inner = LocalFileSystem().CreateReplacing(dir.File("temp.bmp"));
     try {
         QtPictureService().WriteBitmap(QImage(40, 30, QImage::Format_RGB32), file, "temp.bmp");
         ADD_FAILURE() << "a short bitmap passed";
@@ -225,7 +225,7 @@ TEST(TransferFile, ADirectoryInItsPlaceIsReportedAndNothingStoredIsTouched) {
         Workspace wrk;
         Database dbs;
         OpenPICDB(wrk, dbs, folder.dir.path());
-        PosixFileSystem files;
+        LocalFileSystem files;
         RecordingMessageBox messages;
         EXPECT_FALSE(StorePicture(dbs, "도장", TransferFilePath(folder.dir.path()), files, messages));
         ASSERT_EQ(messages.shown.size(), 1u);
@@ -288,7 +288,7 @@ TEST(TransferFile, OneThatCannotBeWrittenIsReportedAndNothingStoredIsTouched) {
         Workspace wrk;
         Database dbs;
         OpenPICDB(wrk, dbs, folder.dir.path());
-        PosixFileSystem files;
+        LocalFileSystem files;
         RecordingMessageBox messages;
         try {
             StorePicture(dbs, "x", file, files, messages);

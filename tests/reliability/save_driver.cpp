@@ -68,7 +68,7 @@ void AppendLine(int fd, const std::string& line) {
 struct Session {
     Workspace wrk;
     Database dbs;
-    PosixFileSystem files;
+    LocalFileSystem files;
     StderrMessageBox messages;
     explicit Session(const std::string& db) {
         wrk = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);

@@ -94,7 +94,7 @@ protected:
     }
     void StoreBytes(const std::string& name, const Bytes& bytes) {
         WriteBytes(dir.File("temp.bmp"), bytes);
-        PosixFileSystem files;
+        LocalFileSystem files;
         RecordingMessageBox messages;
         ASSERT_TRUE(StorePicture(db, name, dir.File("temp.bmp"), files, messages));
     }

@@ -6,8 +6,6 @@
 #include "store/save.h"
 #include "tools/cli/history_text.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -211,7 +209,7 @@ std::string ShownName(const Variant& name) {
 
 void StoreFile(const std::string& path, const std::string& name, const std::string& file) {
     OpenedDatabase opened(path, false);
-    PosixFileSystem files;
+    LocalFileSystem files;
     ConsoleMessageBox console;
     const long unkept = CountUnkeptRows(opened.db(), name);
     if (!StorePicture(opened.db(), name, file, files, console))
