@@ -345,10 +345,9 @@ ChildExit ChildProcess::Finish(bool kill) {
 }
 
 std::optional<int> RunChildTask(int argc, char* argv[], std::initializer_list<const ChildTask*> tasks) {
-    if (argc < 2 || std::strcmp(argv[1], kHiddenMode) != 0) {
-        for (const ChildTask* t : tasks) ListedTasks().push_back(t->name);
-        return std::nullopt;
-    }
+    // A child may start children of its own (a guard's watcher).
+    for (const ChildTask* t : tasks) ListedTasks().push_back(t->name);
+    if (argc < 2 || std::strcmp(argv[1], kHiddenMode) != 0) return std::nullopt;
     // No dialog for a crash or a missing drive: the parent reports.
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     // The wide command line: argv is in the ANSI code page, which may not
