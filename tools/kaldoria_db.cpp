@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "desktop/translation.h"
+#include "migration/jet_reader.h"
+#include "os/leftovers.h"
 #include "os/process.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
@@ -56,6 +58,8 @@ void PrintUsage(std::FILE* to) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // A child this program started of itself (Windows): its task, and nothing else.
+    if (auto status = RunChildTask(argc, argv, {&LeftoverFiles::WatcherTask(), &JetReaderTask()})) return *status;
     // Only drawing the sample stamp needs a GUI application (for its font),
     // and it runs headless unless the user chose a platform; every other
     // command starts without one, which is quicker.

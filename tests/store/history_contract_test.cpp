@@ -18,6 +18,7 @@
 #include "migration/jet_migrate.h"
 #include "os/byte_order.h"
 #include "store/history.h"
+#include "os/leftovers.h"
 #include "store/keeper.h"
 #include "store/picture_table.h"
 #include "store/save.h"
@@ -301,3 +302,11 @@ INSTANTIATE_TEST_SUITE_P(Kinds, WithoutHistory, ::testing::Values("sqlite", "pg"
                          [](const auto& info) { return info.param; });
 
 }  // namespace
+
+// A backup starts a watcher; where children are the program started again
+// (Windows), it runs here.
+int main(int argc, char** argv) {
+    if (auto status = RunChildTask(argc, argv, {&LeftoverFiles::WatcherTask()})) return *status;
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
