@@ -75,4 +75,12 @@ windows-check: windows-toolchain
 windows-bare: windows-toolchain
 	@scripts/windows/bare-window.sh
 
-# (The `windows` target, building Kaldoria itself for Windows, goes here.)
+# Kaldoria for Windows: the application folder build-windows/Kaldoria (the
+# programs, their DLLs, Qt's Korean texts and a sample dojang.mdb).
+.PHONY: windows test-windows
+windows:
+	@scripts/windows/build.sh
+
+# The test suite built for Windows and run under Wine.
+test-windows:
+	@scripts/windows/test.sh

@@ -5,10 +5,6 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +16,8 @@
 #include "os/files.h"
 #include "os/leftovers.h"
 #include "os/os_error.h"
+#include "os/paths.h"
+#include "os/process.h"
 #include "os/unique_fd.h"
 #include "store/connection.h"
 #include "store/history.h"
@@ -29,17 +27,6 @@ namespace {
 
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
-std::string BaseOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-
-
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
-}
-
 bool LinkUnsupported(int e) { return e == EPERM || e == EOPNOTSUPP || e == EMLINK || e == ENOSYS; }
 
 // The new database under construction: removed unless handed over.
@@ -47,7 +34,7 @@ class TemporaryDatabase {
 public:
     explicit TemporaryDatabase(const std::string& folder, const std::string& base) {
         for (int n = 0;; ++n) {
-            path_ = JoinPath(folder, "." + base + ".migrate-" + std::to_string(::getpid()) + "-" + std::to_string(n));
+            path_ = JoinPath(folder, "." + base + ".migrate-" + std::to_string(ProcessId()) + "-" + std::to_string(n));
             if (!PathTaken(path_) && !PathTaken(path_ + "-journal")) break;
         }
         // The name was free a moment ago: whatever is there, journal included, is ours.
@@ -83,24 +70,19 @@ std::vector<CarriedRow> WriteRows(const std::string& jetPath, const std::string&
     return rows;
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
 // Gives the original a second, free name beside it; returns that name and
 // whether the original was moved (only where hard links are unsupported).
 std::string KeepOriginal(const std::string& path, bool& moved) {
     for (int n = 0; n < 10000; ++n) {
         std::string kept = KeptOriginalName(path, n);
-        if (::link(path.c_str(), kept.c_str()) == 0) {
+        if (HardLink(path, kept)) {
             moved = false;
             return kept;
         }
         int e = errno;
         if (e == EEXIST) continue;
         if (!LinkUnsupported(e)) RaiseErrno(e, "원본을 " + Quoted(kept) + "(으)로 남겨 둘 수 없습니다");
-        if (RenameNoReplace(path, kept)) {
+        if (RenameWithoutReplacing(path, kept)) {
             moved = true;
             return kept;
         }
@@ -110,26 +92,26 @@ std::string KeepOriginal(const std::string& path, bool& moved) {
     throw Error(err::PathFileAccess, "원본을 남겨 둘 빈 이름을 찾지 못했습니다: " + Quoted(path));
 }
 
-void PlaceInstead(const std::string& path, TemporaryDatabase& temp, const struct stat& before, std::string& kept) {
-    struct stat now {};
-    if (::stat(path.c_str(), &now) != 0 || !SameFile(before, now))
+void PlaceInstead(const std::string& path, TemporaryDatabase& temp, const PathFacts& before, std::string& kept) {
+    const PathFacts now = StatPath(path);
+    if (!now.Exists() || !now.SameUnchanged(before))
         throw Error(err::PathFileAccess, Quoted(path) + "이(가) 변환하는 동안 바뀌었습니다. 변환을 취소했습니다; 다시 실행하십시오.");
     // The new database is no more open to others than the original was.
-    ::chmod(temp.path().c_str(), before.st_mode & 07777);
+    CopyPermissions(before, temp.path());
     bool moved = false;
     kept = KeepOriginal(path, moved);
     if (moved) {
-        if (!RenameNoReplace(temp.path(), path)) {
+        if (!RenameWithoutReplacing(temp.path(), path)) {
             int e = errno;
-            if (!RenameNoReplace(kept, path))
+            if (!RenameWithoutReplacing(kept, path))
                 RaiseErrno(e, "새 데이터베이스를 " + Quoted(path) + "(으)로 옮길 수 없습니다. 원본은 " + Quoted(kept) +
                                   "에 있습니다");
             kept.clear();
             RaiseErrno(e, "새 데이터베이스를 " + Quoted(path) + "(으)로 옮길 수 없습니다. 원본은 그대로입니다");
         }
-    } else if (::rename(temp.path().c_str(), path.c_str()) != 0) {
+    } else if (!RenameReplacing(temp.path(), path)) {
         int e = errno;
-        ::unlink(kept.c_str());  // only the second name: the original keeps its own
+        RemoveQuietly(kept);  // only the second name: the original keeps its own
         kept.clear();
         RaiseErrno(e, "새 데이터베이스를 " + Quoted(path) + "(으)로 옮길 수 없습니다. 원본은 그대로입니다");
     }
@@ -145,19 +127,21 @@ void PlaceAt(const std::string& to, TemporaryDatabase& temp) {
 }  // namespace
 
 std::string KeptOriginalName(const std::string& path, int n) {
-    std::string folder = path.find('/') == std::string::npos ? "" : FolderOf(path);
-    std::string base = BaseOf(path);
+    std::string base = BaseNameOf(path);
+    std::string folder = base == path ? "" : FolderOf(path);
     auto dot = base.find_last_of('.');
     std::string stem = dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
     std::string ext = dot == std::string::npos || dot == 0 ? "" : base.substr(dot);
-    std::string name = stem + ".jet" + (n == 0 ? "" : "-" + std::to_string(n)) + ext;
+    std::string name = stem + ".jet";
+    if (n != 0) name.append(1, '-').append(std::to_string(n));
+    name += ext;
     return folder.empty() ? name : JoinPath(folder, name);
 }
 
 MigrationResult MigrateJetDatabase(const std::string& path, const std::optional<std::string>& to,
                                    const JetLimits& limits) {
-    struct stat before {};
-    if (::stat(path.c_str(), &before) != 0)
+    const PathFacts before = StatPath(path);
+    if (!before.Exists())
         throw Error(err::FileNotFound, "파일 " + Quoted(path) + "을(를) 찾을 수 없습니다.");
     if (const DatabaseKind kind = SniffDatabaseFile(path); kind != DatabaseKind::Jet) {
         if (kind == DatabaseKind::SQLite)
@@ -172,7 +156,7 @@ MigrationResult MigrateJetDatabase(const std::string& path, const std::optional<
             throw Error(err::PathFileAccess, Quoted(target + suffix) + "이(가) 있습니다. 이 파일을 치운 뒤 다시 실행하십시오.");
 
     MigrationResult result;
-    TemporaryDatabase temp(FolderOf(target), BaseOf(target));
+    TemporaryDatabase temp(FolderOf(target), BaseNameOf(target));
     result.rows = WriteRows(path, temp.path(), limits, result.jetVersion);
     {
         Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
@@ -195,7 +179,7 @@ MigrationResult CopyServerToFile(const std::string& linked, const std::string& t
         if (PathTaken(to + suffix))
             throw Error(err::PathFileAccess, Quoted(to + suffix) + "이(가) 있습니다. 이 파일을 치운 뒤 다시 실행하십시오.");
     MigrationResult result;
-    TemporaryDatabase temp(FolderOf(to), BaseOf(to));
+    TemporaryDatabase temp(FolderOf(to), BaseNameOf(to));
     Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
     {
         Database server = ws.OpenDatabase(linked, true);

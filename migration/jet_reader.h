@@ -3,10 +3,12 @@
 // name column and a long binary column, row by row, with the long values in
 // pieces.
 //
-// The reading itself (libmdb) runs in a child process under a memory limit and
-// a time limit, and streams the rows to this process over a pipe: a damaged
-// file can make the library loop, crash or allocate without bound, and none of
-// that may reach the caller. The child's death, a stalled or malformed stream,
+// The reading itself (libmdb) runs in a child process (os/child_process.h)
+// under a memory limit and a time limit, and streams the rows to this process
+// over a pipe: a damaged file can make the library loop, crash or allocate
+// without bound, and none of that may reach the caller. A build without
+// libmdb (the Windows build, for now) starts the same child, which refuses
+// every file with a message saying so. The child's death, a stalled or malformed stream,
 // a value whose bytes differ from its declared length, or fewer or more rows
 // than the table declares all end in an Error; the file is only ever read.
 #include <chrono>
@@ -16,6 +18,7 @@
 #include <span>
 #include <string>
 
+#include "os/child_process.h"
 #include "os/error.h"
 
 struct JetSource {
@@ -58,6 +61,9 @@ struct JetReadSummary {
     std::uint64_t bytes = 0;
     int jetVersion = 0;  // 3 or 4
 };
+
+// The reading child's task, for the list in a program's main().
+const ChildTask& JetReaderTask();
 
 // Streams every row of `source.table` to `sink`. Raises Error on any failure:
 // err::FileNotFound, err::NotADatabase (not Jet, damaged, timed out, reader

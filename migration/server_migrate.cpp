@@ -1,18 +1,16 @@
 #include "migration/server_migrate.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include "os/file_kind.h"
+#include "os/paths.h"
 #include "store/picture_table.h"
 #include "store/transfer.h"
 #include "migration/row_carrier.h"
 
 
 MigrationResult MigrateToServer(const std::string& path, const std::string& linked, const JetLimits& limits) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) throw Error(err::FileNotFound, "파일 '" + path + "'을(를) 찾을 수 없습니다.");
+    if (!StatPath(path).Exists()) throw Error(err::FileNotFound, "파일 '" + path + "'을(를) 찾을 수 없습니다.");
     const DatabaseKind kind = SniffDatabaseFile(path);
     if (kind == DatabaseKind::Other)
         throw Error(err::NotADatabase, "'" + path + "'은(는) 옮길 수 있는 데이터베이스가 아닙니다.");

@@ -1,10 +1,8 @@
 #include "os/file_kind.h"
 
-#include <fcntl.h>
-
 #include <cstring>
 
-#include "os/unique_fd.h"
+#include "os/paths.h"
 
 DatabaseKind KindOfHeader(std::span<const std::uint8_t> head) {
     static const char kSQLite[] = "SQLite format 3";  // 16 bytes with its NUL
@@ -15,9 +13,9 @@ DatabaseKind KindOfHeader(std::span<const std::uint8_t> head) {
 }
 
 DatabaseKind SniffDatabaseFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd fd = OpenForReading(path);
     if (!fd) return DatabaseKind::Other;
     std::uint8_t head[kDatabaseHeaderBytes] = {};
-    const ssize_t got = ::read(fd.get(), head, sizeof head);
+    const long long got = ReadSomeAt(fd.get(), head, sizeof head, 0);
     return got > 0 ? KindOfHeader(std::span(head, static_cast<std::size_t>(got))) : DatabaseKind::Other;
 }

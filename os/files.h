@@ -2,6 +2,7 @@
 // File services: the exists test, deletion and binary files with a length,
 // reads and writes. Every failure raises an Error naming the file.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -45,7 +46,7 @@ public:
     virtual std::unique_ptr<BinaryFile> CreateReplacing(const std::string& path) = 0;
 };
 
-class PosixFileSystem : public FileSystem {
+class LocalFileSystem : public FileSystem {
 public:
     bool FileExists(const std::string& path) override;
     void Kill(const std::string& path) override;
@@ -71,6 +72,12 @@ void RefuseTakenName(const std::string& path);
 std::string JoinPath(const std::string& folder, const std::string& name);
 // The folder part of `path` ("." for a bare name).
 std::string FolderOf(const std::string& path);
+// The last part of `path`, after the folder.
+std::string BaseNameOf(const std::string& path);
+
+// Tries `attempt` on fresh hidden names beside `path` until one is free and
+// returns it; `attempt` returns false only when the name is taken.
+std::string FreshNameBeside(const std::string& path, const std::function<bool(const std::string&)>& attempt);
 
 // A new, empty file with a fresh hidden name beside `path`, made with O_EXCL
 // (never through a link, never into an existing file); `name` is set to it.

@@ -3,13 +3,13 @@
 // while something is built (a backup, a converted database, an exported
 // picture, a file about to replace another) are removed again unless Keep()
 // says they were handed over. A destructor cannot run when the process is
-// killed (kill -9, an out-of-memory kill), so for files worth it a small
-// watcher process removes them then.
+// killed (kill -9, an out-of-memory kill, the task manager), so for files
+// worth it a small watcher process removes them then.
+#include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
-#include "os/unique_fd.h"
+#include "os/child_process.h"
 
 class LeftoverFiles {
 public:
@@ -29,10 +29,15 @@ public:
     // removed, now or when the process ends.
     void Keep();
 
+    // The watcher, for the list of tasks in a program's main() (os/child_process.h).
+    static const ChildTask& WatcherTask();
+
 private:
+    static int RunWatcher(ChildPipe& parent, const std::vector<std::string>& paths);
+    // Removes one file if it is there; quietly, as nobody is left to tell.
+    static void Remove(const std::string& path);
     void Stop(char verdict);
     std::vector<std::string> paths_;
     bool kept_ = false;
-    UniqueFd alive_;  // its end closing, with no word sent, tells the watcher to remove
-    pid_t watcher_ = -1;
+    std::optional<ChildProcess> watcher_;  // its end of the pipe closing, with no word sent, tells it to remove
 };

@@ -2,7 +2,6 @@
 // System calls that a signal may cut short (EINTR): made again, in one place.
 #include <cerrno>
 #include <cstddef>
-#include <sys/types.h>
 
 // Calls `call` again while it fails with EINTR; returns its last result.
 template <class Call>
@@ -17,13 +16,13 @@ auto RetryInterrupted(Call call) -> decltype(call()) {
 // until `size` bytes are done or a step returns 0 (the end of a file).
 // Returns the bytes done, or -1 with errno set when a step failed.
 template <class Step>
-ssize_t TransferAll(std::size_t size, Step step) {
+long long TransferAll(std::size_t size, Step step) {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = RetryInterrupted([&] { return step(done); });
+        const auto n = RetryInterrupted([&] { return step(done); });
         if (n < 0) return -1;
         if (n == 0) break;
         done += static_cast<std::size_t>(n);
     }
-    return static_cast<ssize_t>(done);
+    return static_cast<long long>(done);
 }

@@ -72,7 +72,7 @@ void QtPictureService::WriteBitmap(const QImage& picture, BinaryFile& file, cons
 }
 
 void PictureService::SavePicture(const QImage& picture, const std::string& path) {
-    PosixFileSystem files;
+    LocalFileSystem files;
     auto file = files.OpenForWriting(path);
     file->Truncate(0);
     WriteBitmap(picture, *file, path);

@@ -1,20 +1,18 @@
 #include "pictures/picture_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <vector>
 
 #include "os/os_error.h"
+#include "os/paths.h"
 #include "os/retry.h"
 
 namespace {
 
 // Fills `into` from the file's start, less where the file is shorter.
 std::size_t ReadHead(int fd, std::vector<std::uint8_t>& into, const std::string& path) {
-    const ssize_t n = TransferAll(into.size(), [&](std::size_t done) {
-        return ::pread(fd, into.data() + done, into.size() - done, static_cast<off_t>(done));
+    const auto n = TransferAll(into.size(), [&](std::size_t done) {
+        return ReadSomeAt(fd, into.data() + done, into.size() - done, static_cast<std::int64_t>(done));
     });
     if (n < 0) RaiseErrno(errno, "그림 파일 '" + path + "'을(를) 읽을 수 없습니다");
     return static_cast<std::size_t>(n);
@@ -24,20 +22,19 @@ std::size_t ReadHead(int fd, std::vector<std::uint8_t>& into, const std::string&
 
 PictureFile OpenPictureFile(const std::string& path) {
     PictureFile file;
-    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-    file.fd.reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    file.fd = OpenForReading(path);
     if (!file.fd) {
         const int e = errno;
         const char* why = e == ENOENT ? "찾을 수 없습니다" : e == EACCES || e == EPERM ? "읽을 권한이 없습니다" : "열 수 없습니다";
         RaiseErrno(e, "그림 파일 '" + path + "'을(를) " + why);
     }
-    struct stat st {};
-    if (::fstat(file.fd.get(), &st) != 0) RaiseErrno(errno, "그림 파일 '" + path + "'을(를) 열 수 없습니다");
-    if (S_ISDIR(st.st_mode)) throw Error(err::PathFileAccess, "'" + path + "'은(는) 파일이 아니라 폴더입니다.");
-    if (!S_ISREG(st.st_mode))
+    const PathFacts st = StatOpen(file.fd.get());
+    if (!st.Exists()) RaiseErrno(st.error, "그림 파일 '" + path + "'을(를) 열 수 없습니다");
+    if (st.folder) throw Error(err::PathFileAccess, "'" + path + "'은(는) 파일이 아니라 폴더입니다.");
+    if (!st.regular)
         throw Error(err::PathFileAccess,
                     "'" + path + "'은(는) 일반 파일이 아니어서 (FIFO, 장치 따위) 그림으로 열지 않습니다.");
-    file.length = static_cast<std::uint64_t>(st.st_size);
+    file.length = static_cast<std::uint64_t>(st.size);
 
     std::vector<std::uint8_t> head(kBitmapHeadBytes);
     head.resize(ReadHead(file.fd.get(), head, path));

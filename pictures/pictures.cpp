@@ -2,11 +2,11 @@
 
 #include <QFile>
 #include <QImageReader>
-#include <sys/mman.h>
 
 #include <new>
 
 #include "os/error.h"
+#include "os/process.h"
 #include "pictures/picture_file.h"
 
 QImage QtPictureService::LoadPicture(const std::string& path) {
@@ -32,17 +32,17 @@ namespace {
 // decoder's own buffers, cannot be had now. Asked of the kernel directly, so
 // that a memory limit answers and no page is touched.
 bool MemoryShort(std::uint64_t bytes) {
-    const std::size_t wanted = static_cast<std::size_t>(bytes) + (std::size_t{64} << 20);
-    void* p = ::mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return true;
-    ::munmap(p, wanted);
-    return false;
+    return !MemoryAvailable(bytes + (std::uint64_t{64} << 20));
 }
 
 std::string Grouped(std::uint64_t n) {
-    std::string digits = std::to_string(n);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
-    return digits;
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
+        out.push_back(digits[i]);
+    }
+    return out;
 }
 
 }  // namespace

@@ -55,7 +55,9 @@ Error ErrorOf(Body&& body) {
 }
 
 // Runs `body` in a child process, as the unprivileged user "nobody" when the
-// tests run as root, and returns its exit status.
+// tests run as root, and returns its exit status. On Windows `body` runs in
+// this process (its result, 98 when it throws): there the read-only
+// attribute binds every user.
 int RunAsUnprivileged(const std::function<int()>& body);
 
 struct RecordingMessageBox : MessageBox {

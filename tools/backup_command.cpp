@@ -1,9 +1,9 @@
 // backup: a consistent copy of a picture database, safe while others save.
-#include <unistd.h>
 
 #include <cstdio>
 
 #include "engine/sqlite/backup.h"
+#include "os/process.h"
 #include "engine/sqlite/interrupted_write.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
@@ -23,7 +23,7 @@ int RunBackup(const QStringList& arguments) {
     if (!ParseCommandLine(parser, arguments, {2}, status)) return status;
     const std::string path = LocalPath(parser.positionalArguments()[0]);
     const std::string copy = LocalPath(parser.positionalArguments()[1]);
-    const bool terminal = ::isatty(::fileno(stdout));
+    const bool terminal = IsTerminal(stdout);
     bool shown = false;
     try {
         if (RollBackInterruptedWrite(path)) Say("끝나지 않은 저장이 남아 있어, 먼저 저장 전 상태로 되돌렸습니다.");

@@ -1,9 +1,7 @@
 // create: a new, empty book, with the sample stamp when asked.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <optional>
 
+#include "os/paths.h"
 #include "store/connection.h"
 #include "store/history.h"
 #include "tools/cli/command.h"
@@ -51,8 +49,8 @@ int RunCreate(const QStringList& arguments) {
             // A half-made database of ours goes; a file someone else made
             // meanwhile (the refusal to overwrite) stays.
             if (!existedBefore && e.Number() != err::CannotOpen && PathTaken(path)) {
-                ::unlink(path.c_str());
-                ::unlink((path + "-journal").c_str());
+                RemoveQuietly(path);
+                RemoveQuietly(path + "-journal");
             }
             throw;
         }

@@ -1,8 +1,5 @@
 // export: writes stored values back to files byte for byte, or as PNGs for
 // documents, never over an existing file.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
@@ -16,6 +13,8 @@
 
 #include "os/leftovers.h"
 #include "os/os_error.h"
+#include "os/paths.h"
+#include "os/process.h"
 #include "os/retry.h"
 #include "os/unique_fd.h"
 #include "store/names.h"
@@ -35,7 +34,7 @@ public:
     // Taken() is true, and nothing is made, when something already has the
     // name; any other failure raises an Error.
     explicit NewFile(std::string path) : path_(std::move(path)) {
-        fd_.reset(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        fd_ = CreateNewFile(path_);
         if (!fd_ && errno != EEXIST) RaiseErrno(errno, "파일 '" + path_ + "' 만들기 실패");
         if (fd_) made_.emplace(std::vector<std::string>{path_}, LeftoverFiles::Watch::WhileRunning);
     }
@@ -47,16 +46,16 @@ public:
     // The disk starts on what each call wrote at once, so that Finish waits
     // only for the last of it.
     void Write(const std::uint8_t* data, std::size_t size) {
-        const ssize_t n = TransferAll(size, [&](std::size_t done) { return ::write(fd_.get(), data + done, size - done); });
+        const auto n = TransferAll(size, [&](std::size_t done) { return WriteSome(fd_.get(), data + done, size - done); });
         if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
         // Only a hint: its failure is ignored, Finish's fsync reports any.
-        ::sync_file_range(fd_.get(), written_, static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
-        written_ += static_cast<off_t>(size);
+        StartWriteBack(fd_.get(), written_, static_cast<std::int64_t>(size));
+        written_ += static_cast<std::int64_t>(size);
     }
 
     void Finish() {
         // A backup is only worth something once it is on the disk.
-        if (::fsync(fd_.get()) != 0) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
+        if (!FlushToDisk(fd_.get())) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
         if (fd_.Close() != 0) RaiseErrno(errno, "파일 '" + path_ + "' 닫기 실패");
         made_->Keep();
     }
@@ -65,7 +64,7 @@ private:
     std::string path_;
     std::optional<LeftoverFiles> made_;  // declared first: the file is closed before it is removed
     UniqueFd fd_;
-    off_t written_ = 0;
+    std::int64_t written_ = 0;
 };
 
 // Writes the field's bytes, chunk by chunk, into a new file at `path`.
@@ -206,7 +205,7 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
     if (!QDir().mkpath(qdir)) return ReportFailure("폴더 '" + dir + "'을(를) 만들 수 없습니다.");
 
     const std::string extension = png ? ".png" : ".bmp";
-    const bool terminal = ::isatty(::fileno(stdout));
+    const bool terminal = IsTerminal(stdout);
     Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
     const long total = rs.RecordCount();
     long row = 0, done = 0, skipped = 0, noMemory = 0;

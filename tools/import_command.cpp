@@ -1,10 +1,10 @@
 // import: a picture file stored under a name, as the window's save does it.
-#include <sys/stat.h>
 
 #include <QFile>
 #include <QImageReader>
 #include <optional>
 
+#include "os/paths.h"
 #include "pictures/picture_file.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
@@ -12,8 +12,8 @@
 namespace {
 
 std::int64_t FileSize(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+    const PathFacts facts = StatPath(path);
+    return facts.Exists() ? facts.size : -1;
 }
 
 }  // namespace

@@ -6,13 +6,16 @@
 #include "pictures/pictures.h"
 #include "desktop/translation.h"
 #include "os/files.h"
+#include "os/leftovers.h"
 #include "window/frmpicture.h"
 
 int main(int argc, char* argv[]) {
+    // A child this program started of itself (Windows): its task, and nothing else.
+    if (auto status = RunChildTask(argc, argv, {&LeftoverFiles::WatcherTask()})) return *status;
     QApplication app(argc, argv);
     InstallKoreanQtTexts(app);  // without it Qt's own texts stay English
     QtMessageBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     QtPictureService pictures;
     QtFileDialog cdPic;
     frmPicture w({messages, files, pictures, cdPic, ApplicationFolder()});

@@ -74,7 +74,7 @@ void Compare(const char* kind, const std::string& plain, const std::string& kept
     const long long plainBefore = Size(plain, server, "plain"), keptBefore = Size(kept, server, "kept");
     Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
     Database plainDb = ws.OpenDatabase(plain), keptDb = ws.OpenDatabase(kept);
-    PosixFileSystem files;
+    LocalFileSystem files;
     bench::RecordingBox messages;
     const std::string transfer = folder + "/temp.bmp";
     std::vector<double> withHistory, without;

@@ -122,7 +122,7 @@ int TransferChild(const std::string& folder, Work&& work) {
     Workspace ws;
     Database db;
     OpenPICDB(ws, db, folder);
-    PosixFileSystem files;
+    LocalFileSystem files;
     if (!work(db, files)) return 3;
     ClosePICDB(ws, db);
     std::printf("seconds=%.6f growth=%ld\n", bench::Now() - t0, bench::StatusKib("VmHWM") - before);
@@ -169,7 +169,7 @@ void StartUp(const std::string& folder, int runs) {
 void Save(const PgServer& server, const std::string& folder, int runs, int argc, char* argv[]) {
     QApplication app(argc, argv);
     bench::RecordingBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     QtPictureService pictures;
     bench::CancelDialog cdPic;
     frmPicture w({messages, files, pictures, cdPic, folder});

@@ -76,7 +76,7 @@ int Run(int argc, char* argv[], int runs) {
     bench::MakePictureDatabase(dbPath, 1000);
 
     bench::RecordingBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     QtPictureService pictures;
     bench::CancelDialog cdPic;
     {

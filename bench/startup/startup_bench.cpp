@@ -86,7 +86,7 @@ int BareChild(int argc, char* argv[]) {
 int WindowChild(int argc, char* argv[], const std::string& folder, int rows) {
     QApplication app(argc, argv);
     bench::RecordingBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     QtPictureService pictures;
     bench::CancelDialog cdPic;
     frmPicture w({messages, files, pictures, cdPic, folder});

@@ -39,7 +39,7 @@ int Report(double start, long before) {
 int StoreChild(const std::string& db, const std::string& file) {
     Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
     Database dbs = ws.OpenDatabase(db);
-    PosixFileSystem files;
+    LocalFileSystem files;
     SilentMessageBox messages;
     bench::ResetPeak();
     const long before = bench::StatusKib("VmRSS");
@@ -58,7 +58,7 @@ int StoreChild(const std::string& db, const std::string& file) {
 int LoadChild(const std::string& db, const std::string& folder) {
     Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
     Database dbs = ws.OpenDatabase(db);
-    PosixFileSystem files;
+    LocalFileSystem files;
     bench::ResetPeak();
     const long before = bench::StatusKib("VmRSS");
     const double start = bench::Now();

@@ -1,7 +1,6 @@
 #include "engine/postgres/pg_backend.h"
 
 #include <algorithm>
-#include <sys/stat.h>
 
 #include <cassert>
 #include <cctype>
@@ -12,6 +11,7 @@
 
 #include "engine/sql_words.h"
 #include "os/byte_order.h"
+#include "os/paths.h"
 
 namespace {
 
@@ -589,8 +589,8 @@ std::string IgnoredPasswordFile() {
     const char* env = std::getenv("PGPASSFILE");
     const char* home = std::getenv("HOME");
     const std::string file = env && *env ? env : std::string(home ? home : "") + "/.pgpass";
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & (S_IRWXG | S_IRWXO)) == 0) return {};
+    const PathFacts facts = StatPath(file);
+    if (!facts.Exists() || !facts.regular || (facts.permissions & 077) == 0) return {};
     return file;
 }
 

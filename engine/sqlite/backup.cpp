@@ -1,7 +1,5 @@
 #include "engine/sqlite/backup.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -10,6 +8,7 @@
 
 #include "engine/sqlite/database_file.h"
 #include "os/files.h"
+#include "os/paths.h"
 #include "engine/sqlite/interrupted_write.h"
 #include "os/leftovers.h"
 #include "os/os_error.h"
@@ -33,16 +32,15 @@ struct BackupDeleter {
 class NewCopy {
 public:
     explicit NewCopy(const std::string& copy) : fd_(CreateFreshBeside(copy, path_)) {
-        struct stat st {};
         // A journal already under the fresh name would be played into the copy.
-        if (::lstat((path_ + "-journal").c_str(), &st) == 0) {
-            ::unlink(path_.c_str());
+        if (StatEntry(path_ + "-journal").Exists()) {
+            RemoveQuietly(path_);
             throw Error(err::PathFileAccess, "'" + path_ + "-journal'이(가) 있어 백업을 만들 수 없습니다.");
         }
         try {
             leftovers_.emplace(std::vector<std::string>{path_, path_ + "-journal"});
         } catch (const Error&) {
-            ::unlink(path_.c_str());
+            RemoveQuietly(path_);
             throw;
         }
     }
@@ -52,14 +50,15 @@ public:
 
     // Flushes the finished copy to the disk and gives it the name `copy`; returns its size.
     long long PlaceAt(const std::string& copy) {
-        struct stat st {};
-        if (::fsync(fd_.get()) != 0 || ::fstat(fd_.get(), &st) != 0) RaiseErrno(errno, "백업 '" + copy + "' 쓰기 실패");
+        PathFacts written;
+        if (!FlushToDisk(fd_.get()) || (written = StatOpen(fd_.get())).error != 0)
+            RaiseErrno(written.error ? written.error : errno, "백업 '" + copy + "' 쓰기 실패");
         if (fd_.Close() != 0) RaiseErrno(errno, "백업 '" + copy + "' 닫기 실패");
         PlaceWithoutReplacing(path_, copy);
         leftovers_->Keep();
         path_.clear();
         SyncFolder(FolderOf(copy));
-        return st.st_size;
+        return written.size;
     }
 
 private:

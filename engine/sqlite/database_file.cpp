@@ -1,8 +1,5 @@
 #include "engine/sqlite/database_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -13,6 +10,7 @@
 #include "os/error.h"
 #include "os/file_kind.h"
 #include "os/files.h"
+#include "os/paths.h"
 #include "os/unique_fd.h"
 
 namespace {
@@ -27,24 +25,24 @@ constexpr long long kFullCheckPages = 256;
 }  // namespace
 
 void CheckDatabaseFile(const std::string& path, bool readOnly) {
-    struct stat st {};
     if (path.empty()) throw Error(err::DatabaseNotFound, "데이터베이스 파일의 경로가 비어 있습니다.");
-    if (::stat(path.c_str(), &st) != 0) {
-        if (errno == EACCES) throw Error(err::CannotOpen, "데이터베이스 파일 '" + path + "'에 접근할 수 없습니다.");
+    const PathFacts st = StatPath(path);
+    if (!st.Exists()) {
+        if (st.error == EACCES) throw Error(err::CannotOpen, "데이터베이스 파일 '" + path + "'에 접근할 수 없습니다.");
         throw Error(err::DatabaseNotFound, "데이터베이스 파일 '" + path + "'을(를) 찾을 수 없습니다.");
     }
-    if (!S_ISREG(st.st_mode)) throw Error(err::NotADatabase, "'" + path + "'은(는) 데이터베이스 파일이 아닙니다.");
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!st.regular) throw Error(err::NotADatabase, "'" + path + "'은(는) 데이터베이스 파일이 아닙니다.");
+    UniqueFd fd = OpenForReading(path);
     if (!fd)
         throw Error(err::CannotOpen, "데이터베이스 파일 '" + path + "'을(를) 읽을 수 없습니다: " + std::strerror(errno));
     unsigned char header[kDatabaseHeaderBytes] = {};
-    const ssize_t got = ::read(fd.get(), header, sizeof header);
+    const long long got = ReadSomeAt(fd.get(), header, sizeof header, 0);
     fd.reset();
     const DatabaseKind kind = got > 0 ? KindOfHeader(std::span(header, static_cast<std::size_t>(got))) : DatabaseKind::Other;
     if (kind == DatabaseKind::Jet)
         throw Error(err::NotADatabase, "'" + path + "'은(는) 이전 Jet 형식의 데이터베이스입니다. "
                                        "'kaldoria-db migrate \"" + path + "\"' 명령으로 변환한 뒤 사용하십시오.");
-    if (got < static_cast<ssize_t>(kDatabaseHeaderBytes) || kind != DatabaseKind::SQLite)
+    if (got < static_cast<long long>(kDatabaseHeaderBytes) || kind != DatabaseKind::SQLite)
         throw Error(err::NotADatabase, "'" + path + "'은(는) 데이터베이스 파일이 아닙니다.");
     unsigned pageSize = LoadBig<std::uint16_t>(header + 16);
     if (pageSize == 1) pageSize = 65536;
@@ -52,14 +50,14 @@ void CheckDatabaseFile(const std::string& path, bool readOnly) {
         throw Error(err::NotADatabase, "데이터베이스 파일 '" + path + "'이(가) 손상되었습니다 (머리글).");
     unsigned pages = LoadBig<std::uint32_t>(header + 28);
     bool pagesValid = pages != 0 && std::memcmp(header + 24, header + 92, 4) == 0;
-    if (static_cast<unsigned long long>(st.st_size) % pageSize != 0 ||
-        (pagesValid && static_cast<unsigned long long>(st.st_size) < 1ULL * pages * pageSize))
+    if (static_cast<unsigned long long>(st.size) % pageSize != 0 ||
+        (pagesValid && static_cast<unsigned long long>(st.size) < 1ULL * pages * pageSize))
         throw Error(err::NotADatabase, "데이터베이스 파일 '" + path + "'이(가) 잘렸거나 손상되었습니다.");
     if (readOnly) return;
-    if (::access(path.c_str(), R_OK | W_OK) != 0)
+    if (!MayReadAndWrite(path))
         throw Error(err::CannotOpen, "데이터베이스 파일 '" + path + "'에 쓸 수 없습니다 (읽기 전용).");
     // The engine writes its journal beside the file.
-    if (::access(FolderOf(path).c_str(), W_OK | X_OK) != 0)
+    if (!MayWriteIn(FolderOf(path)))
         throw Error(err::CannotOpen, "데이터베이스 파일이 있는 폴더 '" + FolderOf(path) + "'에 쓸 수 없습니다.");
 }
 

@@ -1,10 +1,8 @@
 #include "engine/sqlite/interrupted_write.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "os/files.h"
+#include "os/paths.h"
 #include "engine/sqlite/sqlite_call.h"
 #include "os/unique_fd.h"
 
@@ -26,19 +24,18 @@ int FirstRead(const std::string& path) {
 // True when the file's header says it is kept in WAL mode (another program
 // set it): every reader then needs the shared-memory file "-shm" beside it.
 bool WalMode(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd = OpenForReading(path);
     unsigned char header[20] = {};
-    return fd && ::pread(fd.get(), header, sizeof header, 0) == sizeof header && header[18] == 2 && header[19] == 2;
+    return fd && ReadSomeAt(fd.get(), header, sizeof header, 0) == sizeof header && header[18] == 2 && header[19] == 2;
 }
 
 // A WAL-mode file in a folder the user may not write cannot be read by him
 // at all; the engine says only "unable to open database file".
 void ExplainUnreadableWal(const std::string& path) {
     const std::string folder = FolderOf(path);
-    if (::access(folder.c_str(), W_OK | X_OK) == 0 || !WalMode(path) || FirstRead(path) != SQLITE_CANTOPEN) return;
-    struct stat st {};
+    if (MayWriteIn(folder) || !WalMode(path) || FirstRead(path) != SQLITE_CANTOPEN) return;
     const std::string wal = path + "-wal";
-    const bool pending = ::stat(wal.c_str(), &st) == 0 && st.st_size > 0;
+    const bool pending = StatPath(wal).size > 0;
     throw Error(err::CannotOpen,
                 "데이터베이스 파일 '" + path + "'은(는) WAL 모드라서, 읽기만 하려 해도 공유 메모리 파일 '" + path +
                     "-shm'이 있어야 하는데 폴더 '" + folder + "'에 쓸 수 없어 그 파일을 만들 수 없습니다" +
@@ -55,9 +52,8 @@ bool RollBackInterruptedWrite(const std::string& path) {
     if (path.empty()) return false;
     ExplainUnreadableWal(path);
     const std::string journal = path + "-journal";
-    struct stat st {};
-    if (::stat(journal.c_str(), &st) != 0 || st.st_size == 0 || FirstRead(path) != SQLITE_READONLY) return false;
-    if (::access(path.c_str(), R_OK | W_OK) != 0 || ::access(FolderOf(path).c_str(), W_OK | X_OK) != 0)
+    if (StatPath(journal).size == 0 || FirstRead(path) != SQLITE_READONLY) return false;
+    if (!MayReadAndWrite(path) || !MayWriteIn(FolderOf(path)))
         throw Error(err::CannotOpen,
                     "데이터베이스 파일 '" + path + "'에 끝나지 않은 저장이 남아 있습니다 (저장하던 프로그램이 중간에 "
                     "끝났습니다). 저널 '" + journal + "'로 저장 전 상태로 되돌려야 읽을 수 있는데, 이 파일이나 폴더에 "

@@ -1,10 +1,10 @@
 #include "engine/sqlite/link_file.h"
 
-#include <unistd.h>
 
 #include "engine/postgres/link.h"
 #include "engine/sqlite/sqlite_call.h"
 #include "os/file_kind.h"
+#include "os/paths.h"
 
 bool IsLinkFile(const std::string& path) {
     if (SniffDatabaseFile(path) != DatabaseKind::SQLite) return false;
@@ -49,7 +49,7 @@ void CreateLinkFile(const std::string& path, const std::string& conninfo) {
         ws.Close();
     } catch (...) {
         ws.Close();
-        ::unlink(path.c_str());
+        RemoveQuietly(path);
         throw;
     }
 }

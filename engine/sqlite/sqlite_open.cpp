@@ -1,7 +1,5 @@
 // Opening and making SQLite files: the local book, and the one way every
 // connection of this layer is opened.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -11,6 +9,7 @@
 #include "engine/sqlite/link_file.h"
 #include "engine/sqlite/sqlite_backend.h"
 #include "os/files.h"
+#include "os/paths.h"
 #include "os/network_fs.h"
 #include "os/os_error.h"
 #include "os/unique_fd.h"
@@ -58,7 +57,7 @@ std::shared_ptr<ConnectionImpl> OpenLocalBook(const std::string& path, bool read
 }
 
 std::shared_ptr<ConnectionImpl> CreateLocalBook(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    UniqueFd fd = CreateNewFile(path);
     if (!fd) {
         if (errno == EEXIST) throw NameTakenError(path, err::CannotOpen);
         RaiseErrno(errno, "'" + path + "'을(를) 만들 수 없습니다");
@@ -67,7 +66,7 @@ std::shared_ptr<ConnectionImpl> CreateLocalBook(const std::string& path) {
     try {
         return std::make_shared<SqliteConnection>(path, OpenSqlite(path, SQLITE_OPEN_READWRITE, "데이터베이스 " + path + " 만들기"));
     } catch (...) {
-        ::unlink(path.c_str());
+        RemoveQuietly(path);
         throw;
     }
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Copies beside Windows programs every DLL they need that Windows itself does
-# not have: the mingw runtime, Qt (with its Windows platform plugin and the
-# windowsvista style), and the cached libraries (SQLite, libpq, OpenSSL).
+# not have: the mingw runtime, Qt (with its Windows and offscreen platform
+# plugins and the windowsvista style), and the cached libraries (SQLite, libpq, OpenSSL).
 # The list is found by walking the programs' imports, not written by hand,
 # so it stays right when a program starts using another library.
 #
@@ -55,9 +55,12 @@ while [ ${#queue[@]} -gt 0 ]; do
     # Not ours: a Windows system DLL (KERNEL32, USER32, api-ms-win-*, ...).
     [ -n "$path" ] || continue
     add "$path" "$(basename "$path")"
-    # Qt finds its platform plugin and style at run time, not by import.
+    # Qt finds its platform plugins and style at run time, not by import.
+    # The offscreen platform is for drawing with no window (kaldoria-db draws
+    # the sample stamp with it).
     if [ "$key" = qt6gui.dll ]; then
       add "$prefix/plugins/platforms/qwindows.dll" platforms/qwindows.dll
+      add "$prefix/plugins/platforms/qoffscreen.dll" platforms/qoffscreen.dll
     fi
     if [ "$key" = qt6widgets.dll ] && [ -f "$prefix/plugins/styles/qwindowsvistastyle.dll" ]; then
       add "$prefix/plugins/styles/qwindowsvistastyle.dll" styles/qwindowsvistastyle.dll

@@ -15,6 +15,9 @@ packages=(
   dpkg-dev cmake ninja-build make perl python3 tcl xz-utils
   # Qt's host tools (moc, rcc, uic) of the same version as the qtbase source.
   qt6-base-dev qt6-base-dev-tools
+  # The tests' GoogleTest, built from its sources for Windows; Qt's Korean
+  # texts, shipped in the application folder.
+  googletest qt6-translations-l10n
   # Running and packaging the result.
   wine wine64 nsis xvfb xdotool x11-utils imagemagick fonts-noto-cjk
 )

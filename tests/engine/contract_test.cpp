@@ -33,7 +33,7 @@ protected:
     void SetUp() override {
         // The server's own default is the stricter isolation, which the engine must not depend on.
         book = MakeBook(GetParam(), dir, "ALTER DATABASE postgres SET default_transaction_isolation = 'repeatable read'");
-        if (!book) GTEST_SKIP() << "PostgreSQL (initdb, pg_ctl) not found under /usr/lib/postgresql: server contract skipped";
+        if (!book) GTEST_SKIP() << PgServer::NotFound() << ": server contract skipped";
     }
     bool Server() const { return GetParam() == "pg"; }
     Database Open() { return ws.OpenDatabase(book->Path()); }
@@ -194,7 +194,7 @@ TEST_P(Contract, TwoWritersOnOneNameLeaveOneRow) {
                 Database db = mine.OpenDatabase(book->Path());
                 const std::string file = dir.File("w" + std::to_string(who) + ".bmp");
                 WriteBytes(file, Stamp(who));
-                PosixFileSystem files;
+                LocalFileSystem files;
                 RecordingMessageBox messages;
                 ++ready;
                 while (ready < 2) std::this_thread::yield();

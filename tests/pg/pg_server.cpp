@@ -56,6 +56,8 @@ std::string Template() {
 
 }  // namespace
 
+std::string PgServer::NotFound() { return "PostgreSQL (initdb, pg_ctl) not found under /usr/lib/postgresql"; }
+
 std::string PgServer::BinDir() {
     if (!fs::exists("/usr/lib/postgresql")) return {};
     std::string best;
@@ -107,19 +109,5 @@ void PgServer::Authentication(const std::string& rules) {
 }
 
 std::string PgServer::Conninfo(const std::string& user, const std::string& db) const {
-    return "host=" + folder_ + " port=5432 user=" + user + " dbname=" + db;
+    return "host=" + folder_ + " port=" + std::to_string(port_) + " user=" + user + " dbname=" + db;
 }
-
-std::string PgServer::Query(const std::string& sql) const {
-    PGconn* c = PQconnectdb(Conninfo().c_str());
-    PGresult* r = PQstatus(c) == CONNECTION_OK ? PQexec(c, sql.c_str()) : nullptr;
-    const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
-    std::string value, why = r ? PQresultErrorMessage(r) : PQerrorMessage(c);
-    if (status == PGRES_TUPLES_OK && PQntuples(r) > 0 && !PQgetisnull(r, 0, 0)) value = PQgetvalue(r, 0, 0);
-    PQclear(r);
-    PQfinish(c);
-    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) throw std::runtime_error(sql + ": " + why);
-    return value;
-}
-
-void PgServer::Sql(const std::string& sql) const { Query(sql); }

@@ -6,12 +6,17 @@
 //
 // The first server of a run makes a template data folder with initdb, which
 // later servers copy, so each test pays a copy and a start, not an initdb.
+//
+// The Windows test build runs under Wine (tests/pg/pg_server_wine.cpp): the
+// server is the same Linux one, reached over TCP on 127.0.0.1 instead.
 #include <string>
 
 class PgServer {
 public:
     // The folder of initdb and pg_ctl, or empty when PostgreSQL is not installed.
     static std::string BinDir();
+    // Why BinDir() is empty, for the tests' skip messages.
+    static std::string NotFound();
 
     // Makes and starts a server under `folder`; throws std::runtime_error.
     // A durable one syncs its writes to disk, as a real one does; the tests'
@@ -41,4 +46,5 @@ private:
     std::string folder_, data_;
     bool durable_;
     bool running_ = false;
+    int port_ = 5432;
 };

@@ -58,7 +58,7 @@ protected:
 
     void SetUp() override {
         if (PgServer::BinDir().empty())
-            GTEST_SKIP() << "PostgreSQL (initdb, pg_ctl) not found under /usr/lib/postgresql: server tests skipped";
+            GTEST_SKIP() << PgServer::NotFound() << ": server tests skipped";
         server = std::make_unique<PgServer>(dir.File("pg"));
         fs::create_directories(folder);
         Outcome r = RunTool({"link", Q(link), Q(server->Conninfo())});
@@ -97,7 +97,7 @@ TEST_P(Sizes, SaveAndStartUpRoundTripByteForByte) {
     const Bytes picture = PatternBytes(GetParam(), static_cast<unsigned>(GetParam()));
     WriteBytes(dir.File("in.bmp"), picture);
     RecordingMessageBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     Workspace ws;
     Database db;
     OpenPICDB(ws, db, folder);
@@ -309,7 +309,7 @@ TEST_F(LinkedBook, AMissingRightIsNamed) {
 class LinkedWindow : public LinkedBook {
 protected:
     ScriptedMessageBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     FaultyPictureService pictures;
     ScriptedFileDialog dialog;
     DesktopServices At(const std::string& pc) { return {messages, files, pictures, dialog, pc}; }
@@ -433,7 +433,7 @@ TEST_F(LinkedBook, AValueOfOneGibibyteIsRefusedBeforeItIsSent) {
         out.put('\0');
     }
     RecordingMessageBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     Workspace ws;
     Database db;
     OpenPICDB(ws, db, folder);
@@ -562,7 +562,7 @@ TEST_F(LinkedBook, AConnectionLostDuringCommitIsReportedAsInDoubt) {
                 "FOR EACH ROW EXECUTE FUNCTION slow()");
     WriteBytes(dir.File("s.bmp"), PatternBytes(5000));
     RecordingMessageBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     Workspace ws;
     Database db;
     OpenPICDB(ws, db, folder);
@@ -659,7 +659,7 @@ protected:
     void SetUp() override {
         if (Server()) {
             if (PgServer::BinDir().empty())
-                GTEST_SKIP() << "PostgreSQL (initdb, pg_ctl) not found under /usr/lib/postgresql: server tests skipped";
+                GTEST_SKIP() << PgServer::NotFound() << ": server tests skipped";
             server = std::make_unique<PgServer>(dir.File("pg"));
             Outcome r = RunTool({"link", Q(book), Q(server->Conninfo())});
             ASSERT_EQ(r.status, 0) << r.err;

@@ -85,7 +85,7 @@ long ReadStartUp(Database& dbsPIC, const std::string& appFolder) {
     names.Close();
     Recordset def = dbsPIC.OpenRecordset("SELECT * FROM pic_list WHERE  pic_name = '도장'", dbOpenSnapshot);
     if (def.RecordCount() != 0) {
-        PosixFileSystem files;
+        LocalFileSystem files;
         PICFieldToFile(def.Fields("pic"), TransferFilePath(appFolder), files);
     }
     def.Close();

@@ -7,10 +7,12 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <csignal>
@@ -87,6 +89,7 @@ struct Folder {
     }
 };
 
+#ifndef _WIN32
 // Runs `body` while no file of this process may grow past `bytes`, as on a
 // full disk; writes past it fail instead of raising SIGXFSZ.
 template <class Body>
@@ -107,10 +110,11 @@ void WithFileSizeLimit(rlim_t bytes, Body body) {
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 }
+#endif
 
 struct Window {
     RecordingMessageBox messages;
-    PosixFileSystem files;
+    LocalFileSystem files;
     QtPictureService pictures;
     NoDialog dialog;
     std::unique_ptr<frmPicture> w;
@@ -137,7 +141,7 @@ TEST(FullDisk, StorePictureOnACappedDatabaseRaisesDiskFullAndKeepsEveryRow) {
     OpenPICDB(wrk, dbs, folder.dir.path());
     // No page may be added to the file: the new row cannot fit.
     dbs.Execute("PRAGMA max_page_count = " + std::to_string(fs::file_size(folder.db) / 4096), dbFailOnError);
-    PosixFileSystem files;
+    LocalFileSystem files;
     RecordingMessageBox messages;
     try {
         StorePicture(dbs, "도장", file, files, messages);
@@ -152,6 +156,9 @@ TEST(FullDisk, StorePictureOnACappedDatabaseRaisesDiskFullAndKeepsEveryRow) {
 }
 
 TEST(FullDisk, StorePictureMeetingAFileSizeLimitRaisesAndKeepsEveryRow) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no file size limit on Windows to fill the disk with";
+#else
     Folder folder;
     const Rows before = RawRows(folder.db);
     const std::string file = folder.dir.File("picture.bmp");
@@ -159,16 +166,20 @@ TEST(FullDisk, StorePictureMeetingAFileSizeLimitRaisesAndKeepsEveryRow) {
     Workspace wrk;
     Database dbs;
     OpenPICDB(wrk, dbs, folder.dir.path());
-    PosixFileSystem files;
+    LocalFileSystem files;
     RecordingMessageBox messages;
     WithFileSizeLimit(fs::file_size(folder.db), [&] {
         EXPECT_THROW(StorePicture(dbs, "it's", file, files, messages), Error);
     });
     ClosePICDB(wrk, dbs);
     EXPECT_EQ(RawRows(folder.db), before);
+#endif
 }
 
 TEST(FullDisk, TheWindowsSaveReportsItAndTheWindowStaysUsable) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no file size limit on Windows to fill the disk with";
+#else
     Folder folder;
     // Rows big enough that the picture box's own bitmap still fits under the cap.
     for (int i = 0; i < 4; ++i) {
@@ -189,6 +200,7 @@ TEST(FullDisk, TheWindowsSaveReportsItAndTheWindowStaysUsable) {
     window.Save("새 도장");
     EXPECT_EQ(window.messages.shown.back().first, "   저장 되었습니다.  ");
     EXPECT_EQ(RawRows(folder.db).size(), before.size() + 1);
+#endif
 }
 
 // A device that keeps half of each write and says nothing.
@@ -202,7 +214,7 @@ TEST(FullDisk, ABitmapWrittenShortWithoutAnErrorIsStillCaught) {
         void Close() override { inner->Close(); }
     } file;
     TempDir dir;
-    file.inner = PosixFileSystem().CreateReplacing(dir.File("temp.bmp"));
+    file.inner = LocalFileSystem().CreateReplacing(dir.File("temp.bmp"));
     try {
         QtPictureService().WriteBitmap(QImage(40, 30, QImage::Format_RGB32), file, "temp.bmp");
         ADD_FAILURE() << "a short bitmap passed";
@@ -225,7 +237,7 @@ TEST(TransferFile, ADirectoryInItsPlaceIsReportedAndNothingStoredIsTouched) {
         Workspace wrk;
         Database dbs;
         OpenPICDB(wrk, dbs, folder.dir.path());
-        PosixFileSystem files;
+        LocalFileSystem files;
         RecordingMessageBox messages;
         EXPECT_FALSE(StorePicture(dbs, "도장", TransferFilePath(folder.dir.path()), files, messages));
         ASSERT_EQ(messages.shown.size(), 1u);
@@ -260,6 +272,9 @@ TEST(TransferFile, ADirectoryInItsPlaceIsReportedAndNothingStoredIsTouched) {
 }
 
 TEST(TransferFile, OneThatCannotBeWrittenIsReportedAndNothingStoredIsTouched) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no file size limit on Windows to fill the disk with, nor permission bits that stop a file's owner reading it";
+#else
     Folder folder;
     const Rows before = RawRows(folder.db);
     const Bytes content = ReadBytes(folder.db);
@@ -288,7 +303,7 @@ TEST(TransferFile, OneThatCannotBeWrittenIsReportedAndNothingStoredIsTouched) {
         Workspace wrk;
         Database dbs;
         OpenPICDB(wrk, dbs, folder.dir.path());
-        PosixFileSystem files;
+        LocalFileSystem files;
         RecordingMessageBox messages;
         try {
             StorePicture(dbs, "x", file, files, messages);
@@ -299,6 +314,7 @@ TEST(TransferFile, OneThatCannotBeWrittenIsReportedAndNothingStoredIsTouched) {
     });
     EXPECT_EQ(code, 0);
     EXPECT_EQ(RawRows(folder.db), before);
+#endif
 }
 
 // Links another user of a shared folder plants at temp.bmp, to a file of
@@ -306,7 +322,7 @@ TEST(TransferFile, OneThatCannotBeWrittenIsReportedAndNothingStoredIsTouched) {
 // fails quietly where something is in the way.
 struct Plant {
     const char* label;
-    int (*at)(const char* transfer, const char* victim, const char* made);
+    void (*at)(const char* transfer, const char* victim, const char* made);
 };
 void PrintTo(const Plant& p, std::ostream* out) { *out << p.label; }
 
@@ -328,13 +344,14 @@ TEST_P(PlantedTransferFile, IsReplacedNeverFollowed) {
     plant();
     window.Save("도장");
     EXPECT_EQ(window.messages.shown.back(), std::make_pair(std::string("   저장 되었습니다.  "), vbOKOnly));
-    struct stat st {};
-    EXPECT_TRUE(::lstat(transfer.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) << "not our own file";
+    // (mingw's hard_link_count says 1 for every file: on Windows the check is the file kind only.)
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(transfer)) && fs::hard_link_count(transfer) == 1)
+        << "not our own file";
     EXPECT_EQ(RawRows(folder.db).back(), std::make_pair(std::string("도장"), ReadBytes(transfer)));
 
     std::atomic<bool> stop{false};
     std::thread planter([&] {
-        while (!stop) ::unlink(transfer.c_str()), plant();
+        while (!stop) ::remove(transfer.c_str()), plant();
     });
     window.messages.shown.clear();
     for (int i = 0; i < 40; ++i) window.Save("도장");
@@ -348,9 +365,21 @@ TEST_P(PlantedTransferFile, IsReplacedNeverFollowed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, PlantedTransferFile,
-                         ::testing::Values(Plant{"symlink", [](auto t, auto v, auto) { return ::symlink(v, t); }},
-                                           Plant{"dangling_symlink", [](auto t, auto, auto m) { return ::symlink(m, t); }},
-                                           Plant{"hard_link", [](auto t, auto v, auto) { return ::link(v, t); }}),
+                         ::testing::Values(Plant{"symlink",
+                                                 [](auto t, auto v, auto) {
+                                                     std::error_code quietly;
+                                                     fs::create_symlink(v, t, quietly);
+                                                 }},
+                                           Plant{"dangling_symlink",
+                                                 [](auto t, auto, auto m) {
+                                                     std::error_code quietly;
+                                                     fs::create_symlink(m, t, quietly);
+                                                 }},
+                                           Plant{"hard_link",
+                                                 [](auto t, auto v, auto) {
+                                                     std::error_code quietly;
+                                                     fs::create_hard_link(v, t, quietly);
+                                                 }}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 // ---------------------------------------------------------------- backup

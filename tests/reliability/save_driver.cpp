@@ -9,11 +9,18 @@
 //   reliability_driver load-test <folder> <count>           two `load` processes at once, then checks
 //   reliability_driver load-test <folder> <db> <procs> <count>  the same on an existing (linked) db
 //   reliability_driver large <folder> <rows> <mib>          start-up reads and a save, timed
-#include <fcntl.h>
 #include <libpq-fe.h>
 #include <sqlite3.h>
+#ifdef _WIN32
+#include <process.h>
+// GetModuleFileNameA without <windows.h>, whose MessageBox macro meets the store's.
+#include <windef.h>
+#include <libloaderapi.h>
+#else
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -59,16 +66,18 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+#ifndef _WIN32  // the kill soak is driven by scripts/soak.sh, on Linux
 void AppendLine(int fd, const std::string& line) {
     std::string text = line + "\n";
     if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) throw std::runtime_error("log write");
 }
+#endif
 
 // Opens the database the way the window does, saves, closes.
 struct Session {
     Workspace wrk;
     Database dbs;
-    PosixFileSystem files;
+    LocalFileSystem files;
     StderrMessageBox messages;
     explicit Session(const std::string& db) {
         wrk = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
@@ -219,6 +228,7 @@ int Seed(const std::string& db, std::size_t names) {
     return 0;
 }
 
+#ifndef _WIN32
 [[noreturn]] void Soak(const std::string& db, const std::string& work, long long run, const std::string& log) {
     int fd = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
     if (fd < 0) throw std::runtime_error("cannot open " + log);
@@ -236,6 +246,7 @@ int Seed(const std::string& db, std::size_t names) {
         AppendLine(fd, "done " + std::to_string(generation) + " " + std::to_string(index));
     }
 }
+#endif
 
 std::string LoadName(int id, int i) {
     // Every fourth save goes to one of ten names both processes use.
@@ -274,6 +285,24 @@ int LoadTest(const std::string& self, const std::string& folder, std::string db,
         CreatePICDB(db);
     }
     auto start = std::chrono::steady_clock::now();
+#ifdef _WIN32
+    // _spawnv joins the arguments into one command line without quoting them.
+    const auto quoted = [](const std::string& s) { return "\"" + s + "\""; };
+    std::vector<intptr_t> children;
+    for (int id = 0; id < processes; ++id) {
+        const std::vector<std::string> args = {quoted(self), "load", quoted(db), quoted(folder), std::to_string(id),
+                                               std::to_string(count)};
+        std::vector<const char*> argv;
+        for (const std::string& a : args) argv.push_back(a.c_str());
+        argv.push_back(nullptr);
+        children.push_back(::_spawnv(_P_NOWAIT, self.c_str(), argv.data()));
+    }
+    int problems = 0;
+    for (intptr_t child : children) {
+        int status = 0;
+        if (child == -1 || ::_cwait(&status, child, 0) == -1 || status != 0) ++problems;
+    }
+#else
     std::vector<pid_t> children;
     for (int id = 0; id < processes; ++id) {
         pid_t pid = ::fork();
@@ -291,6 +320,7 @@ int LoadTest(const std::string& self, const std::string& folder, std::string db,
         ::waitpid(pid, &status, 0);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++problems;
     }
+#endif
     double elapsed = Seconds(start);
 
     // The last save of a shared name by each process; the survivor must be one of them.
@@ -428,19 +458,32 @@ int Large(const std::string& folder, long rows, long mib) {
     return problems == 0 ? 0 : 1;
 }
 
+// This program's own file, to start more of it.
+std::string SelfPath() {
+#ifdef _WIN32
+    char path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length == MAX_PATH) throw std::runtime_error("no program path");
+    return std::string(path, length);
+#else
+    return fs::canonical("/proc/self/exe");
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     std::vector<std::string> a(argv, argv + argc);
     try {
         if (a.size() == 4 && a[1] == "seed") return Seed(a[2], std::stoul(a[3]));
+#ifndef _WIN32
         if (a.size() == 6 && a[1] == "soak") Soak(a[2], a[3], std::stoll(a[4]), a[5]);
+#endif
         if (a.size() == 5 && a[1] == "check") return Check(a[2], std::stoul(a[3]), a[4]);
         if (a.size() == 6 && a[1] == "load") return Load(a[2], a[3], std::stoi(a[4]), std::stoi(a[5]));
-        if (a.size() == 4 && a[1] == "load-test")
-            return LoadTest(fs::canonical("/proc/self/exe"), a[2], "", 2, std::stoi(a[3]));
+        if (a.size() == 4 && a[1] == "load-test") return LoadTest(SelfPath(), a[2], "", 2, std::stoi(a[3]));
         if (a.size() == 6 && a[1] == "load-test")
-            return LoadTest(fs::canonical("/proc/self/exe"), a[2], a[3], std::stoi(a[4]), std::stoi(a[5]));
+            return LoadTest(SelfPath(), a[2], a[3], std::stoi(a[4]), std::stoi(a[5]));
         if (a.size() == 5 && a[1] == "large") return Large(a[2], std::stol(a[3]), std::stol(a[4]));
     } catch (const Error& e) {
         std::cerr << "error " << e.Number() << ": " << e.Description() << "\n";

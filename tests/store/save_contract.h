@@ -29,7 +29,7 @@ inline void ExpectNoLockWhileAMessageIsShown(Database& db, const std::function<b
         }
     } probe;
     probe.othersMayWrite = othersMayWrite;
-    PosixFileSystem files;
+    LocalFileSystem files;
     EXPECT_FALSE(StorePicture(db, "도장", "", files, probe));
     EXPECT_EQ(probe.shown, std::vector<std::string>{"파일이 존재하지 않습니다."});
     EXPECT_EQ(probe.othersWrote, std::vector<bool>{true});
@@ -117,7 +117,7 @@ inline std::string RowDifference(const NamedRows& want, const NamedRows& got) {
 // `rowsOutside()` (the rows as another program reads them) compared.
 inline void ExpectSaveReplacesEveryRowOfTheNameAndNoOther(Database& db, const std::string& folder,
                                                           const std::function<NamedRows()>& rowsOutside) {
-    PosixFileSystem files;
+    LocalFileSystem files;
     const std::string file = folder + "/in.bmp";
     const Bytes picture = PatternBytes(2 * 32000 + 123, 77);
     WriteBytes(file, picture);

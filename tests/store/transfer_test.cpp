@@ -2,7 +2,9 @@
 // replace-in-one-transaction.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 
@@ -37,7 +39,7 @@ struct RecordingField : LongBinaryField {
 
 // A file system whose files fail after a given number of bytes, and which
 // counts the files still open.
-struct FailingFileSystem : PosixFileSystem {
+struct FailingFileSystem : LocalFileSystem {
     std::int64_t failAfter = -1;  // bytes read or written before the failure
     int open = 0;
 
@@ -64,10 +66,10 @@ struct FailingFileSystem : PosixFileSystem {
         void Close() override { inner->Close(); }
     };
     std::unique_ptr<BinaryFile> OpenBinary(const std::string& path) override {
-        return std::make_unique<File>(*this, PosixFileSystem::OpenBinary(path));
+        return std::make_unique<File>(*this, LocalFileSystem::OpenBinary(path));
     }
     std::unique_ptr<BinaryFile> CreateReplacing(const std::string& path) override {
-        return std::make_unique<File>(*this, PosixFileSystem::CreateReplacing(path));
+        return std::make_unique<File>(*this, LocalFileSystem::CreateReplacing(path));
     }
 };
 
@@ -83,7 +85,7 @@ class ChunkBoundaries : public ::testing::TestWithParam<Boundary> {};
 TEST_P(ChunkBoundaries, FileToFieldAndBackMoveExactChunks) {
     const Boundary& b = GetParam();
     TempDir dir;
-    PosixFileSystem files;
+    LocalFileSystem files;
     RecordingMessageBox messages;
     const Bytes content = PatternBytes(b.length, static_cast<unsigned>(b.length));
     WriteBytes(dir.File("in.bmp"), content);
@@ -116,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Transfer, MissingFileOrEmptyPathTellsTheUserOnceAndAppendsNothing) {
     TempDir dir;
-    PosixFileSystem files;
+    LocalFileSystem files;
     for (const std::string& path : {std::string(), dir.File("nowhere.bmp"), dir.path()}) {
         RecordingMessageBox messages;
         RecordingField field;
@@ -136,7 +138,7 @@ TEST(Transfer, AFileTheUserMayOnlyReadIsStored) {
     WriteBytes(file, content);
     ::chmod(file.c_str(), 0444);
     EXPECT_EQ(RunAsUnprivileged([&] {
-                  PosixFileSystem files;
+                  LocalFileSystem files;
                   RecordingMessageBox messages;
                   RecordingField field;
                   try {
@@ -151,7 +153,7 @@ TEST(Transfer, AFileTheUserMayOnlyReadIsStored) {
 
 TEST(Transfer, LeftoverLongerTransferFileIsReplacedWhole) {
     TempDir dir;
-    PosixFileSystem files;
+    LocalFileSystem files;
     WriteBytes(dir.File("temp.bmp"), PatternBytes(100000, 9));
     RecordingField field;
     field.held = PatternBytes(10, 3);
@@ -181,7 +183,7 @@ struct SaveOnDb : ::testing::Test {
     std::string path = DatabasePath(dir.path());
     Workspace ws;
     Database db;
-    PosixFileSystem files;
+    LocalFileSystem files;
     RecordingMessageBox messages;
     void SetUp() override {
         MakePictureDb(path);

@@ -58,7 +58,7 @@ struct ScriptedFileDialog : FileDialog {
 // The real file services, with faults to order: a path that looks missing,
 // a path that cannot be deleted, and reads that fail after some bytes (a
 // disk gone bad under the transfer).
-struct FaultyFileSystem : PosixFileSystem {
+struct FaultyFileSystem : LocalFileSystem {
     std::string hidden;      // FileExists says no
     std::string undeletable; // Kill raises
     std::string failingRead; // reads fail once `readLimit` bytes were read
@@ -68,16 +68,16 @@ struct FaultyFileSystem : PosixFileSystem {
     bool FileExists(const std::string& path) override {
         calls.push_back("FileExists " + path);
         if (path == hidden) return false;
-        return PosixFileSystem::FileExists(path);
+        return LocalFileSystem::FileExists(path);
     }
     void Kill(const std::string& path) override {
         calls.push_back("Kill " + path);
         if (path == undeletable) throw Error(err::PermissionDenied, "'" + path + "'을(를) 지울 수 없습니다.");
-        PosixFileSystem::Kill(path);
+        LocalFileSystem::Kill(path);
     }
     std::unique_ptr<BinaryFile> OpenBinary(const std::string& path) override {
         calls.push_back("OpenBinary " + path);
-        auto file = PosixFileSystem::OpenBinary(path);
+        auto file = LocalFileSystem::OpenBinary(path);
         if (path != failingRead) return file;
         return std::make_unique<FailingReads>(std::move(file), readLimit, path);
     }

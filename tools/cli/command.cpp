@@ -6,8 +6,6 @@
 #include "store/save.h"
 #include "tools/cli/history_text.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,7 +47,7 @@ bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, 
         problem = "인수의 개수가 맞지 않습니다.";
     }
     if (problem.isEmpty()) return true;
-    std::fprintf(stderr, "kaldoria-db: %s\n\n%s", problem.toLocal8Bit().constData(),
+    std::fprintf(stderr, "kaldoria-db: %s\n\n%s", problem.toUtf8().constData(),
                  HelpText(parser, arguments.value(0)).c_str());
     status = exitcode::Usage;
     return false;
@@ -127,7 +125,8 @@ bool NameArgument(const QString& argument, std::string& name, std::string& probl
         if (kept < 0) continue;
         char hex[4];
         std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(kept));
-        foreign += (foreign.empty() ? "" : " ") + std::string(hex);
+        if (!foreign.empty()) foreign += ' ';
+        foreign += hex;
     }
     if (foreign.empty()) return true;
     for (std::size_t i = 0; i < name.size();) {
@@ -211,7 +210,7 @@ std::string ShownName(const Variant& name) {
 
 void StoreFile(const std::string& path, const std::string& name, const std::string& file) {
     OpenedDatabase opened(path, false);
-    PosixFileSystem files;
+    LocalFileSystem files;
     ConsoleMessageBox console;
     const long unkept = CountUnkeptRows(opened.db(), name);
     if (!StorePicture(opened.db(), name, file, files, console))

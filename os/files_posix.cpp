@@ -1,0 +1,108 @@
+#include "os/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+
+#include "os/leftovers.h"
+#include "os/local_binary_file.h"
+#include "os/os_error.h"
+#include "os/unique_fd.h"
+
+namespace {
+
+// Written without a name (or under a fresh one) and renamed over its path by
+// Close; removed instead when dropped or when Close fails.
+class ReplacingFile : public LocalBinaryFile {
+public:
+    ReplacingFile(UniqueFd fd, std::string path, std::string named)
+        : LocalBinaryFile(std::move(fd), std::move(path)), named_(std::move(named)) {
+        if (!named_.empty()) Guard();
+    }
+
+    void Close() override {
+        if (named_.empty()) {
+            const std::string self = "/proc/self/fd/" + std::to_string(fd());
+            named_ = FreshNameBeside(path_, [&](const std::string& name) {
+                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+                if (errno != EEXIST) RaiseErrno(errno, "파일 '" + path_ + "' 만들기 실패");
+                return false;
+            });
+            Guard();
+        }
+        LocalBinaryFile::Close();
+        // Replaces the entry itself: a link there is never followed.
+        if (::rename(named_.c_str(), path_.c_str()) != 0) RaiseErrno(errno, "파일 '" + path_ + "' 바꾸기 실패");
+        namedGuard_->Keep();
+    }
+
+private:
+    void Guard() { namedGuard_.emplace(std::vector<std::string>{named_}, LeftoverFiles::Watch::WhileRunning); }
+    std::string named_;
+    std::optional<LeftoverFiles> namedGuard_;  // the named file goes unless it took the path's place
+};
+
+}  // namespace
+
+std::unique_ptr<BinaryFile> LocalFileSystem::CreateReplacing(const std::string& path) {
+    UniqueFd fd(::open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+    std::string named;
+    // File systems without unnamed files: a fresh name from the start.
+    if (!fd) fd = CreateFreshBeside(path, named);
+    return std::make_unique<ReplacingFile>(std::move(fd), path, std::move(named));
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+std::string FolderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+UniqueFd CreateFreshBeside(const std::string& path, std::string& name) {
+    UniqueFd fd;
+    name = FreshNameBeside(path, [&](const std::string& candidate) {
+        fd.reset(::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (fd) return true;
+        if (errno != EEXIST) RaiseErrno(errno, "'" + FolderOf(path) + "' 폴더에 새 파일을 만들 수 없습니다");
+        return false;
+    });
+    return fd;
+}
+
+void PlaceWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+    int e = errno;
+    // Without RENAME_NOREPLACE a hard link, which never replaces either.
+    if (e == EINVAL || e == ENOSYS) {
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return;
+        }
+        e = errno;
+    }
+    if (e == EEXIST) throw NameTakenError(to);
+    RaiseErrno(e, "'" + to + "'(으)로 옮길 수 없습니다");
+}
+
+void SyncFile(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd || ::fsync(fd.get()) != 0) RaiseErrno(errno, "'" + path + "'을(를) 디스크에 기록할 수 없습니다");
+}
+
+void SyncFolder(const std::string& folder) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) (void)::fsync(fd.get());
+}
