@@ -30,8 +30,10 @@ mkdir -p "$stage"
 cp -R "$dist/." "$stage/"
 
 ensure_wine_prefix
-(cd "$stage" && env -u DISPLAY wine ./kaldoria-db.exe create dojang.mdb --sample >/dev/null 2>&1) || true
-[ -f "$stage/dojang.mdb" ] || { echo "package: kaldoria-db.exe did not make the sample dojang.mdb" >&2; exit 1; }
+(cd "$stage" && env -u DISPLAY wine ./kaldoria-db.exe create dojang.mdb --sample >"$work/create.log" 2>&1) || true
+[ -f "$stage/dojang.mdb" ] || {
+  tr -d '\r' <"$work/create.log" >&2
+  echo "package: kaldoria-db.exe did not make the sample dojang.mdb" >&2; exit 1; }
 mv "$stage/dojang.mdb" "$work/dojang.mdb"
 
 # The installer's lists of files: what it puts in, and what its uninstaller
