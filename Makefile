@@ -76,11 +76,20 @@ windows-bare: windows-toolchain
 	@scripts/windows/bare-window.sh
 
 # Kaldoria for Windows: the application folder build-windows/Kaldoria (the
-# programs, their DLLs, Qt's Korean texts and a sample dojang.mdb).
-.PHONY: windows test-windows
+# programs, their DLLs, Qt's Korean texts and a sample dojang.mdb), then the
+# per-user installer build-windows/Kaldoria-VERSION-setup.exe and the portable
+# build-windows/Kaldoria-VERSION-portable.zip made from the same files.
+.PHONY: windows test-windows test-installer
 windows:
 	@scripts/windows/build.sh
+	@scripts/windows/package.sh
 
 # The test suite built for Windows and run under Wine.
 test-windows:
 	@scripts/windows/test.sh
+
+# The installer and the zip tried under Wine in a private copy of the Wine
+# prefix: silent install, kaldoria-db and the window in the installed folder,
+# silent uninstall keeping dojang.mdb; the zip in a Korean folder with blanks.
+test-installer: windows
+	@scripts/windows/installer-test.sh

@@ -10,6 +10,12 @@
 # (with the sample stamp) only when none exists; nothing ever replaces or
 # removes an existing one. An icon and a desktop entry make it startable from
 # the desktop's menu.
+#
+# kaldoria-db is also put on the PATH as ~/.local/bin/kaldoria-db, a symbolic
+# link to the installed copy: a link always runs the copy that is installed
+# now (no wrapper to keep in step), the program still finds its folder through
+# the link (Qt resolves /proc/self/exe), and "is it ours" is a plain question
+# of where it points, so uninstall never removes someone else's kaldoria-db.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -17,6 +23,11 @@ data="${XDG_DATA_HOME:-$HOME/.local/share}"
 app="$data/kaldoria"
 icon="$data/icons/hicolor/scalable/apps/kaldoria.svg"
 entry="$data/applications/kaldoria.desktop"
+bin="$HOME/.local/bin"
+command_link="$bin/kaldoria-db"
+
+# True when the command on the PATH is our link to the installed copy.
+ours() { [ -L "$command_link" ] && [ "$(readlink "$command_link")" = "$app/kaldoria-db" ]; }
 
 refresh_menu() {
   if command -v update-desktop-database >/dev/null; then
@@ -37,6 +48,7 @@ exec_argument() {
 string_value() { printf '%s' "$1" | sed -e 's/\\/\\\\/g'; }
 
 if [ "${1:-}" = "--uninstall" ]; then
+  if ours; then rm -f "$command_link"; fi
   rm -f "$app/kaldoria" "$app/kaldoria-db" "$app/temp.bmp" "$icon" "$entry"
   rmdir "$app" 2>/dev/null || true  # stays as long as it holds the database
   refresh_menu
@@ -86,3 +98,25 @@ chmod 644 "$tmp"
 mv -f "$tmp" "$entry"
 refresh_menu
 echo "Kaldoria installed in $app (menu: 도장 관리 Kaldoria)"
+
+# The command on the PATH. A kaldoria-db there that is not our link (another
+# program, the user's own script) is left as it is.
+mkdir -p "$bin"
+if ours; then
+  :
+elif [ -e "$command_link" ] || [ -L "$command_link" ]; then
+  echo "install: $command_link already exists and is not Kaldoria's; left as it is." >&2
+  echo "install: kaldoria-db is at $app/kaldoria-db" >&2
+else
+  ln -s "$app/kaldoria-db" "$command_link"
+fi
+if ours; then
+  case ":$PATH:" in
+    *":$bin:"* | *":$bin/:"*) echo "kaldoria-db: $command_link" ;;
+    *)
+      echo "kaldoria-db: $command_link — $bin is not on your PATH; add this line to ~/.profile and log in again:"
+      # Printed as it is to be pasted: $HOME and $PATH unexpanded.
+      printf '  export PATH="$HOME/.local/bin:$PATH"\n'
+      ;;
+  esac
+fi

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the Windows cross-build needs: the mingw-w64
 # compilers, the tools that fetch and unpack Debian source packages and build
-# them, Wine to run the result, NSIS for the installer, and Xvfb/xdotool to
-# drive a window under Wine. The Linux build never needs any of these, so they
+# them, Wine to run the result, NSIS and zip for the installer and the portable
+# zip (unzip and sqlite3 to test them), and Xvfb/xdotool to drive a window
+# under Wine. The Linux build never needs any of these, so they
 # are kept apart from scripts/install-deps.sh.
 # Only what is missing is installed, so running it again is cheap.
 set -euo pipefail
@@ -19,7 +20,7 @@ packages=(
   # texts, shipped in the application folder.
   googletest qt6-translations-l10n
   # Running and packaging the result.
-  wine wine64 nsis xvfb xdotool x11-utils imagemagick fonts-noto-cjk
+  wine wine64 nsis zip unzip sqlite3 xvfb xdotool x11-utils imagemagick fonts-noto-cjk
 )
 
 . "$(dirname "$0")/../apt-missing.sh"

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "run_tool.h"
@@ -34,6 +35,16 @@ struct InstallTest : ::testing::Test {
     }
     Outcome Install() { return Script({KALDORIA_BIN_DIR}); }
     Outcome Uninstall() { return Script({"--uninstall"}); }
+
+    // A shell command run with only the system's folders and, when asked,
+    // ~/.local/bin on the PATH, as a new terminal of this user would have it.
+    Outcome Shell(const std::string& command, bool withLocalBin = true) {
+        auto env = Env();
+        env.insert("PATH", Q((withLocalBin ? bin + ":" : std::string()) + "/usr/bin:/bin"));
+        return RunProgram("bash", {"-c", Q(command)}, dir.path(), env);
+    }
+    std::string bin = home + "/.local/bin";
+    std::string command = bin + "/kaldoria-db";
 };
 
 std::string ReadText(const std::string& path) {
@@ -98,6 +109,84 @@ TEST_F(InstallTest, InstallsAStartableCopyAndUninstallKeepsTheDatabase) {
         EXPECT_FALSE(fs::exists(gone)) << gone;
     EXPECT_EQ(ReadBytes(app + "/dojang.mdb"), filled);
     EXPECT_EQ(Uninstall().status, 0);  // nothing left to remove is no failure
+}
+
+TEST_F(InstallTest, PutsKaldoriaDbOnThePathAndTakesItAwayAgain) {
+    fs::create_directory(home);
+    const std::string usage = "kaldoria-db COMMAND";
+    ASSERT_EQ(Shell("kaldoria-db --help").status, 127);  // none before
+
+    ASSERT_EQ(Install().status, 0);
+    EXPECT_EQ(fs::read_symlink(command), fs::path(app + "/kaldoria-db"));
+    // From another folder, by name only: found on the PATH, finds its folder.
+    Outcome r = Shell("cd / && kaldoria-db --help");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(usage), std::string::npos) << r.out;
+    r = Shell("cd / && kaldoria-db list '" + app + "/dojang.mdb'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("도장"), std::string::npos) << r.out;
+
+    ASSERT_EQ(Uninstall().status, 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(command))) << command;
+    EXPECT_EQ(Shell("kaldoria-db --help").status, 127);
+    EXPECT_TRUE(fs::is_regular_file(app + "/dojang.mdb"));
+}
+
+// Whether `make install` tells the user how to reach kaldoria-db: only when
+// ~/.local/bin is not on the PATH it runs with.
+TEST_F(InstallTest, SaysWhichLineToAddWhenLocalBinIsNotOnThePath) {
+    const std::string hint = "export PATH=\"$HOME/.local/bin:$PATH\"";
+    struct Row {
+        const char* name;
+        std::string path;
+        bool hinted;
+    };
+    for (const Row& row : {Row{"not on the PATH", "/usr/bin:/bin", true},
+                           Row{"first on the PATH", bin + ":/usr/bin:/bin", false},
+                           Row{"last, with a slash", "/usr/bin:/bin:" + bin + "/", false}}) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(home);
+        fs::create_directory(home);
+        auto env = Env();
+        env.insert("PATH", Q(row.path));
+        Outcome r = RunProgram("/bin/bash", {KALDORIA_SOURCE_DIR "/scripts/install.sh", KALDORIA_BIN_DIR}, dir.path(), env);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.find(hint) != std::string::npos, row.hinted) << r.out;
+    }
+}
+
+// A kaldoria-db in ~/.local/bin that is not our link to the installed copy
+// (another program's, a user's script, a link elsewhere) is neither replaced
+// by install nor removed by uninstall.
+TEST_F(InstallTest, LeavesAKaldoriaDbThatIsNotOursAlone) {
+    struct Row {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        std::function<bool(const std::string&)> unchanged;
+    };
+    const std::string script = "#!/bin/sh\necho mine\n";
+    const std::string elsewhere = "/usr/local/bin/kaldoria-db";
+    const std::vector<Row> rows{
+        {"a script of the user's",
+         [&](const std::string& p) { std::ofstream(p) << script; },
+         [&](const std::string& p) { return !fs::is_symlink(p) && ReadText(p) == script; }},
+        {"a link to another copy",
+         [&](const std::string& p) { fs::create_symlink(elsewhere, p); },
+         [&](const std::string& p) { return fs::is_symlink(p) && fs::read_symlink(p) == elsewhere; }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(home);
+        fs::create_directories(bin);
+        row.make(command);
+        Outcome r = Install();
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(row.unchanged(command));
+        EXPECT_NE(r.err.find("not Kaldoria's"), std::string::npos) << r.err;
+        EXPECT_TRUE(Executable(app + "/kaldoria-db"));
+        ASSERT_EQ(Uninstall().status, 0);
+        EXPECT_TRUE(row.unchanged(command));
+    }
 }
 
 TEST_F(InstallTest, RefusesABuildFolderWithoutThePrograms) {

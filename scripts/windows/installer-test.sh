@@ -1,0 +1,202 @@
+#!/usr/bin/env bash
+# `make test-installer`: tries the installer and the portable zip that
+# `make windows` made (scripts/windows/package.sh) under Wine, in a copy of
+# the Wine prefix of its own (the shared one is never installed into):
+#
+# - the installer, silent (/S): the files, the Start-menu entry, the uninstall
+#   key, the folder on the user's PATH (kept after what was there); the
+#   installed kaldoria-db.exe lists the sample book and saves a real-size
+#   stamp (the host's sqlite3 reads the same bytes back); kaldoria.exe starts
+#   there; a second install keeps the book; the silent uninstall removes the
+#   programs, DLLs, temp.bmp, entry, key and PATH entry and keeps dojang.mdb;
+# - the zip, unpacked into a folder with Korean letters and blanks in its
+#   path: README.txt, kaldoria-db.exe list/import there, kaldoria.exe started
+#   there (its window found by its process, closed with Alt+F4).
+#
+# Prints "ok" or "FAIL" a line per check and fails if any check failed.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+. "$here/wine-lib.sh"
+export LANG=C.UTF-8
+
+version=$(sed -n 's/^project(Kaldoria VERSION \([0-9.]*\).*/\1/p' "$repo/CMakeLists.txt")
+setup=$repo/build-windows/Kaldoria-$version-setup.exe
+zip_file=$repo/build-windows/Kaldoria-$version-portable.zip
+for f in "$setup" "$zip_file"; do
+  [ -f "$f" ] || { echo "installer-test: $f is missing; run make windows first" >&2; exit 1; }
+done
+
+ensure_wine_prefix
+shared=$WINEPREFIX
+work=$(mktemp -d "${TMPDIR:-/tmp}/kaldoria-installer.XXXXXX")
+export WINEPREFIX=$work/wineprefix
+cleanup() {
+  stop_private_display
+  # Only this copy's server: the shared prefix's programs are left alone.
+  WINEPREFIX=$work/wineprefix wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+echo "installer-test: copying the Wine prefix to $WINEPREFIX"
+cp -a "$shared" "$WINEPREFIX"
+start_private_display
+
+failures=0
+ok() { echo "ok   - $1"; }
+fail() { echo "FAIL - $1"; failures=$((failures + 1)); }
+check() { # description, command...
+  local what=$1; shift
+  if "$@"; then ok "$what"; else fail "$what"; fi
+}
+absent() { [ ! -e "$1" ]; }
+# What a Windows program prints, as Linux text.
+win() { wine "$@" 2>/dev/null | tr -d '\r'; }
+
+user=$(basename "$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n1)")
+profile=$WINEPREFIX/drive_c/users/$user
+inst=$profile/AppData/Local/Programs/Kaldoria
+inst_win="C:\\users\\$user\\AppData\\Local\\Programs\\Kaldoria"
+shortcut="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/도장 관리 Kaldoria.lnk"
+key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kaldoria'
+user_path() { win reg query 'HKCU\Environment' /v Path | sed -n 's/^ *Path *REG_[A-Z_]*SZ *//p'; }
+key_exists() { wine reg query "$key" >/dev/null 2>&1; }
+# Waits until no program of this prefix runs (the uninstaller goes on in a
+# copy of itself after the one started returns).
+settle() { wineserver -w; }
+
+# A stamp of the size users have: a 64x64 24-bit bitmap, about 12 KB.
+stamp=$work/some.bmp
+convert -size 64x64 gradient:red-blue -type TrueColor "BMP3:$stamp"
+stamp_hex=$(od -An -v -tx1 "$stamp" | tr -d ' \n')
+# The names and sizes in a book, as the host's sqlite3 reads them.
+rows() { sqlite3 "$1" "SELECT pic_name || '|' || length(pic) FROM pic_list ORDER BY pic_name"; }
+stored_hex() { sqlite3 "$1" "SELECT hex(pic) FROM pic_list WHERE pic_name = '$2'" | tr 'A-F' 'a-f'; }
+
+# Starts kaldoria.exe (a Unix path) from another folder, waits for a window of
+# its process and for temp.bmp beside it, and closes it with Alt+F4 (no
+# window manager under Xvfb). True when all of that happened.
+run_window() {
+  local exe=$1 folder pid window="" i
+  folder=$(dirname "$exe")
+  (cd "$work" && exec wine "$exe" >"$work/window.log" 2>&1) &
+  pid=$!
+  for i in $(seq 600); do
+    kill -0 "$pid" 2>/dev/null || break
+    window=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n1 || true)
+    [ -n "$window" ] && [ -f "$folder/temp.bmp" ] && break
+    sleep 0.1
+  done
+  if [ -z "$window" ]; then
+    echo "  kaldoria.exe showed no window; it printed:"; sed 's/^/    /' "$work/window.log"
+    kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true
+    return 1
+  fi
+  sleep 0.5
+  xdotool key --window "$window" alt+F4 2>/dev/null || true
+  for i in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then
+    echo "  kaldoria.exe did not end on Alt+F4"
+    kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true
+    return 1
+  fi
+  wait "$pid" 2>/dev/null || true
+  [ -f "$folder/temp.bmp" ]
+}
+
+echo "installer-test: the installer, $(basename "$setup")"
+# The user already has a PATH of their own, with an expandable entry.
+wine reg add 'HKCU\Environment' /v Path /t REG_EXPAND_SZ /d '%USERPROFILE%\bin;C:\tools' /f >/dev/null 2>&1
+before_path=$(user_path)
+status=0; wine "$setup" /S >/dev/null 2>&1 || status=$?
+settle
+check "silent install exits 0 (was $status)" [ "$status" -eq 0 ]
+for f in kaldoria.exe kaldoria-db.exe uninstall.exe dojang.mdb Qt6Core.dll Qt6Widgets.dll libsqlite3-0.dll \
+         libpq.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll translations/qtbase_ko.qm; do
+  check "installed: $f" [ -f "$inst/$f" ]
+done
+check "no README.txt in the installed folder" absent "$inst/README.txt"
+check "Start-menu entry '도장 관리 Kaldoria'" [ -f "$shortcut" ]
+check "uninstall key exists" key_exists
+# reg.exe prints Korean in the console's code page; regedit exports UTF-16.
+wine regedit /E "$work/key.reg" "${key/HKCU/HKEY_CURRENT_USER}" >/dev/null 2>&1 || true
+check "uninstall key names the program '도장 관리 Kaldoria'" \
+  grep -q '"DisplayName"="도장 관리 Kaldoria"' < <(iconv -f UTF-16 -t UTF-8 "$work/key.reg" 2>/dev/null | tr -d '\r')
+check "user PATH is the old one plus the folder" [ "$(user_path)" = "$before_path;$inst_win" ]
+out=$(cd "$work" && win cmd /c "cd /d C:\\ && kaldoria-db.exe --help" || true)
+check "a new console finds kaldoria-db.exe on the PATH" grep -q 'kaldoria-db COMMAND' <<<"$out"
+
+out=$(cd "$inst" && win ./kaldoria-db.exe list dojang.mdb || true)
+check "installed kaldoria-db.exe lists the sample '도장'" grep -q '^"도장"' <<<"$out"
+cp "$stamp" "$inst/some.bmp"
+status=0; (cd "$inst" && win ./kaldoria-db.exe import dojang.mdb 새도장 some.bmp >/dev/null) || status=$?
+check "import of a 12 KB stamp as 새도장 exits 0 (was $status)" [ "$status" -eq 0 ]
+rm -f "$inst/some.bmp"
+out=$(cd "$inst" && win ./kaldoria-db.exe list dojang.mdb || true)
+check "list shows 새도장 after the save" grep -q '^"새도장"' <<<"$out"
+check "sqlite3 reads the same bytes under 새도장" [ "$(stored_hex "$inst/dojang.mdb" 새도장)" = "$stamp_hex" ]
+check "kaldoria.exe starts in the installed folder (window, temp.bmp), closes on Alt+F4" run_window "$inst/kaldoria.exe"
+
+filled=$(rows "$inst/dojang.mdb")
+status=0; wine "$setup" /S >/dev/null 2>&1 || status=$?
+settle
+check "a second silent install exits 0 (was $status)" [ "$status" -eq 0 ]
+check "the second install keeps the book as it was" [ "$(rows "$inst/dojang.mdb")" = "$filled" ]
+check "the second install adds no second PATH entry" [ "$(user_path)" = "$before_path;$inst_win" ]
+
+status=0; wine "$inst_win\\uninstall.exe" /S >/dev/null 2>&1 || status=$?
+settle
+check "silent uninstall exits 0 (was $status)" [ "$status" -eq 0 ]
+for f in kaldoria.exe kaldoria-db.exe uninstall.exe temp.bmp Qt6Core.dll libpq.dll platforms styles translations; do
+  check "uninstalled: $f" absent "$inst/$f"
+done
+check "dojang.mdb kept with every stamp" [ "$(rows "$inst/dojang.mdb" 2>/dev/null)" = "$filled" ]
+check "nothing but dojang.mdb left in the folder" [ "$(ls -A "$inst")" = dojang.mdb ]
+check "Start-menu entry gone" absent "$shortcut"
+check "uninstall key gone" bash -c "! wine reg query '$key' >/dev/null 2>&1"
+check "user PATH back to what it was" [ "$(user_path)" = "$before_path" ]
+
+# The user's PATH in the other shapes it comes in: none at all, and one too
+# long for the installer to read whole, which it must leave exactly as it is.
+long="C:\\$(printf 'a%.0s' $(seq 1100))"
+for row in "none|-|$inst_win|-" "too long|$long|$long|$long"; do
+  IFS='|' read -r name initial installed removed <<<"$row"
+  if [ "$initial" = - ]; then
+    wine reg delete 'HKCU\Environment' /v Path /f >/dev/null 2>&1 || true
+  else
+    wine reg add 'HKCU\Environment' /v Path /t REG_EXPAND_SZ /d "$initial" /f >/dev/null 2>&1
+  fi
+  wine "$setup" /S >/dev/null 2>&1 || true
+  settle
+  check "user PATH $name: after install as expected" [ "$(user_path)" = "${installed/#-/}" ]
+  wine "$inst_win\\uninstall.exe" /S >/dev/null 2>&1 || true
+  settle
+  check "user PATH $name: after uninstall as expected" [ "$(user_path)" = "${removed/#-/}" ]
+done
+check "the book is still kept after those installs" [ "$(rows "$inst/dojang.mdb" 2>/dev/null)" = "$filled" ]
+
+echo "installer-test: the portable zip, $(basename "$zip_file")"
+desk="$profile/바탕 화면/도장 관리"
+mkdir -p "$desk"
+unzip -q "$zip_file" -d "$desk"
+app=$desk/Kaldoria
+check "unpacked: kaldoria.exe, kaldoria-db.exe, dojang.mdb" \
+  bash -c "[ -f '$app/kaldoria.exe' ] && [ -f '$app/kaldoria-db.exe' ] && [ -f '$app/dojang.mdb' ]"
+check "README.txt is UTF-8 with a BOM" bash -c "head -c3 '$app/README.txt' | od -An -tx1 | grep -q 'ef bb bf' && iconv -f UTF-8 -t UTF-8 '$app/README.txt' >/dev/null"
+check "README.txt has CRLF line ends only" bash -c "[ \$(grep -c \$'\\r\$' '$app/README.txt') -eq \$(wc -l <'$app/README.txt') ]"
+out=$(cd "$app" && win ./kaldoria-db.exe list dojang.mdb || true)
+check "kaldoria-db.exe lists '도장' under '바탕 화면\\도장 관리'" grep -q '^"도장"' <<<"$out"
+cp "$stamp" "$app/some.bmp"
+status=0; (cd "$app" && win ./kaldoria-db.exe import dojang.mdb 새도장 some.bmp >/dev/null) || status=$?
+check "import there exits 0 (was $status)" [ "$status" -eq 0 ]
+out=$(cd "$app" && win ./kaldoria-db.exe list dojang.mdb || true)
+check "list there shows 새도장" grep -q '^"새도장"' <<<"$out"
+check "sqlite3 reads the same bytes there" [ "$(stored_hex "$app/dojang.mdb" 새도장)" = "$stamp_hex" ]
+check "kaldoria.exe starts there (window by its process, temp.bmp), closes on Alt+F4" run_window "$app/kaldoria.exe"
+
+if [ "$failures" -eq 0 ]; then
+  echo "installer-test: all checks passed"
+else
+  echo "installer-test: $failures checks failed" >&2
+  exit 1
+fi
