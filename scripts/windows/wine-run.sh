@@ -26,6 +26,8 @@ gcc_dir=$(dirname "$("$triple-g++-posix" -print-file-name=libstdc++-6.dll)")
 pthread_dir=$(dirname "$(readlink -f "$("$triple-g++-posix" -print-file-name=libwinpthread-1.dll)")")
 WINEPATH="$(windows_path "$prefix/bin");$(windows_path "$gcc_dir");$(windows_path "$pthread_dir")"
 export WINEPATH
+# A crash ends the test, rather than waiting in Wine's debugger.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winedbg.exe=d"
 # Wine hands a Windows program the variables QT_* only from their
 # WINE-prefixed forms (the host's own are for the Linux Qt), so the test's
 # QT_QPA_PLATFORM is passed on that way. Qt's plugins (the Windows platform,

@@ -653,9 +653,12 @@ TEST_F(TableWalk, AMoveRefusedByALockedFileCanBeMadeAgain) {
 TEST(EngineShell, DatabaseMadeByTheSqliteShellWorks) {
     TempDir dir;
     std::string path = dir.File("dojang.mdb");
-    std::string cmd = "sqlite3 '" + path +
-                      "' \"CREATE TABLE pic_list (pic_name TEXT, pic BLOB); "
-                      "INSERT INTO pic_list VALUES ('도장', x'00FF00');\"";
+    // The SQL from a file: Windows' command line would not carry the Korean
+    // name, and its shell (cmd) knows only double quotes.
+    const std::string sql = "CREATE TABLE pic_list (pic_name TEXT, pic BLOB); "
+                            "INSERT INTO pic_list VALUES ('도장', x'00FF00');";
+    WriteBytes(dir.File("make.sql"), Bytes(sql.begin(), sql.end()));
+    std::string cmd = "sqlite3 \"" + path + "\" \".read " + dir.File("make.sql") + "\"";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     Database db = NewWorkspace().OpenDatabase(path);
     Recordset rs = db.OpenRecordset("SELECT * FROM pic_list WHERE  pic_name = '도장'", dbOpenSnapshot);

@@ -13,7 +13,9 @@
 #include <sqlite3.h>
 #ifdef _WIN32
 #include <process.h>
-#include <stdlib.h>
+// GetModuleFileNameA without <windows.h>, whose MessageBox macro meets the store's.
+#include <windef.h>
+#include <libloaderapi.h>
 #else
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -459,9 +461,10 @@ int Large(const std::string& folder, long rows, long mib) {
 // This program's own file, to start more of it.
 std::string SelfPath() {
 #ifdef _WIN32
-    char* path = nullptr;
-    if (::_get_pgmptr(&path) != 0 || !path) throw std::runtime_error("no program path");
-    return path;
+    char path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length == MAX_PATH) throw std::runtime_error("no program path");
+    return std::string(path, length);
 #else
     return fs::canonical("/proc/self/exe");
 #endif

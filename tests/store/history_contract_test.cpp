@@ -113,7 +113,12 @@ TEST_P(History, AnotherProgramsDeleteAndUpdateAreKept) {
     const auto versions = ListVersions(db, Name(5));
     ASSERT_EQ(versions.size(), 4u);
     EXPECT_EQ(versions.back().leftAtUtc.size(), 19u) << versions.back().leftAtUtc;
+#ifdef _WIN32
+    // The Windows build reaches its server over TCP (pg_server_wine.cpp): the address comes too.
+    EXPECT_EQ(versions.back().who, Server() ? "postgres@127.0.0.1" : "");
+#else
     EXPECT_EQ(versions.back().who, Server() ? "postgres" : "");  // a Unix socket has no address
+#endif
 }
 
 // The window's save replacing a stamp keeps the row it replaced, and only it.
