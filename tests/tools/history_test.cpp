@@ -27,7 +27,7 @@ Bytes Bitmap(int w, QColor color) {
 }
 
 std::string ShellOut(const std::string& db, const std::string& sql) {
-    Outcome r = RunProgram("sqlite3", {Q(db), Q(sql)});
+    Outcome r = RunSqliteShell(db, sql);
     EXPECT_EQ(r.status, 0) << r.err;
     return r.out;
 }

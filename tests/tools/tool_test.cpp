@@ -71,7 +71,7 @@ std::string Hex(const Bytes& bytes) {
 
 // Runs SQL through the sqlite3 command-line shell, as a user making a database by hand would.
 void Shell(const std::string& db, const std::string& sql) {
-    Outcome r = RunProgram("sqlite3", {Q(db), Q(sql)});
+    Outcome r = RunSqliteShell(db, sql);
     ASSERT_EQ(r.status, 0) << r.err;
 }
 
@@ -897,7 +897,7 @@ struct TableShapes : ToolTest, ::testing::WithParamInterface<Shape> {
         Shell(db, ".read " + dir.File("schema.sql"));
         std::remove(dir.File("schema.sql").c_str());
     }
-    std::string Query(const std::string& sql) { return RunProgram("sqlite3", {Q(db), Q(sql)}).out; }
+    std::string Query(const std::string& sql) { return RunSqliteShell(db, sql).out; }
 };
 
 TEST_P(TableShapes, ReadExactlyOrRefusedClearly) {
