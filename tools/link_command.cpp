@@ -1,5 +1,6 @@
 // link: makes a dojang.mdb that sends the window and the tool to a shared
 // stamp book on a PostgreSQL server.
+#include "engine/postgres/libpq_files.h"
 #include "engine/postgres/link.h"
 #include "engine/sqlite/link_file.h"
 #include "os/files.h"
@@ -49,13 +50,15 @@ std::string MissingRights(Database& db) {
 
 int RunLink(const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
+    parser.setApplicationDescription(QString::fromStdString(
         "PATH에 연결 파일을 만듭니다: 그림 대신 PostgreSQL 서버의 연결 문자열(CONNINFO)을 담은 작은\n"
         "데이터베이스 파일로, 창과 이 도구는 이 파일을 열면 서버의 표 pic_list를 씁니다. 여러 PC가\n"
         "한 도장 목록을 함께 쓰는 방법입니다. 서버에 연결되는지, pic_list에 두 열이 있는지 먼저\n"
         "확인하고, 표가 없으면 만듭니다. 이미 있는 PATH는 덮어쓰지 않습니다.\n"
-        "연결 문자열에는 암호를 넣지 않습니다: ~/.pgpass나 서비스 파일(service=kaldoria)을 쓰십시오.\n"
-        "예: kaldoria-db link dojang.mdb 'service=kaldoria'");
+        "연결 문자열에는 암호를 넣지 않습니다: " +
+        UserLibpqFiles().passwordFile +
+        "나 서비스 파일(service=kaldoria)을 쓰십시오.\n"
+        "예: kaldoria-db link dojang.mdb 'service=kaldoria'"));
     parser.addPositionalArgument("PATH", "만들 연결 파일 (예: dojang.mdb)");
     parser.addPositionalArgument("CONNINFO", "libpq 연결 문자열 (예: 'host=server dbname=stamps' 또는 'service=kaldoria')");
     int status = exitcode::Ok;

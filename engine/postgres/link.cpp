@@ -9,6 +9,7 @@
 
 #include "engine/engine.h"
 #include "engine/kinds.h"
+#include "engine/postgres/libpq_files.h"
 #include "engine/postgres/pg_backend.h"
 
 namespace {
@@ -72,8 +73,9 @@ void CheckLinkConnection(const std::string& conninfo) {
         if (key == "password") {
             if (value.empty()) continue;
             throw Error(err::InvalidEngineArgument,
-                        "연결 문자열에 암호가 들어 있습니다. 암호는 연결 파일에 두지 않습니다: 각 사용자의 ~/.pgpass나 "
-                        "연결 서비스 파일(pg_service.conf)에 두고, 연결 문자열에서는 빼십시오.");
+                        "연결 문자열에 암호가 들어 있습니다. 암호는 연결 파일에 두지 않습니다: 각 사용자의 " +
+                            UserLibpqFiles().passwordFile +
+                            "나 연결 서비스 파일(pg_service.conf)에 두고, 연결 문자열에서는 빼십시오.");
         }
         const auto& allowed = AllowedKeys();
         auto known = std::find_if(allowed.begin(), allowed.end(), [&](const AllowedKey& k) { return key == k.key; });

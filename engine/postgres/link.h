@@ -3,7 +3,7 @@
 // in a link file (engine/sqlite/link_file.h) may hold.
 //
 // The connection string never holds a password: credentials come from
-// libpq's own ~/.pgpass or connection service file.
+// libpq's own password file or connection service file (libpq_files.h).
 #include <string>
 
 // The table of the server that is the stamp book, and its name column,

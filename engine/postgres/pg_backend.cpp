@@ -9,6 +9,7 @@
 #include <tuple>
 #include <utility>
 
+#include "engine/postgres/libpq_files.h"
 #include "engine/sql_words.h"
 #include "os/byte_order.h"
 #include "os/paths.h"
@@ -584,32 +585,37 @@ std::string ConninfoValue(const std::string& conninfo, const char* key) {
     return value;
 }
 
-// The password file libpq reads, when it ignores it for being readable by others.
-std::string IgnoredPasswordFile() {
-    const char* env = std::getenv("PGPASSFILE");
-    const char* home = std::getenv("HOME");
-    const std::string file = env && *env ? env : std::string(home ? home : "") + "/.pgpass";
-    const PathFacts facts = StatPath(file);
-    if (!facts.Exists() || !facts.regular || (facts.permissions & 077) == 0) return {};
-    return file;
-}
-
 // What to do about a connection that libpq could not make, in a sentence.
 std::string WhatToDo(const std::string& libpq) {
     auto has = [&](const char* part) { return libpq.find(part) != std::string::npos; };
+    const LibpqUserFiles files = UserLibpqFiles();
+    // The certificate checks first: libpq's words for them contain "does
+    // not exist" and "SSL", which the later sentences would take.
+    if (has("root certificate file") && has("does not exist"))
+        return "서버 인증서를 확인할 루트 인증서가 이 PC에 없습니다. 관리자가 준 서버의 루트 인증서를 " +
+               files.rootCertificate + "에 두십시오.";
+    if (has("does not match host name"))
+        return "서버 인증서에 적힌 이름이 연결한 서버 이름(host)과 다릅니다. 연결 파일이나 서비스 파일의 host를 서버 "
+               "인증서에 적힌 이름으로 고치십시오.";
+    if (has("certificate verify failed"))
+        return "서버 인증서를 이 PC의 루트 인증서(" + files.rootCertificate + ")로 확인할 수 없습니다. 관리자가 준 "
+               "그 서버의 루트 인증서가 맞는지 확인하십시오.";
     if (has("definition of service") || has("service file"))
-        return "연결 서비스의 정의를 찾을 수 없습니다. 관리자가 준 서비스 파일을 ~/.pg_service.conf에 두거나 "
+        return "연결 서비스의 정의를 찾을 수 없습니다. 관리자가 준 서비스 파일을 " + files.serviceFile + "에 두거나 "
                "PGSERVICEFILE 환경 변수로 알려 주십시오.";
     if (has("no password supplied")) {
         const std::string ignored = IgnoredPasswordFile();
         if (!ignored.empty())
             return "암호 파일 " + ignored + "을(를) 다른 사용자도 읽을 수 있어 쓰지 않았습니다. 'chmod 600 " + ignored +
                    "'으로 권한을 줄인 뒤 다시 하십시오.";
-        return "서버가 암호를 요구하는데 이 사용자의 ~/.pgpass에 이 서버의 줄이 없습니다. "
-               "'호스트:포트:데이터베이스:사용자:암호' 한 줄을 넣고 'chmod 600 ~/.pgpass' 하십시오.";
+        const std::string& file = files.passwordFile;
+        return "서버가 암호를 요구하는데 이 사용자의 " + file + "에 이 서버의 줄이 없습니다. "
+               "'호스트:포트:데이터베이스:사용자:암호' 한 줄을 넣" +
+               (files.passwordFileMustBePrivate ? "고 'chmod 600 " + file + "' 하십시오." : std::string("으십시오."));
     }
     if (has("password authentication failed"))
-        return "서버가 암호를 받아들이지 않았습니다. ~/.pgpass에 있는 이 서버의 암호를 관리자에게 확인하십시오.";
+        return "서버가 암호를 받아들이지 않았습니다. " + files.passwordFile + "에 있는 이 서버의 암호를 관리자에게 "
+               "확인하십시오.";
     if (has("no pg_hba.conf entry"))
         return "서버가 이 PC에서의 접속을 허용하지 않습니다. 관리자가 서버의 pg_hba.conf에 이 PC의 네트워크를 넣어야 합니다.";
     if (has("Peer authentication failed") || has("Ident authentication failed"))

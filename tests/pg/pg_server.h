@@ -41,6 +41,15 @@ public:
     // Replaces pg_hba.conf with `rules` and reloads.
     void Authentication(const std::string& rules);
 
+    // The TCP port (the Windows build's server only; the Linux one has none).
+    int Port() const { return port_; }
+    // The Windows build's server only (TLS needs TCP): makes a throwaway
+    // certificate authority and a server certificate it signed for
+    // `hostName`, and turns TLS on. Leaves in SocketDir() the authority's
+    // certificate "ca.crt" and "stranger-ca.crt", an unrelated authority's
+    // of the same name.
+    void EnableTls(const std::string& hostName);
+
 private:
     void Ctl(const std::string& args) const;
     std::string folder_, data_;

@@ -158,6 +158,26 @@ void PgServer::Authentication(const std::string& rules) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the postmaster rereads it on the signal
 }
 
+void PgServer::EnableTls(const std::string& hostName) {
+    const std::string data = UnixPath(data_);
+    RunLinux(folder_, "cd '" + UnixPath(folder_) + "'\n"
+                      "for ca in ca stranger-ca; do\n"
+                      "  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Kaldoria test CA' "
+                      "-keyout $ca.key -out $ca.crt\n"
+                      "done\n"
+                      "openssl req -newkey rsa:2048 -nodes -subj '/CN=" + hostName + "' -keyout server.key -out server.csr\n"
+                      "printf 'subjectAltName=DNS:%s\\n' '" + hostName + "' >server.ext\n"
+                      "openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 "
+                      "-extfile server.ext -out server.crt\n"
+                      "cp server.crt server.key '" + data + "/'\n"
+                      "chmod 600 '" + data + "/server.key'\n"
+                      "[ \"$(id -u)\" != 0 ] || chown nobody: '" + data + "/server.crt' '" + data + "/server.key'");
+    Sql("ALTER SYSTEM SET ssl = on");
+    Reload();
+    for (int i = 0; i < 50 && Query("SHOW ssl") != "on"; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (Query("SHOW ssl") != "on") throw std::runtime_error("the server did not turn TLS on; see its server.log");
+}
+
 std::string PgServer::Conninfo(const std::string& user, const std::string& db) const {
     return "host=127.0.0.1 port=" + std::to_string(port_) + " user=" + user + " dbname=" + db;
 }
