@@ -1,5 +1,6 @@
 #include "desktop/filedialog.h"
 
+#include <QDir>
 #include <QFileDialog>
 
 void QtFileDialog::SetFilter(const std::string& filter) { filter_ = filter; }
@@ -16,6 +17,7 @@ bool QtFileDialog::ShowOpen() {
     if (!filter.isEmpty()) dialog.setNameFilter(filter);
     if (!fileName_.empty()) dialog.selectFile(QString::fromStdString(fileName_));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
-    fileName_ = dialog.selectedFiles().first().toStdString();
+    // The system's own separators (Qt hands out "/" on Windows too).
+    fileName_ = QDir::toNativeSeparators(dialog.selectedFiles().first()).toStdString();
     return true;
 }

@@ -7,6 +7,10 @@
 void RefuseNetworkFileSystem(const std::string& path) {
     // The volume the path lies on: a UNC share (\\server\share\…), or a
     // drive letter mapped to one, both of which Windows calls remote.
+    // A UNC path names its server in itself, reachable or not.
+    const bool uncPath = path.size() > 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/') &&
+                         path[2] != '?' && path[2] != '.';
+    if (uncPath) throw NetworkFileSystemError(path, "UNC");
     const std::wstring wide = WidePath(path);
     std::vector<wchar_t> root(wide.size() + MAX_PATH + 1);
     if (!GetVolumePathNameW(wide.c_str(), root.data(), static_cast<DWORD>(root.size()))) return;  // the open reports it

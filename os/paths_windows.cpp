@@ -137,10 +137,16 @@ UniqueFd OpenForReading(const std::string& path) {
 }
 
 UniqueFd OpenExistingForWriting(const std::string& path) {
+    // Windows refuses a read-only file's write open itself; asked first so
+    // that the reason is told (and so under Wine run as root, which lets
+    // root write it).
+    if (ReadOnlyAttribute(path)) {
+        errno = EROFS;
+        return UniqueFd();
+    }
     UniqueFd fd = Adopt(CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr),
                         _O_WRONLY);
-    if (!fd && errno == EACCES && ReadOnlyAttribute(path)) errno = EROFS;
     return fd;
 }
 
@@ -210,6 +216,11 @@ bool RenameWithoutReplacing(const std::string& from, const std::string& to) {
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
+    // Windows refuses to replace a read-only file; asked first, as above.
+    if (ReadOnlyAttribute(to)) {
+        errno = EROFS;
+        return false;
+    }
     // The entry at `to` is replaced, a symbolic link or junction included,
     // never what it points to; MOVEFILE_WRITE_THROUGH returns once the move
     // is on the disk.
@@ -218,16 +229,12 @@ bool RenameReplacing(const std::string& from, const std::string& to) {
     const DWORD code = GetLastError();
     errno = ErrnoOf(code);
     if (code != ERROR_ACCESS_DENIED) return false;
-    // Windows says "access denied" for a read-only file, and for one another
-    // program holds open without sharing deletion: tell them apart.
-    if (ReadOnlyAttribute(to)) {
-        errno = EROFS;
-    } else {
-        HANDLE h = CreateFileW(WidePath(to).c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) errno = EBUSY;
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
+    // Windows also says "access denied" for a file another program holds
+    // open without sharing deletion: tell that apart.
+    HANDLE h = CreateFileW(WidePath(to).c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) errno = EBUSY;
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     return false;
 }
 

@@ -68,7 +68,10 @@ int main(int argc, char* argv[]) {
     const std::vector<std::string> arguments = ProgramArguments(argc, argv);
     std::unique_ptr<QCoreApplication> app;
     if (arguments.size() > 1 && arguments[1] == "create") {
+#ifndef _WIN32
+        // Windows' own platform needs no display, and its offscreen one finds no fonts.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
