@@ -6,6 +6,12 @@
 # Kaldoria's own start-up is compared with.
 #
 #   bare-window.sh [--screenshot FILE] [--warm-runs N]
+#                  [--compare FOLDER [--compare-screenshot FILE]]
+#
+# With --compare, Kaldoria's application folder (a copy of it, so that its
+# book and temp.bmp stay as they were) is started the same way, cold and
+# warm, launches of the two programs taking turns, and the ratio of the
+# medians is printed: an absolute time under Wine says little.
 #
 # "cold" is a launch with no Wine server running for the prefix, "warm" one
 # right after another, whose server is still up. The Wine prefix lives in the toolchain cache
@@ -14,14 +20,20 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
-shot="" warm_runs=3
+shot="" warm_runs=3 compare="" compare_shot=""
 while [ $# -gt 0 ]; do
   case $1 in
     --screenshot) shot=$(realpath -m "$2"); shift 2 ;;
     --warm-runs) warm_runs=$2; shift 2 ;;
-    *) echo "usage: $0 [--screenshot FILE] [--warm-runs N]" >&2; exit 2 ;;
+    --compare) compare=$(realpath "$2"); shift 2 ;;
+    --compare-screenshot) compare_shot=$(realpath -m "$2"); shift 2 ;;
+    *) echo "usage: $0 [--screenshot FILE] [--warm-runs N] [--compare FOLDER [--compare-screenshot FILE]]" >&2; exit 2 ;;
   esac
 done
+if [ -n "$compare" ] && [ ! -f "$compare/kaldoria.exe" ]; then
+  echo "bare-window: $compare/kaldoria.exe is missing; run make windows first" >&2
+  exit 2
+fi
 
 prefix=${KALDORIA_WINDOWS_PREFIX:-$("$here/toolchain.sh" --print-prefix)}
 build=$repo/build-windows/bare
@@ -59,14 +71,20 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineserver -w
 fi
 
+bare_exe=$build/dist/bare_window.exe
+if [ -n "$compare" ]; then
+  cp -r "$compare" "$work/Kaldoria"
+  kaldoria_exe=$work/Kaldoria/kaldoria.exe
+fi
+
 now() { date +%s.%N; }
-# Starts the program, waits until a window of its process exists, prints the
-# seconds that took in $elapsed; leaves the window id in $window and the pid
-# in $pid.
+# Starts the program ($1, the bare window unless given), waits until a window
+# of its process exists, leaves the seconds that took in $elapsed, the window
+# id in $window and the pid in $pid.
 launch() {
-  local t0 t1
+  local t0 t1 exe=${1:-$bare_exe}
   t0=$(now)
-  wine "$build/dist/bare_window.exe" >>"$work/wine.log" 2>&1 &
+  (cd "$(dirname "$exe")" && exec wine "$exe") >>"$work/wine.log" 2>&1 &
   pid=$!
   window=""
   while [ -z "$window" ]; do
@@ -105,3 +123,48 @@ for i in $(seq "$warm_runs"); do
   close
 done
 echo "bare-window: first window after launch: cold ${cold} s, warm ${warm[*]} s"
+[ -n "$compare" ] || exit 0
+
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+ratio() { echo "$1 $2" | awk '{printf "%.2f", $1 / $2}'; }
+# Captured again until two captures in a row agree, so that the window has
+# finished painting.
+capture() {
+  local previous="" i
+  for i in $(seq 50); do
+    import -window "$window" "$work/shot-$i.ppm"
+    if [ -n "$previous" ] && cmp -s "$previous" "$work/shot-$i.ppm"; then break; fi
+    previous="$work/shot-$i.ppm"
+    sleep 0.2
+  done
+  import -window "$window" -strip "$1"
+}
+
+cold_bare=() cold_kaldoria=()
+for _ in 1 2 3; do
+  for exe in "$bare_exe" "$kaldoria_exe"; do
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    launch "$exe"
+    if [ "$exe" = "$bare_exe" ]; then cold_bare+=("$elapsed"); else cold_kaldoria+=("$elapsed"); fi
+    close
+  done
+done
+warm_bare=() warm_kaldoria=()
+for i in $(seq "$warm_runs"); do
+  launch "$bare_exe"
+  warm_bare+=("$elapsed")
+  close
+  launch "$kaldoria_exe"
+  warm_kaldoria+=("$elapsed")
+  if [ "$i" -eq 1 ] && [ -n "$compare_shot" ]; then
+    capture "$compare_shot"
+    echo "bare-window: Kaldoria's window in $compare_shot"
+  fi
+  close
+done
+cb=$(median "${cold_bare[@]}") ck=$(median "${cold_kaldoria[@]}")
+wb=$(median "${warm_bare[@]}") wk=$(median "${warm_kaldoria[@]}")
+echo "bare-window: cold, bare ${cold_bare[*]} s; Kaldoria ${cold_kaldoria[*]} s"
+echo "bare-window: warm, bare ${warm_bare[*]} s; Kaldoria ${warm_kaldoria[*]} s"
+echo "bare-window: Kaldoria's start-up against the bare window (medians): cold $(ratio "$ck" "$cb") ($ck / $cb s), warm $(ratio "$wk" "$wb") ($wk / $wb s)"

@@ -145,7 +145,7 @@ qt_opts=(
 )
 # The compile options of Debian's own libsqlite3 that change what SQL does or
 # what a program may pass (URI file names, bound-parameter limit, LIKE on
-# blobs, secure delete); FTS, R*Tree and column metadata are left out.
+# blobs, secure delete); FTS and R*Tree are left out.
 sqlite_defs=(
   -DSQLITE_THREADSAFE=1 -DSQLITE_USE_URI=1 -DSQLITE_SECURE_DELETE
   -DSQLITE_MAX_VARIABLE_NUMBER=250000 -DSQLITE_LIKE_DOESNT_MATCH_BLOBS

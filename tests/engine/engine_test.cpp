@@ -328,7 +328,11 @@ TEST(Connection, OpenPICDBOpensTheFolderDatabaseAndClosesDatabaseFirst) {
     Database dbsPIC;
     OpenPICDB(wrkPIC, dbsPIC, dir.path());
     EXPECT_EQ(wrkPIC.UserName(), "admin");
+#ifdef _WIN32
+    EXPECT_EQ(dbsPIC.Name(), dir.path() + "\\dojang.mdb");
+#else
     EXPECT_EQ(dbsPIC.Name(), dir.path() + "/dojang.mdb");
+#endif
     dbsPIC.Execute("INSERT INTO pic_list (pic_name) VALUES ('x')", dbFailOnError);
     ClosePICDB(wrkPIC, dbsPIC);
     EXPECT_THROW(dbsPIC.Execute("SELECT 1"), Error);

@@ -42,7 +42,9 @@ class WindowTest : public ::testing::Test {
 protected:
     TempDir dir;
     const std::string db = dir.File("dojang.mdb");
-    const std::string transfer = dir.File("temp.bmp");
+    // Spelled as the window spells it (a backslash on Windows), so that the
+    // fakes' faults meet the path the window asks for.
+    const std::string transfer = JoinPath(dir.path(), "temp.bmp");
     ScriptedMessageBox messages;
     FaultyFileSystem files;
     FaultyPictureService pictures;
