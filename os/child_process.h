@@ -60,6 +60,10 @@ struct ChildLimits {
     std::chrono::milliseconds time{30 * 60'000};
 };
 
+// False where this build cannot cap a child's memory: under AddressSanitizer,
+// whose shadow reservation leaves no address space to limit.
+bool ChildMemoryIsLimited();
+
 enum class ChildPipeDirection { FromChild, ToChild };
 
 struct ChildOptions {

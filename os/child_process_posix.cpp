@@ -46,7 +46,7 @@ std::size_t CurrentAddressSpace() {
 void LimitChild(const ChildLimits& limits) {
     ::alarm(static_cast<unsigned>(std::max<long long>(1, limits.time.count() / 1000 + 1)));
     // The address sanitizer reserves terabytes of shadow memory up front.
-    if (!kSanitized) {
+    if (ChildMemoryIsLimited()) {
         rlim_t cap = static_cast<rlim_t>(CurrentAddressSpace() + limits.memoryBytes);
         struct rlimit rl {cap, cap};
         ::setrlimit(RLIMIT_AS, &rl);
@@ -94,6 +94,8 @@ void Quiet() {
 }
 
 }  // namespace
+
+bool ChildMemoryIsLimited() { return !kSanitized; }
 
 bool ChildPipe::Write(const void* data, std::size_t size) {
     auto p = static_cast<const char*>(data);

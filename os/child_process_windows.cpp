@@ -126,6 +126,9 @@ bool Complete(HANDLE pipe, OVERLAPPED& ov, BOOL started, DWORD& bytes) {
 
 }  // namespace
 
+// A job's committed-memory limit does not depend on how the program was built.
+bool ChildMemoryIsLimited() { return true; }
+
 bool ChildPipe::Write(const void* data, std::size_t size) {
     auto p = static_cast<const char*>(data);
     while (size > 0) {

@@ -41,18 +41,6 @@ bool UnderWine() {
 #endif
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // --- the children's tasks -----------------------------------------------------
 
 // Sends its arguments back, each ended by a zero byte, and exits with status 7.
@@ -188,7 +176,7 @@ class ChildLimitsTest : public ::testing::TestWithParam<LimitCase> {};
 
 TEST_P(ChildLimitsTest, EndTheChildAndAreReportedAsSuch) {
     if (UnderWine()) GTEST_SKIP() << "Wine does not enforce a job object's limits";
-    if (kSanitized && GetParam().expected == ChildExit::How::MemoryLimit)
+    if (!ChildMemoryIsLimited() && GetParam().expected == ChildExit::How::MemoryLimit)
         GTEST_SKIP() << "the address sanitizer's reservation leaves no room for a memory limit";
     ChildProcess child(*GetParam().task, {}, GetParam().options);
     EXPECT_EQ(ReadToEnd(child), "");
