@@ -94,3 +94,5 @@ void CopyPermissions(const PathFacts& from, const std::string& path) noexcept {
     ::chmod(path.c_str(), from.permissions);
 }
 
+
+std::string NarrowLibraryPath(const std::string& path) { return path; }

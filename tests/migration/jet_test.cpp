@@ -13,6 +13,7 @@
 #endif
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -260,6 +261,77 @@ TEST_F(JetFixtures, TheJet3CodePageReachesTheLibrary) {
     Error e = ErrorOf([&] { ReadJetTable(Fixture("test2V1997.mdb"), source, sink); });
     EXPECT_EQ(e.Number(), err::NotADatabase);
     EXPECT_TRUE(sink.rows.empty());
+}
+
+// Jet 3 text in the Korean code page: the real file's name "Project1"
+// overwritten in place with eight other bytes.
+struct Jet3Name {
+    const char* name;
+    const char* bytes;  // eight
+    const char* read;
+};
+
+void PrintTo(const Jet3Name& n, std::ostream* os) { *os << n.name; }
+
+const Jet3Name kJet3Names[] = {
+    {"Korean", "\xb5\xb5\xc0\xe5\xc7\xd1\xb1\xdb", "도장한글"},
+    {"KoreanAndAscii", "A\xb5\xb5-\xc0\xe5 1", "A도-장 1"},
+    // libmdb puts '?' for a byte the code page has no character for, and goes on.
+    {"ByteWithoutACharacter", "\xb5\xb5\xff\xc7\xd1\xb1\xdb" "A", "도?한글A"},
+};
+
+class Jet3CodePage : public JetFixtures, public ::testing::WithParamInterface<Jet3Name> {};
+
+TEST_P(Jet3CodePage, NamesAreReadInIt) {
+    Bytes file = ReadBytes(Fixture("test2V1997.mdb"));
+    const std::string row = "{Project1\\";  // the row's name, between two other columns' values
+    const auto at = std::search(file.begin(), file.end(), row.begin(), row.end());
+    ASSERT_NE(at, file.end());
+    std::copy(GetParam().bytes, GetParam().bytes + 8, at + 1);
+    const std::string path = dir.File("jet3.mdb");
+    WriteBytes(path, file);
+
+    Collected sink;
+    ReadJetTable(path, JetSource{"MSP_PROJECTS", "PROJ_NAME", "RESERVED_BINARY_DATA"}, sink);
+    ASSERT_EQ(sink.rows.size(), 1u);
+    EXPECT_EQ(sink.rows[0].name, GetParam().read);
+    EXPECT_EQ(sink.received[0], 22970u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Jet, Jet3CodePage, ::testing::ValuesIn(kJet3Names),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// libmdb opens the file by a char* name, which Windows reads in the ANSI code
+// page and only to 260 characters.
+TEST_F(JetFixtures, AKoreanFolderNameIsConvertedInPlace) {
+    const std::string folder = JoinPath(dir.path(), "도장 보관함");
+    std::filesystem::create_directory(std::filesystem::path(std::u8string(folder.begin(), folder.end())));
+    const std::string path = JoinPath(folder, "옛 도장.mdb");
+    WriteBytes(path, ReadBytes(Fixture("fixture_small.mdb")));
+
+    MigrationResult r = MigrateJetDatabase(path, std::nullopt);
+
+    EXPECT_EQ(r.rows.size(), 7u);
+    EXPECT_EQ(r.keptOriginal, JoinPath(folder, "옛 도장.jet.mdb"));
+    ExpectManifestRows(path);
+}
+
+TEST_F(JetFixtures, AKoreanPathPastTheClassicLimitIsRead) {
+    std::string folder = dir.path();
+    while (folder.size() < 300) folder = JoinPath(folder, "도장 보관함 폴더");
+    std::filesystem::create_directories(std::filesystem::path(std::u8string(folder.begin(), folder.end())));
+    const std::string path = JoinPath(folder, "옛 도장.mdb");
+    {
+        auto file = LocalFileSystem().CreateReplacing(path);
+        file->Write(ReadBytes(Fixture("fixture_small.mdb")));
+        file->Close();
+    }
+
+    Collected sink;
+    JetReadSummary s = ReadJetTable(path, JetSource{}, sink);
+    EXPECT_EQ(s.jetVersion, 4);
+    ASSERT_EQ(sink.rows.size(), 7u);
+    EXPECT_EQ(sink.rows[4].name, "도장_한글");
 }
 
 TEST_F(JetFixtures, NullAndEmptyValuesStayApartWhenRead) {
