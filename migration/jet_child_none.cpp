@@ -1,5 +1,5 @@
-// The Jet reader's child where the build has no libmdb (the Windows build, for
-// now): it is started, limited and read from like the real one, and its one
+// The Jet reader's child where the build has no libmdb (a Windows build whose
+// toolchain has none): it is started, limited and read from like the real one, and its one
 // frame says why nothing can be read.
 #include "migration/jet_child.h"
 
