@@ -149,10 +149,11 @@ elif [ "$refresh" = yes ] || [ -z "$(trixie_index -mtime -$index_age_days)" ]; t
 fi
 # The record of the newest mdbtools in the Sources file that apt verified
 # against trixie's signed InRelease.
-mdb_ver=$(apt-cache "${trixie_opts[@]}" showsrc mdbtools 2>/dev/null |
+mdb_records=$(apt-cache "${trixie_opts[@]}" showsrc mdbtools 2>/dev/null || true)
+mdb_ver=$(printf '%s\n' "$mdb_records" |
   awk '/^Package: /{ok = ($2 == "mdbtools")} ok && /^Version: /{print $2}' | sort -u | sort -r -V | head -n1)
 [ -n "$mdb_ver" ] || die "no mdbtools in trixie's source index"
-mdb_record=$(apt-cache "${trixie_opts[@]}" showsrc mdbtools 2>/dev/null |
+mdb_record=$(printf '%s\n' "$mdb_records" |
   awk -v RS= -v v="$mdb_ver" '$0 ~ "(^|\n)Package: mdbtools\n" && $0 ~ "\nVersion: " v "\n" { print; exit }')
 mdb_dir=$(printf '%s\n' "$mdb_record" | sed -n 's/^Directory: //p')
 # "SHA256 SIZE FILE" of the upstream and the Debian tarball.
