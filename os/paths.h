@@ -71,6 +71,11 @@ bool RenameWithoutReplacing(const std::string& from, const std::string& to);
 // Renames `from` over whatever entry `to` is (a link there is replaced, not
 // followed); false with errno on failure.
 bool RenameReplacing(const std::string& from, const std::string& to);
+// Whether the file itself lets RenameReplacing put another in its place:
+// false with errno EROFS for a file Windows keeps read-only (its attribute
+// binds every name of the file, so a second name of it cannot be removed
+// either). On POSIX only the folder decides: always true.
+bool MayBeReplaced(const std::string& path);
 // A second name `to` for the file `from`; false with errno (EEXIST: taken;
 // EPERM, EXDEV, EOPNOTSUPP, EMLINK, ENOSYS: the file system has none).
 bool HardLink(const std::string& from, const std::string& to);

@@ -239,6 +239,12 @@ bool RenameReplacing(const std::string& from, const std::string& to) {
     return false;
 }
 
+bool MayBeReplaced(const std::string& path) {
+    if (!ReadOnlyAttribute(path)) return true;
+    errno = EROFS;
+    return false;
+}
+
 bool HardLink(const std::string& from, const std::string& to) {
     return CreateHardLinkW(WidePath(to).c_str(), WidePath(from).c_str(), nullptr) ? true : FailWithLastError();
 }

@@ -26,6 +26,9 @@
 #include "migration/jet_reader.h"
 #include "os/leftovers.h"
 #include "window/frmpicture.h"
+#ifdef _WIN32
+#include "os/windows_text.h"  // last: windows.h names MessageBox as a macro
+#endif
 
 namespace {
 
@@ -202,6 +205,26 @@ TEST_F(JetFixtures, TheOriginalTakesTheFirstFreeName) {
     EXPECT_EQ(ReadBytes(dir.File("dojang.jet-1.mdb")), Bytes{2});
     EXPECT_EQ(ReadBytes(dir.File("dojang.jet-2.mdb")), ReadBytes(Fixture("fixture_small.mdb")));
     ExpectManifestRows(path);
+}
+
+TEST_F(JetFixtures, AReadOnlyOriginalIsRefusedBeforeAnythingIsMade) {
+#ifndef _WIN32
+    GTEST_SKIP() << "only Windows keeps a file itself from being replaced (its read-only attribute)";
+#else
+    const std::string path = CopyFixture(dir, "fixture_small.mdb", "dojang.mdb");
+    ASSERT_TRUE(SetFileAttributesW(WidePath(path).c_str(), FILE_ATTRIBUTE_READONLY));
+    if ((GetFileAttributesW(WidePath(path).c_str()) & FILE_ATTRIBUTE_READONLY) == 0)
+        GTEST_SKIP() << "the read-only attribute did not hold";
+
+    Error e = ErrorOf([&] { MigrateJetDatabase(path, std::nullopt); });
+
+    EXPECT_EQ(e.Number(), err::PermissionDenied);
+    EXPECT_NE(std::string(e.what()).find("읽기 전용"), std::string::npos) << e.what();
+    // No second name of the original, which could not be removed again.
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"dojang.mdb"});
+    EXPECT_EQ(ReadBytes(path), ReadBytes(Fixture("fixture_small.mdb")));
+    SetFileAttributesW(WidePath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+#endif
 }
 
 TEST_F(JetFixtures, AJetFileWithoutPicListIsRefusedNamingTheTable) {
