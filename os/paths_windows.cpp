@@ -253,7 +253,6 @@ bool HardLink(const std::string& from, const std::string& to) {
 // inherits from it: there are no permission bits to carry over.
 void CopyPermissions(const PathFacts&, const std::string&) noexcept {}
 
-
 std::string NarrowLibraryPath(const std::string& path) {
     const bool ascii = std::all_of(path.begin(), path.end(), [](char c) { return c > 0 && c < 0x7f; });
     if (ascii && path.size() < MAX_PATH) return path;
