@@ -2,14 +2,18 @@
 // the child process, under its limits, and ends it.
 #include "migration/jet_child.h"
 
-// libmdb's header needs glib's declarations first.
-#include <glib.h>
+// libmdb's header brings GLib's declarations with it: GLib's own (Debian's
+// build) or mdbtools' small stand-in for them (the Windows build).
 #include <mdbtools.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "os/paths.h"
+#include "os/process.h"
 
 namespace {
 
@@ -58,7 +62,16 @@ void ReadJetInChild(JetChildStream& out, const std::string& path, const JetSourc
     const std::string file = Quoted(path);
     const std::string damaged = " 파일이 손상되었을 수 있습니다.";
 
-    MdbHandle* mdb = mdb_open(path.c_str(), MDB_NOFLAGS);
+    // libmdb opens the file by a char* name (fopen).
+    const std::string narrow = NarrowLibraryPath(path);
+    if (narrow.empty())
+        out.Fail(err::PathFileAccess,
+                 file + "을(를) 열 수 없습니다. " +
+                     (errno == ENOENT ? std::string("파일을 찾을 수 없습니다.")
+                                      : "경로에 한글처럼 영문이 아닌 글자가 있거나 경로가 너무 긴데, 이 드라이브에는 "
+                                        "그 경로의 짧은(8.3) 이름이 없습니다. 파일을 영문 이름의 짧은 경로(예: "
+                                        "C:\\dojang)로 옮긴 뒤 다시 변환하세요."));
+    MdbHandle* mdb = mdb_open(narrow.c_str(), MDB_NOFLAGS);
     if (!mdb) out.Fail(err::NotADatabase, "Jet 형식의 데이터베이스 " + file + "을(를) 열 수 없습니다." + damaged);
     if (mdb->f->jet_version != MDB_VER_JET3 && mdb->f->jet_version != MDB_VER_JET4)
         out.Fail(err::NotADatabase, file + "은(는) 지원하지 않는 판의 Jet 데이터베이스입니다 (판 번호 " +
@@ -66,7 +79,8 @@ void ReadJetInChild(JetChildStream& out, const std::string& path, const JetSourc
     if (IS_JET3(mdb)) {
         // Jet 3 text is in the writer's code page, which libmdb takes from the environment.
         mdb_iconv_close(mdb);
-        ::setenv("MDB_JET3_CHARSET", source.jet3Charset.c_str(), 1);
+        if (!SetEnvironmentValue("MDB_JET3_CHARSET", source.jet3Charset))
+            out.Fail(err::OutOfMemory, file + "을(를) 읽을 문자 집합 " + source.jet3Charset + "을(를) 정할 수 없습니다.");
         mdb_iconv_init(mdb);
     }
     if (!mdb_read_catalog(mdb, MDB_TABLE))

@@ -1,6 +1,6 @@
-// The Jet reader's child where the build has no libmdb (the Windows build, for
-// now): it is started, limited and read from like the real one, and its one
-// frame says why nothing can be read.
+// The Jet reader's child where the build has no libmdb (a Windows build whose
+// toolchain has none): it is started, limited and read from like the real
+// one, and its one frame says why nothing can be read.
 #include "migration/jet_child.h"
 
 void ReadJetInChild(JetChildStream& out, const std::string& path, const JetSource&) {

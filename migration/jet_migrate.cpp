@@ -150,6 +150,10 @@ MigrationResult MigrateJetDatabase(const std::string& path, const std::optional<
     }
     const std::string target = to ? *to : path;
     if (to) RefuseTakenName(*to);
+    // Asked before anything is made: the original's second name, made at
+    // the end, could not be removed again either.
+    else if (!MayBeReplaced(path))
+        RaiseErrno(errno, Quoted(path) + "을(를) 변환한 데이터베이스로 바꿀 수 없습니다. 원본은 그대로입니다");
     // A leftover journal beside the target would be played into the new database.
     for (const char* suffix : {"-journal", "-wal"})
         if (PathTaken(target + suffix))

@@ -7,8 +7,8 @@
 // under a memory limit and a time limit, and streams the rows to this process
 // over a pipe: a damaged file can make the library loop, crash or allocate
 // without bound, and none of that may reach the caller. A build without
-// libmdb (the Windows build, for now) starts the same child, which refuses
-// every file with a message saying so. The child's death, a stalled or malformed stream,
+// libmdb (a Windows build whose toolchain has none) starts the same child,
+// which refuses every file with a message saying so. The child's death, a stalled or malformed stream,
 // a value whose bytes differ from its declared length, or fewer or more rows
 // than the table declares all end in an Error; the file is only ever read.
 #include <chrono>

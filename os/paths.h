@@ -71,8 +71,22 @@ bool RenameWithoutReplacing(const std::string& from, const std::string& to);
 // Renames `from` over whatever entry `to` is (a link there is replaced, not
 // followed); false with errno on failure.
 bool RenameReplacing(const std::string& from, const std::string& to);
+// Whether the file itself lets RenameReplacing put another in its place:
+// false with errno EROFS for a file Windows keeps read-only (its attribute
+// binds every name of the file, so a second name of it cannot be removed
+// either). On POSIX only the folder decides: always true.
+bool MayBeReplaced(const std::string& path);
 // A second name `to` for the file `from`; false with errno (EEXIST: taken;
 // EPERM, EXDEV, EOPNOTSUPP, EMLINK, ENOSYS: the file system has none).
 bool HardLink(const std::string& from, const std::string& to);
 // Gives `path` the permission bits `from` had; nothing where there are none.
 void CopyPermissions(const PathFacts& from, const std::string& path) noexcept;
+
+// The path spelled for a C library that opens files by a char* name (fopen):
+// on POSIX the path itself. Windows' C library reads such a name in the ANSI
+// code page, which has no room for most Korean names, and only up to 260
+// characters: there a plain ASCII path short enough goes as it is, any other
+// as its 8.3 short name. Empty, with errno, when there is no such spelling
+// (ENOENT: no file; EILSEQ: the volume keeps no short names; ENAMETOOLONG:
+// even the short name is too long).
+std::string NarrowLibraryPath(const std::string& path);

@@ -94,3 +94,6 @@ void CopyPermissions(const PathFacts& from, const std::string& path) noexcept {
     ::chmod(path.c_str(), from.permissions);
 }
 
+bool MayBeReplaced(const std::string&) { return true; }
+
+std::string NarrowLibraryPath(const std::string& path) { return path; }

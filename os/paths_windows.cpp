@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "os/windows_text.h"
@@ -238,6 +239,12 @@ bool RenameReplacing(const std::string& from, const std::string& to) {
     return false;
 }
 
+bool MayBeReplaced(const std::string& path) {
+    if (!ReadOnlyAttribute(path)) return true;
+    errno = EROFS;
+    return false;
+}
+
 bool HardLink(const std::string& from, const std::string& to) {
     return CreateHardLinkW(WidePath(to).c_str(), WidePath(from).c_str(), nullptr) ? true : FailWithLastError();
 }
@@ -246,3 +253,36 @@ bool HardLink(const std::string& from, const std::string& to) {
 // inherits from it: there are no permission bits to carry over.
 void CopyPermissions(const PathFacts&, const std::string&) noexcept {}
 
+std::string NarrowLibraryPath(const std::string& path) {
+    const bool ascii = std::all_of(path.begin(), path.end(), [](char c) { return c > 0 && c < 0x7f; });
+    if (ascii && path.size() < MAX_PATH) return path;
+    // The short name of every part of the path, made when the file was;
+    // an NTFS volume may have that turned off (fsutil 8dot3name), and other
+    // file systems may keep none. (Wine makes up short names of its own, so
+    // the volume without them was not seen under Wine.)
+    const std::wstring wide = WidePath(path);
+    DWORD n = GetShortPathNameW(wide.c_str(), nullptr, 0);
+    if (n == 0) {
+        FailWithLastError();
+        return {};
+    }
+    std::wstring shortName(n, L'\0');
+    n = GetShortPathNameW(wide.c_str(), shortName.data(), n);
+    if (n == 0 || n >= shortName.size()) {
+        if (n == 0) FailWithLastError(); else errno = EIO;
+        return {};
+    }
+    shortName.resize(n);
+    if (shortName.rfind(L"\\\\?\\UNC\\", 0) == 0) shortName = L"\\\\" + shortName.substr(8);
+    else if (shortName.rfind(L"\\\\?\\", 0) == 0) shortName = shortName.substr(4);
+    // A part without a short name keeps its long one.
+    if (!std::all_of(shortName.begin(), shortName.end(), [](wchar_t c) { return c > 0 && c < 0x7f; })) {
+        errno = EILSEQ;
+        return {};
+    }
+    if (shortName.size() >= MAX_PATH) {
+        errno = ENAMETOOLONG;
+        return {};
+    }
+    return std::string(shortName.begin(), shortName.end());
+}

@@ -9,6 +9,10 @@
 
 // This process's number, for names no other process makes.
 long ProcessId();
+// Sets an environment variable of this process, for a library that reads
+// it with getenv (on Windows, the C library's own copy). `value` is not
+// empty. False with errno on failure.
+bool SetEnvironmentValue(const std::string& name, const std::string& value);
 // Whether the stream is a terminal (a person watching), not a file or pipe.
 bool IsTerminal(std::FILE* stream);
 // Whether `bytes` of memory could be had now, asked of the system without

@@ -1,10 +1,15 @@
 #include "os/process.h"
 
+#include <stdlib.h>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 
 long ProcessId() { return static_cast<long>(::getpid()); }
+
+bool SetEnvironmentValue(const std::string& name, const std::string& value) {
+    return ::setenv(name.c_str(), value.c_str(), 1) == 0;
+}
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
 

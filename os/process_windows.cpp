@@ -1,6 +1,9 @@
 #include "os/process.h"
 
 #include <io.h>
+#include <stdlib.h>
+
+#include <cerrno>
 
 #include <windows.h>
 // after windows.h
@@ -9,6 +12,14 @@
 #include "os/windows_text.h"
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
+bool SetEnvironmentValue(const std::string& name, const std::string& value) {
+    // The C library's copy, which getenv reads; it passes the change on to
+    // the process's own environment too. (An empty value would remove it.)
+    const errno_t e = _putenv_s(name.c_str(), value.c_str());
+    if (e != 0) errno = e;
+    return e == 0;
+}
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 

@@ -121,6 +121,65 @@ ssl_ver=$(src_version openssl)
 pg_ver=$(src_version postgresql-15)
 icu_ver=$(src_version icu)
 
+# mdbtools (libmdb, which reads the older Jet books) comes from trixie:
+# bookworm's 1.0.0+dfsg-1.1 is listed but its tarballs are gone from the
+# archive, and trixie's .dsc is gone while its tarballs remain, so apt-get
+# source fetches neither. trixie's index has a private list of its own (the
+# bookworm list above decides every other part's version) and gives the
+# SHA-256 of the tarballs, which are fetched from the pool and checked.
+trixie_dir=$cache/apt-trixie
+mkdir -p "$trixie_dir/lists/partial" "$trixie_dir/cache/archives/partial"
+cat >"$trixie_dir/sources.list" <<'EOF'
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian trixie main
+EOF
+trixie_opts=(
+  -o "Dir::Etc::sourcelist=$trixie_dir/sources.list"
+  -o "Dir::Etc::sourceparts=-"
+  -o "Dir::State::Lists=$trixie_dir/lists"
+  -o "Dir::Cache=$trixie_dir/cache"
+)
+[ "$(id -u)" -ne 0 ] || trixie_opts+=(-o "APT::Sandbox::User=root")
+trixie_index() { find "$trixie_dir/lists" -maxdepth 1 -name '*_Sources*' "$@" 2>/dev/null; }
+if [ "$mode" = print ]; then
+  [ -n "$(trixie_index)" ] || die "no trixie source index yet; run $0 first"
+elif [ "$refresh" = yes ] || [ -z "$(trixie_index -mtime -$index_age_days)" ]; then
+  say "reading Debian trixie's source index (private list in $trixie_dir)"
+  apt-get "${trixie_opts[@]}" -qq update
+  touch "$trixie_dir"/lists/*_Sources*
+fi
+# The record of the newest mdbtools in the Sources file that apt verified
+# against trixie's signed InRelease.
+mdb_records=$(apt-cache "${trixie_opts[@]}" showsrc mdbtools 2>/dev/null || true)
+mdb_ver=$(printf '%s\n' "$mdb_records" |
+  awk '/^Package: /{ok = ($2 == "mdbtools")} ok && /^Version: /{print $2}' | sort -u | sort -r -V | head -n1)
+[ -n "$mdb_ver" ] || die "no mdbtools in trixie's source index"
+mdb_record=$(printf '%s\n' "$mdb_records" |
+  awk -v RS= -v v="$mdb_ver" '$0 ~ "(^|\n)Package: mdbtools\n" && $0 ~ "\nVersion: " v "\n" { print; exit }')
+mdb_dir=$(printf '%s\n' "$mdb_record" | sed -n 's/^Directory: //p')
+# "SHA256 SIZE FILE" of the upstream and the Debian tarball.
+mdb_sums=$(printf '%s\n' "$mdb_record" |
+  awk '/^[^ ]/ { on = ($1 == "Checksums-Sha256:") } on && /^ / && $3 ~ /\.tar\./ { print $1, $2, $3 }')
+[ -n "$mdb_dir" ] && [ "$(printf '%s\n' "$mdb_sums" | grep -c .)" -eq 2 ] ||
+  die "mdbtools $mdb_ver: no folder or not two tarballs in trixie's index"
+
+# Downloads the two tarballs into $sources once, each checked against the index.
+fetch_mdbtools() {
+  local sum size file
+  while read -r sum size file; do
+    [ -f "$sources/$file" ] && continue
+    [ "$mode" = print ] && die "mdbtools $mdb_ver is not downloaded; run $0"
+    say "downloading $file"
+    curl -fsS --retry 3 -o "$sources/.$file.part" "http://deb.debian.org/debian/$mdb_dir/$file"
+    if ! echo "$sum  $sources/.$file.part" | sha256sum -c --quiet - ||
+      [ "$(stat -c %s "$sources/.$file.part")" != "$size" ]; then
+      rm -f "$sources/.$file.part"
+      die "$file: not the SHA-256 and size that trixie's index gives"
+    fi
+    mv "$sources/.$file.part" "$sources/$file"
+  done <<<"$mdb_sums"
+}
+fetch_mdbtools
+
 # The host Qt supplies moc/rcc/uic; it must be the same Qt release.
 host_qt=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null || true)
 [ "${host_qt%%+*}" = "${qt_ver%%+*}" ] ||
@@ -279,6 +338,72 @@ Cflags: -I\${includedir} -DU_STATIC_IMPLEMENTATION
 EOF
 }
 
+# libmdb alone, static, with mdbtools' own small stand-in for GLib (what
+# configure's --disable-glib gives) and the iconv in scripts/windows/iconv.
+mdb_defs=(-DHAVE_ICONV -DICONV_CONST= -DTLS=__thread)
+mdb_iconv=$here/iconv
+
+build_mdbtools() {
+  local src=$work/mdbtools sum size file
+  mkdir -p "$src"
+  while read -r sum size file; do
+    case $file in
+      *.orig.tar.*) tar -xf "$sources/$file" -C "$src" --strip-components=1 ;;
+      *.debian.tar.*) tar -xf "$sources/$file" -C "$src" ;;
+    esac
+  done <<<"$mdb_sums"
+  # Debian's patches in the order of their quilt series (1.0.1-0.1 has none).
+  if [ -f "$src/debian/patches/series" ]; then
+    local p opts
+    sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$src/debian/patches/series" | while read -r p opts; do
+      patch -d "$src" ${opts:--p1} <"$src/debian/patches/$p"
+    done
+  fi
+  # The tarball is a snapshot without configure (Debian runs autoreconf);
+  # what configure substitutes for a mingw host with iconv and without GLib
+  # is set here, and a small generated ninja file builds libmdb, as for ICU.
+  local upstream=${mdb_ver%-*} b=$work/mdb-build
+  mkdir -p "$b/include" "$b/obj"
+  sed -e 's/@HAVE_ICONV_H@/1/' -e 's/@HAVE_XLOCALE_H@/0/' -e 's/@GLIB_INCLUDE_HEADER@/mdbfakeglib.h/' \
+    -e 's/@LOCALE_T@/_locale_t/' "$src/include/mdbtools.h.in" >"$b/include/mdbtools.h"
+  sed -e 's/@PACKAGE@/mdbtools/' -e "s/@VERSION@/$upstream/" "$src/include/mdbver.h.in" >"$b/include/mdbver.h"
+  ! grep -n '@[A-Z_]*@' "$b/include/mdbtools.h" "$b/include/mdbver.h"
+  # The sources of libmdb.la in its Makefile.am, then the GLib stand-in.
+  local files f objs=()
+  files=$(sed -n 's/^libmdb_la_SOURCES[[:space:]]*=//p' "$src/src/libmdb/Makefile.am")
+  [ -n "$files" ]
+  {
+    echo "rule cc"
+    echo "  command = $triple-gcc-posix ${cflags[*]} ${mdb_defs[*]} -I$b/include -I$src/include -I$mdb_iconv -c \$in -o \$out"
+    echo "rule ar"
+    echo "  command = rm -f \$out && $triple-ar rcs \$out \$in"
+    for f in $files fakeglib.c; do
+      objs+=("obj/${f%.c}.o")
+      echo "build obj/${f%.c}.o: cc $src/src/libmdb/$f"
+    done
+    objs+=(obj/windows-iconv.o)
+    echo "build obj/windows-iconv.o: cc $mdb_iconv/iconv.c"
+    echo "build libmdb.a: ar ${objs[*]}"
+  } >"$b/build.ninja"
+  "${heavy[@]}" ninja -C "$b" -j "$jobs"
+  # The headers in a folder of their own: iconv.h is for libmdb's users only.
+  local inc=$prefix/include/libmdb
+  rm -rf "$inc" && mkdir -p "$inc"
+  cp "$b/libmdb.a" "$prefix/lib/"
+  cp "$b/include/mdbtools.h" "$b/include/mdbver.h" "$src/include/mdbfakeglib.h" "$mdb_iconv/iconv.h" "$inc/"
+  cat >"$prefix/lib/pkgconfig/libmdb.pc" <<EOF
+prefix=$prefix
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+
+Name: libmdb
+Description: MDB file library, static, with mdbtools' GLib stand-in and an iconv on Windows code pages (Debian's mdbtools $mdb_ver, cross-built)
+Version: $upstream
+Libs: -L\${libdir} -lmdb
+Cflags: -I\${includedir}/libmdb
+EOF
+}
+
 # --- The key ----------------------------------------------------------------
 compiler_id=$("$triple-g++-posix" --version | head -1)
 hash_of() { printf '%s\n' "$@" | sha256sum | cut -c1-12; }
@@ -288,8 +413,10 @@ h_sqlite=$(hash_of "$sqlite_ver" "${sqlite_defs[@]}" "${cflags[@]}" "$(declare -
 h_ssl=$(hash_of "$ssl_ver" "${ssl_opts[@]}" "${ssl_dirs[@]}" "$(declare -f build_openssl)" "$toolchain_hash")
 h_pg=$(hash_of "$pg_ver" "${pg_opts[@]}" "$h_ssl" "$(declare -f build_libpq)" "$toolchain_hash")
 h_icu=$(hash_of "$icu_ver" "${icu_defs[@]}" "${cflags[@]}" "$(declare -f build_icu)" "$toolchain_hash")
+h_mdb=$(hash_of "$mdb_ver" "$mdb_sums" "${mdb_defs[@]}" "${cflags[@]}" "$(declare -f build_mdbtools)" \
+  "$(cat "$mdb_iconv/iconv.h" "$mdb_iconv/iconv.c")" "$toolchain_hash")
 
-key="qtbase-$qt_ver.sqlite3-$sqlite_ver.openssl-$ssl_ver.postgresql-$pg_ver.icu-$icu_ver.$(hash_of "$h_qt" "$h_sqlite" "$h_ssl" "$h_pg" "$h_icu")"
+key="qtbase-$qt_ver.sqlite3-$sqlite_ver.openssl-$ssl_ver.postgresql-$pg_ver.icu-$icu_ver.mdbtools-$mdb_ver.$(hash_of "$h_qt" "$h_sqlite" "$h_ssl" "$h_pg" "$h_icu" "$h_mdb")"
 key=${key//[:~]/_}
 dir=$cache/$key
 prefix=$dir/prefix
@@ -317,7 +444,7 @@ if [ ! -d "$dir/parts" ]; then
     say "starting from the parts already built in $(basename "$other")"
     mkdir -p "$dir/parts"
     cp -a "$other/prefix" "$prefix"
-    for stamp in qtbase.$h_qt sqlite3.$h_sqlite openssl.$h_ssl libpq.$h_pg icu.$h_icu; do
+    for stamp in qtbase.$h_qt sqlite3.$h_sqlite openssl.$h_ssl libpq.$h_pg icu.$h_icu mdbtools.$h_mdb; do
       [ -f "$other/parts/$stamp" ] && touch "$dir/parts/$stamp"
     done
     grep -h ' wall ' "$other/logs/times.txt" 2>/dev/null | sed 's/^/(reused) /' >"$dir/times.reused" || true
@@ -365,6 +492,7 @@ part sqlite3 "$h_sqlite" build_sqlite
 part openssl "$h_ssl" build_openssl
 part libpq "$h_pg" build_libpq
 part icu "$h_icu" build_icu
+part mdbtools "$h_mdb" build_mdbtools
 
 rmdir "$work"
 # pkg-config files name the prefix relative to themselves, so the cache may
