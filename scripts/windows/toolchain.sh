@@ -50,21 +50,29 @@ if [ "$mode" = build ]; then
 fi
 
 # --- Debian's source index, privately ---------------------------------------
+# A private apt list in folder $1 of Debian's source suites ("debian
+# bookworm" …, after the archive's address), its options for apt-get and
+# apt-cache left in the array named $2; the machine's own apt set-up is not
+# touched.
+private_apt_list() {
+  local dir=$1 suite
+  local -n opts=$2
+  shift 2
+  mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial"
+  for suite in "$@"; do
+    echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/$suite main"
+  done >"$dir/sources.list"
+  opts=(
+    -o "Dir::Etc::sourcelist=$dir/sources.list"
+    -o "Dir::Etc::sourceparts=-"
+    -o "Dir::State::Lists=$dir/lists"
+    -o "Dir::Cache=$dir/cache"
+  )
+  # As root apt would hand downloads to the _apt user, who cannot enter $HOME.
+  [ "$(id -u)" -ne 0 ] || opts+=(-o "APT::Sandbox::User=root")
+}
 apt_dir=$cache/apt
-mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
-cat >"$apt_dir/sources.list" <<'EOF'
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-updates main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian-security bookworm-security main
-EOF
-apt_opts=(
-  -o "Dir::Etc::sourcelist=$apt_dir/sources.list"
-  -o "Dir::Etc::sourceparts=-"
-  -o "Dir::State::Lists=$apt_dir/lists"
-  -o "Dir::Cache=$apt_dir/cache"
-)
-# As root apt would hand downloads to the _apt user, who cannot enter $HOME.
-[ "$(id -u)" -ne 0 ] || apt_opts+=(-o "APT::Sandbox::User=root")
+private_apt_list "$apt_dir" apt_opts "debian bookworm" "debian bookworm-updates" "debian-security bookworm-security"
 
 index_age_days=7
 index_files() { find "$apt_dir/lists" -maxdepth 1 -name '*_Sources*' "$@" 2>/dev/null; }
@@ -128,17 +136,7 @@ icu_ver=$(src_version icu)
 # bookworm list above decides every other part's version) and gives the
 # SHA-256 of the tarballs, which are fetched from the pool and checked.
 trixie_dir=$cache/apt-trixie
-mkdir -p "$trixie_dir/lists/partial" "$trixie_dir/cache/archives/partial"
-cat >"$trixie_dir/sources.list" <<'EOF'
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian trixie main
-EOF
-trixie_opts=(
-  -o "Dir::Etc::sourcelist=$trixie_dir/sources.list"
-  -o "Dir::Etc::sourceparts=-"
-  -o "Dir::State::Lists=$trixie_dir/lists"
-  -o "Dir::Cache=$trixie_dir/cache"
-)
-[ "$(id -u)" -ne 0 ] || trixie_opts+=(-o "APT::Sandbox::User=root")
+private_apt_list "$trixie_dir" trixie_opts "debian trixie"
 trixie_index() { find "$trixie_dir/lists" -maxdepth 1 -name '*_Sources*' "$@" 2>/dev/null; }
 if [ "$mode" = print ]; then
   [ -n "$(trixie_index)" ] || die "no trixie source index yet; run $0 first"
