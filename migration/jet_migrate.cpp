@@ -17,6 +17,7 @@
 #include "os/leftovers.h"
 #include "os/os_error.h"
 #include "os/paths.h"
+#include "os/process.h"
 #include "os/unique_fd.h"
 #include "store/connection.h"
 #include "store/history.h"
@@ -131,7 +132,9 @@ std::string KeptOriginalName(const std::string& path, int n) {
     auto dot = base.find_last_of('.');
     std::string stem = dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
     std::string ext = dot == std::string::npos || dot == 0 ? "" : base.substr(dot);
-    std::string name = stem + ".jet" + (n == 0 ? "" : "-" + std::to_string(n)) + ext;
+    std::string name = stem + ".jet";
+    if (n != 0) name.append(1, '-').append(std::to_string(n));
+    name += ext;
     return folder.empty() ? name : JoinPath(folder, name);
 }
 

@@ -1,7 +1,6 @@
 #include "os/os_error.h"
 
 #include <cerrno>
-#include <cstring>
 
 Error ErrnoError(int e, const std::string& context) {
     int number = err::PathFileAccess;
@@ -11,12 +10,14 @@ Error ErrnoError(int e, const std::string& context) {
     case EPERM:
     case EROFS: number = err::PermissionDenied; break;
     case ENOSPC:
+#ifdef EDQUOT  // not on Windows
     case EDQUOT:
+#endif
     case EFBIG: number = err::DiskFull; break;
     case EIO: number = err::DeviceIO; break;
     default: break;
     }
-    return Error(number, context + ": " + std::strerror(e));
+    return Error(number, context + ": " + SystemWords(e));
 }
 
 void RaiseErrno(int e, const std::string& context) { throw ErrnoError(e, context); }

@@ -9,5 +9,8 @@
 // system's own words for `e`.
 Error ErrnoError(int e, const std::string& context);
 
+// The system's own words for `e`.
+std::string SystemWords(int e);
+
 // Throws ErrnoError(e, context).
 [[noreturn]] void RaiseErrno(int e, const std::string& context);

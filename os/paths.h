@@ -4,7 +4,6 @@
 // system. Functions that return a descriptor or a bool leave errno set, as a
 // system call would, for the caller's message.
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <string>
 
@@ -42,6 +41,8 @@ bool MayWriteIn(const std::string& folder);
 // Opens an existing file for reading; never waits (a FIFO with no writer),
 // never takes a terminal. An invalid descriptor with errno on failure.
 UniqueFd OpenForReading(const std::string& path);
+// Opens an existing file for writing; never creates one.
+UniqueFd OpenExistingForWriting(const std::string& path);
 // Makes a new, empty file for writing, never over anything that has the
 // name (errno EEXIST), never through a link.
 UniqueFd CreateNewFile(const std::string& path);
@@ -52,12 +53,16 @@ long long ReadSome(int fd, void* into, std::size_t size);
 long long WriteSome(int fd, const void* bytes, std::size_t size);
 long long ReadSomeAt(int fd, void* into, std::size_t size, std::int64_t offset);
 long long WriteSomeAt(int fd, const void* bytes, std::size_t size, std::int64_t offset);
+// Cuts the file off after `length` bytes; the position stays. False with errno.
+bool TruncateFile(int fd, std::int64_t length);
 // Flushes the file's data to the disk; false with errno on failure.
 bool FlushToDisk(int fd);
 // Starts writing `size` bytes from `offset` to the disk without waiting:
 // only a hint, where the system has one.
 void StartWriteBack(int fd, std::int64_t offset, std::int64_t size) noexcept;
 
+// Removes a file (not a folder); false with errno on failure.
+bool RemoveFile(const std::string& path);
 // Removes a file, as a clean-up that cannot report: errors are ignored.
 void RemoveQuietly(const std::string& path) noexcept;
 // Renames `from` to `to` only when nothing has the name `to` (errno EEXIST);
@@ -71,11 +76,3 @@ bool RenameReplacing(const std::string& from, const std::string& to);
 bool HardLink(const std::string& from, const std::string& to);
 // Gives `path` the permission bits `from` had; nothing where there are none.
 void CopyPermissions(const PathFacts& from, const std::string& path) noexcept;
-
-// This process's number, for names no other process makes.
-long ProcessId();
-// Whether the stream is a terminal (a person watching), not a file or pipe.
-bool IsTerminal(std::FILE* stream);
-// Whether `bytes` of memory could be had now, asked of the system without
-// touching a page, so that a memory limit answers.
-bool MemoryAvailable(std::uint64_t bytes);

@@ -1,7 +1,6 @@
 #include "os/paths.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,6 +53,10 @@ UniqueFd OpenForReading(const std::string& path) {
     return UniqueFd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
 }
 
+UniqueFd OpenExistingForWriting(const std::string& path) {
+    return UniqueFd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+}
+
 UniqueFd CreateNewFile(const std::string& path) {
     return UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
 }
@@ -67,11 +70,15 @@ long long WriteSomeAt(int fd, const void* bytes, std::size_t size, std::int64_t 
     return ::pwrite(fd, bytes, size, static_cast<off_t>(offset));
 }
 
+bool TruncateFile(int fd, std::int64_t length) { return ::ftruncate(fd, static_cast<off_t>(length)) == 0; }
+
 bool FlushToDisk(int fd) { return ::fsync(fd) == 0; }
 
 void StartWriteBack(int fd, std::int64_t offset, std::int64_t size) noexcept {
     ::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
 }
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 void RemoveQuietly(const std::string& path) noexcept { ::unlink(path.c_str()); }
 
@@ -87,14 +94,3 @@ void CopyPermissions(const PathFacts& from, const std::string& path) noexcept {
     ::chmod(path.c_str(), from.permissions);
 }
 
-long ProcessId() { return static_cast<long>(::getpid()); }
-
-bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
-
-bool MemoryAvailable(std::uint64_t bytes) {
-    const std::size_t wanted = static_cast<std::size_t>(bytes);
-    void* p = ::mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return false;
-    ::munmap(p, wanted);
-    return true;
-}

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "os/error.h"
-#include "os/paths.h"
+#include "os/process.h"
 #include "pictures/picture_file.h"
 
 QImage QtPictureService::LoadPicture(const std::string& path) {
@@ -36,9 +36,13 @@ bool MemoryShort(std::uint64_t bytes) {
 }
 
 std::string Grouped(std::uint64_t n) {
-    std::string digits = std::to_string(n);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
-    return digits;
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
+        out.push_back(digits[i]);
+    }
+    return out;
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "engine/sqlite/backup.h"
-#include "os/paths.h"
+#include "os/process.h"
 #include "engine/sqlite/interrupted_write.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"

@@ -14,6 +14,7 @@
 #include "os/leftovers.h"
 #include "os/os_error.h"
 #include "os/paths.h"
+#include "os/process.h"
 #include "os/retry.h"
 #include "os/unique_fd.h"
 #include "store/names.h"

@@ -8,6 +8,7 @@
 #include "desktop/translation.h"
 #include "migration/jet_reader.h"
 #include "os/leftovers.h"
+#include "os/process.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
 
@@ -44,12 +45,12 @@ constexpr Command kCommands[] = {
 // The tool reports its own failures; Qt's warnings (a missing runtime
 // folder, font notes of the offscreen platform) are only noise here.
 void QuietQt(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", message.toUtf8().constData());
 }
 
 void PrintUsage(std::FILE* to) {
     // The heading as the commands' own help words it.
-    std::fprintf(to, "%s\n\n명령:\n", QCommandLineParser::tr("Usage: %1").arg("kaldoria-db COMMAND ...").toLocal8Bit().constData());
+    std::fprintf(to, "%s\n\n명령:\n", QCommandLineParser::tr("Usage: %1").arg("kaldoria-db COMMAND ...").toUtf8().constData());
     for (const Command& c : kCommands) std::fprintf(to, "  %s\n", c.synopsis);
     std::fprintf(to, "\n명령마다 'kaldoria-db COMMAND --help'로 자세한 설명을 볼 수 있습니다.\n");
 }
@@ -63,8 +64,10 @@ int main(int argc, char* argv[]) {
     // and it runs headless unless the user chose a platform; every other
     // command starts without one, which is quicker.
     qInstallMessageHandler(QuietQt);
+    UseUtf8Console();
+    const std::vector<std::string> arguments = ProgramArguments(argc, argv);
     std::unique_ptr<QCoreApplication> app;
-    if (argc > 1 && std::strcmp(argv[1], "create") == 0) {
+    if (arguments.size() > 1 && arguments[1] == "create") {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {
@@ -75,7 +78,7 @@ int main(int argc, char* argv[]) {
 
     // Not QCoreApplication::arguments(): it turns bytes that are not UTF-8 into U+FFFD.
     QStringList args;
-    for (int i = 0; i < argc; ++i) args << ArgumentText(argv[i]);
+    for (const std::string& argument : arguments) args << ArgumentText(argument.c_str());
     if (args.size() < 2) {
         PrintUsage(stderr);
         return exitcode::Usage;
@@ -91,7 +94,7 @@ int main(int argc, char* argv[]) {
         own.prepend(QStringLiteral("kaldoria-db ") + name);
         return c.run(own);
     }
-    std::fprintf(stderr, "kaldoria-db: 알 수 없는 명령입니다: %s\n\n", name.toLocal8Bit().constData());
+    std::fprintf(stderr, "kaldoria-db: 알 수 없는 명령입니다: %s\n\n", name.toUtf8().constData());
     PrintUsage(stderr);
     return exitcode::Usage;
 }

@@ -1,22 +1,13 @@
 #include "engine/sqlite/sqlite_backend.h"
 
-#include <time.h>
-
 #include <cstring>
 #include <optional>
 
 #include "engine/sqlite/lazy_select.h"
 #include "engine/sqlite/table_shape.h"
+#include "os/process.h"
 
 namespace {
-
-// A clock read at every move of a walk: the coarse one costs a few
-// nanoseconds and is fine to a few milliseconds.
-std::int64_t Milliseconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 std::string Joined(const std::vector<std::string>& parts) {
     std::string out;
@@ -293,10 +284,10 @@ std::optional<RowKey> SqliteRecordset::NextRow(std::optional<RowKey> after) {
     sqlite3_stmt* s = Reused(walkStmt, [&] {
         return "SELECT " + rowid + CellColumns() + " FROM " + QuoteId(table) + " WHERE " + rowid + " > ? ORDER BY " + rowid;
     });
-    if (!OnWalkRow(after->id) || Milliseconds() - walkStart > kWalkHoldMs) {
+    if (!OnWalkRow(after->id) || CoarseMilliseconds() - walkStart > kWalkHoldMs) {
         EndWalk();
         sqlite3_bind_int64(s, 1, after->id);
-        walkStart = Milliseconds();
+        walkStart = CoarseMilliseconds();
     }
     walking = false;
     const int rc = sqlite3_step(s);

@@ -152,6 +152,8 @@ sqlite_defs=(
   -DSQLITE_MAX_SCHEMA_RETRY=25 -DSQLITE_OMIT_LOOKASIDE=1
   -DSQLITE_ENABLE_DBSTAT_VTAB -DSQLITE_ENABLE_UNLOCK_NOTIFY -DSQLITE_SOUNDEX=1
   -DSQLITE_ENABLE_LOAD_EXTENSION -DSQLITE_ENABLE_STMTVTAB -fno-strict-aliasing
+  # The engine asks which table a result column comes from, as on Linux.
+  -DSQLITE_ENABLE_COLUMN_METADATA
 )
 ssl_opts=(mingw64 shared no-tests)
 # Where libcrypto looks for openssl.cnf (libpq loads it, and it may name DLLs
@@ -303,7 +305,27 @@ if [ -f "$dir/stamp" ]; then
 fi
 
 say "building into $dir"
+# A new key whose parts are partly built already under another key (one
+# option of one part changed): start from that prefix and its parts' stamps,
+# so only the changed parts build again. Each part installs the same files,
+# so a rebuilt part replaces its older files.
+if [ ! -d "$dir/parts" ]; then
+  for other in "$cache"/*/stamp; do
+    [ -f "$other" ] || continue
+    other=$(dirname "$other")
+    [ -f "$other/parts/qtbase.$h_qt" ] || continue
+    say "starting from the parts already built in $(basename "$other")"
+    mkdir -p "$dir/parts"
+    cp -a "$other/prefix" "$prefix"
+    for stamp in qtbase.$h_qt sqlite3.$h_sqlite openssl.$h_ssl libpq.$h_pg icu.$h_icu; do
+      [ -f "$other/parts/$stamp" ] && touch "$dir/parts/$stamp"
+    done
+    grep -h ' wall ' "$other/logs/times.txt" 2>/dev/null | sed 's/^/(reused) /' >"$dir/times.reused" || true
+    break
+  done
+fi
 mkdir -p "$prefix/bin" "$prefix/lib/pkgconfig" "$prefix/include" "$dir/logs" "$dir/parts"
+[ -f "$dir/times.reused" ] && mv "$dir/times.reused" "$dir/logs/times.txt"
 work=$dir/work
 mkdir -p "$work"
 

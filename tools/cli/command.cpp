@@ -47,7 +47,7 @@ bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, 
         problem = "인수의 개수가 맞지 않습니다.";
     }
     if (problem.isEmpty()) return true;
-    std::fprintf(stderr, "kaldoria-db: %s\n\n%s", problem.toLocal8Bit().constData(),
+    std::fprintf(stderr, "kaldoria-db: %s\n\n%s", problem.toUtf8().constData(),
                  HelpText(parser, arguments.value(0)).c_str());
     status = exitcode::Usage;
     return false;
@@ -125,7 +125,8 @@ bool NameArgument(const QString& argument, std::string& name, std::string& probl
         if (kept < 0) continue;
         char hex[4];
         std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(kept));
-        foreign += (foreign.empty() ? "" : " ") + std::string(hex);
+        if (!foreign.empty()) foreign += ' ';
+        foreign += hex;
     }
     if (foreign.empty()) return true;
     for (std::size_t i = 0; i < name.size();) {

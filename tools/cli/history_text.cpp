@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "os/process.h"
 #include "tools/cli/command.h"
 
 namespace {
@@ -42,10 +43,7 @@ std::string Format(const std::tm& tm) {
 std::string LocalTimeOf(const std::string& utc) {
     std::tm tm{};
     if (!ReadTime(utc, tm, false)) return utc;
-    const std::time_t t = ::timegm(&tm);
-    std::tm local{};
-    ::localtime_r(&t, &local);
-    return Format(local);
+    return Format(LocalCalendar(TimeOfUtc(tm)));
 }
 
 std::optional<std::string> UtcOfLocal(const std::string& text) {
@@ -58,9 +56,7 @@ std::optional<std::string> UtcOfLocal(const std::string& text) {
     if (t == static_cast<std::time_t>(-1) || tm.tm_year != asked.tm_year || tm.tm_mon != asked.tm_mon ||
         tm.tm_mday != asked.tm_mday || asked.tm_hour > 23 || asked.tm_min > 59 || asked.tm_sec > 59)
         return std::nullopt;
-    std::tm utc{};
-    ::gmtime_r(&t, &utc);
-    return Format(utc);
+    return Format(UtcCalendar(t));
 }
 
 void WarnUnkept(const std::string& name, long count) {

@@ -1,0 +1,41 @@
+#include "os/process.h"
+
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+
+long ProcessId() { return static_cast<long>(::getpid()); }
+
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+
+bool MemoryAvailable(std::uint64_t bytes) {
+    const std::size_t wanted = static_cast<std::size_t>(bytes);
+    void* p = ::mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
+    ::munmap(p, wanted);
+    return true;
+}
+
+std::int64_t CoarseMilliseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+std::time_t TimeOfUtc(std::tm utc) { return ::timegm(&utc); }
+
+std::tm LocalCalendar(std::time_t t) {
+    std::tm tm{};
+    ::localtime_r(&t, &tm);
+    return tm;
+}
+
+std::tm UtcCalendar(std::time_t t) {
+    std::tm tm{};
+    ::gmtime_r(&t, &tm);
+    return tm;
+}
+
+std::vector<std::string> ProgramArguments(int argc, char* argv[]) { return std::vector<std::string>(argv, argv + argc); }
+
+void UseUtf8Console() {}
