@@ -1,7 +1,6 @@
 #include "os/child_process.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +13,7 @@
 
 #include "os/error.h"
 #include "os/os_error.h"
+#include "os/process.h"
 #include "os/windows_text.h"
 
 // Windows has no fork: the program starts itself again (GetModuleFileNameW)
@@ -353,14 +353,11 @@ std::optional<int> RunChildTask(int argc, char* argv[], std::initializer_list<co
     if (argc < 2 || std::strcmp(argv[1], kHiddenMode) != 0) return std::nullopt;
     // No dialog for a crash or a missing drive: the parent reports.
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    // The wide command line: argv is in the ANSI code page, which may not
-    // hold every character of a path.
-    int count = 0;
-    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    if (!wide || count < 4) return childstatus::UnknownTask;
-    std::vector<std::string> words;
-    for (int i = 2; i < count; ++i) words.push_back(Utf8(wide[i]));
-    ::LocalFree(wide);
+    // From the wide command line: argv is in the ANSI code page, which may
+    // not hold every character of a path.
+    std::vector<std::string> words = ProgramArguments(argc, argv);
+    if (words.size() < 4) return childstatus::UnknownTask;
+    words.erase(words.begin(), words.begin() + 2);
     const ChildTask* task = nullptr;
     for (const ChildTask* t : tasks)
         if (words[0] == t->name) task = t;
