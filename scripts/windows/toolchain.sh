@@ -75,15 +75,25 @@ apt_dir=$cache/apt
 private_apt_list "$apt_dir" apt_opts "debian bookworm" "debian bookworm-updates" "debian-security bookworm-security"
 
 index_age_days=7
-index_files() { find "$apt_dir/lists" -maxdepth 1 -name '*_Sources*' "$@" 2>/dev/null; }
-if [ "$mode" = print ]; then
-  # Answers from the index the build used, however old; never downloads.
-  [ -n "$(index_files)" ] || die "no source index yet; run $0 first"
-elif [ "$refresh" = yes ] || [ -z "$(index_files -mtime -$index_age_days)" ]; then
-  say "reading Debian's source index (private list in $apt_dir)"
-  apt-get "${apt_opts[@]}" -qq update
+# Reads the index of the list in folder $1 ($2 names it in messages, $3 is
+# the array of its apt options) when asked (--refresh) or when a week old;
+# --print-prefix answers from the index the build used, however old, and
+# never downloads. Succeeds when the index was read now.
+read_source_index() {
+  local dir=$1 label=$2
+  local -n index_opts=$3
+  index_of() { find "$dir/lists" -maxdepth 1 -name '*_Sources*' "$@" 2>/dev/null; }
+  if [ "$mode" = print ]; then
+    [ -n "$(index_of)" ] || die "no $label yet; run $0 first"
+    return 1
+  fi
+  [ "$refresh" = yes ] || [ -z "$(index_of -mtime -$index_age_days)" ] || return 1
+  say "reading $label (private list in $dir)"
+  apt-get "${index_opts[@]}" -qq update || die "could not read $label"
   # An unchanged index keeps its old date; it counts as read now.
-  touch "$apt_dir"/lists/*_Sources*
+  touch "$dir"/lists/*_Sources*
+}
+if read_source_index "$apt_dir" "Debian's source index" apt_opts; then
   # A fresh index may come with files that were missing before.
   rm -f "$cache"/sources/.unavailable-*
 fi
@@ -137,14 +147,7 @@ icu_ver=$(src_version icu)
 # SHA-256 of the tarballs, which are fetched from the pool and checked.
 trixie_dir=$cache/apt-trixie
 private_apt_list "$trixie_dir" trixie_opts "debian trixie"
-trixie_index() { find "$trixie_dir/lists" -maxdepth 1 -name '*_Sources*' "$@" 2>/dev/null; }
-if [ "$mode" = print ]; then
-  [ -n "$(trixie_index)" ] || die "no trixie source index yet; run $0 first"
-elif [ "$refresh" = yes ] || [ -z "$(trixie_index -mtime -$index_age_days)" ]; then
-  say "reading Debian trixie's source index (private list in $trixie_dir)"
-  apt-get "${trixie_opts[@]}" -qq update
-  touch "$trixie_dir"/lists/*_Sources*
-fi
+read_source_index "$trixie_dir" "Debian trixie's source index" trixie_opts || true
 # The record of the newest mdbtools in the Sources file that apt verified
 # against trixie's signed InRelease.
 mdb_records=$(apt-cache "${trixie_opts[@]}" showsrc mdbtools 2>/dev/null || true)
