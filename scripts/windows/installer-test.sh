@@ -57,8 +57,13 @@ user=$(basename "$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -typ
 profile=$WINEPREFIX/drive_c/users/$user
 inst=$profile/AppData/Local/Programs/Kaldoria
 inst_win="C:\\users\\$user\\AppData\\Local\\Programs\\Kaldoria"
-shortcut="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/도장 관리 Kaldoria.lnk"
-key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kaldoria'
+# The user's Start-menu programs folder, as the prefix made it.
+programs=$(find "$profile/AppData/Roaming" -maxdepth 4 -type d -path '*/Start Menu/Programs' | head -n1)
+[ -n "$programs" ] || { echo "installer-test: no Start-menu folder in $profile" >&2; exit 1; }
+shortcut="$programs/도장 관리 Kaldoria.lnk"
+# The uninstall key, as the installer defines it.
+key="HKCU\\$(sed -n 's/^!define UNINSTKEY "\(.*\)"$/\1/p' "$here/installer.nsi")"
+[ "$key" != 'HKCU\' ] || { echo "installer-test: no UNINSTKEY in installer.nsi" >&2; exit 1; }
 user_path() { win reg query 'HKCU\Environment' /v Path | sed -n 's/^ *Path *REG_[A-Z_]*SZ *//p'; }
 key_exists() { wine reg query "$key" >/dev/null 2>&1; }
 # Waits until no program of this prefix runs (the uninstaller goes on in a
