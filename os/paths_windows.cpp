@@ -253,9 +253,15 @@ bool HardLink(const std::string& from, const std::string& to) {
 // inherits from it: there are no permission bits to carry over.
 void CopyPermissions(const PathFacts&, const std::string&) noexcept {}
 
+namespace {
+template <typename Text>
+bool PlainAscii(const Text& text) {
+    return std::all_of(text.begin(), text.end(), [](auto c) { return c > 0 && c < 0x7f; });
+}
+}  // namespace
+
 std::string NarrowLibraryPath(const std::string& path) {
-    const bool ascii = std::all_of(path.begin(), path.end(), [](char c) { return c > 0 && c < 0x7f; });
-    if (ascii && path.size() < MAX_PATH) return path;
+    if (PlainAscii(path) && path.size() < MAX_PATH) return path;
     // The short name of every part of the path, made when the file was;
     // an NTFS volume may have that turned off (fsutil 8dot3name), and other
     // file systems may keep none. (Wine makes up short names of its own, so
@@ -276,7 +282,7 @@ std::string NarrowLibraryPath(const std::string& path) {
     if (shortName.rfind(L"\\\\?\\UNC\\", 0) == 0) shortName = L"\\\\" + shortName.substr(8);
     else if (shortName.rfind(L"\\\\?\\", 0) == 0) shortName = shortName.substr(4);
     // A part without a short name keeps its long one.
-    if (!std::all_of(shortName.begin(), shortName.end(), [](wchar_t c) { return c > 0 && c < 0x7f; })) {
+    if (!PlainAscii(shortName)) {
         errno = EILSEQ;
         return {};
     }
