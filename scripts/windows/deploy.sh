@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Copies beside Windows programs every DLL they need that Windows itself does
 # not have: the mingw runtime, Qt (with its Windows and offscreen platform
-# plugins and the windowsvista style), and the cached libraries (SQLite, libpq, OpenSSL).
+# plugins, its picture-format plugins and the windowsvista style), and the cached libraries (SQLite, libpq, OpenSSL).
 # The list is found by walking the programs' imports, not written by hand,
 # so it stays right when a program starts using another library.
 #
@@ -61,6 +61,11 @@ while [ ${#queue[@]} -gt 0 ]; do
     if [ "$key" = qt6gui.dll ]; then
       add "$prefix/plugins/platforms/qwindows.dll" platforms/qwindows.dll
       add "$prefix/plugins/platforms/qoffscreen.dll" platforms/qoffscreen.dll
+      # The picture formats beyond those Qt reads by itself (BMP, PNG, PPM,
+      # XPM): GIF, ICO and JPEG, as Linux has them.
+      for plugin in "$prefix"/plugins/imageformats/*.dll; do
+        add "$plugin" "imageformats/$(basename "$plugin")"
+      done
     fi
     if [ "$key" = qt6widgets.dll ] && [ -f "$prefix/plugins/styles/qwindowsvistastyle.dll" ]; then
       add "$prefix/plugins/styles/qwindowsvistastyle.dll" styles/qwindowsvistastyle.dll

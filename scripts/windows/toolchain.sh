@@ -18,8 +18,20 @@
 #
 # Source packages come only from Debian's archive, through a private apt
 # list under the cache, so the machine's own apt set-up is left untouched.
+#
+# A cache with no finished build for the key starts from the seed, a
+# finished toolchain packed by this script (KALDORIA_WINDOWS_SEED, by default
+# ../shared/windows/toolchain-seed/toolchain-seed.tar.xz beside the clone;
+# empty for none): it is unpacked into the cache when its SHA-256 is the one
+# toolchain-seed.sha256 names, and every part whose hash it shares is reused.
 set -euo pipefail
 shopt -s inherit_errexit
+
+# The parts' own makes run as top-level makes whatever started this script:
+# PostgreSQL's makefiles make their generated headers (utils/errcodes.h …)
+# only when MAKELEVEL is 0, and an outer make (make windows-toolchain, CI's
+# make test-windows) exports 1, and its jobserver in MAKEFLAGS.
+unset MAKELEVEL MAKEFLAGS MFLAGS MAKEOVERRIDES GNUMAKEFLAGS
 
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
@@ -138,6 +150,7 @@ sqlite_ver=$(src_version sqlite3)
 ssl_ver=$(src_version openssl)
 pg_ver=$(src_version postgresql-15)
 icu_ver=$(src_version icu)
+jpeg_ver=$(src_version libjpeg-turbo)
 
 # mdbtools (libmdb, which reads the older Jet books) comes from trixie:
 # bookworm's 1.0.0+dfsg-1.1 is listed but its tarballs are gone from the
@@ -231,6 +244,12 @@ pg_opts=(--with-openssl --without-readline --without-icu --without-zlib)
 # are compiled into the common code and need no data file.
 icu_defs=(-DU_COMMON_IMPLEMENTATION -DU_STATIC_IMPLEMENTATION -DU_ATTRIBUTE_DEPRECATED=)
 cflags=(-O2 -g0)
+# libjpeg-turbo as a static library for Qt's JPEG plugin alone; its SIMD code
+# needs nasm and a seal scan decodes fast enough without it.
+jpeg_opts=(
+  -DCMAKE_BUILD_TYPE=Release -DENABLE_SHARED=OFF -DENABLE_STATIC=ON
+  -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF
+)
 
 # --- How each part is built (their text is hashed too) ----------------------
 build_qt() {
@@ -252,6 +271,28 @@ build_qt() {
     -DCMAKE_INSTALL_PREFIX="$prefix" "${qt_opts[@]}"
   "${heavy[@]}" cmake --build "$work/qt-build" -j "$jobs"
   cmake --install "$work/qt-build"
+}
+
+build_libjpeg() {
+  local src; src=$(unpack libjpeg-turbo "$jpeg_ver")
+  cmake -S "$src" -B "$work/jpeg-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LIBDIR="$prefix/lib" "${jpeg_opts[@]}"
+  "${heavy[@]}" cmake --build "$work/jpeg-build" -j "$jobs"
+  cmake --install "$work/jpeg-build"
+}
+
+# Qt's GIF and JPEG image plugins, built from the same qtbase source as Qt
+# itself by a small project of ours (imageformats/) against the installed
+# Qt and libjpeg, so that the formats import takes on Linux are read on
+# Windows too without building Qt again.
+build_qt_imageformats() {
+  local src; src=$(unpack qt6-base "$qt_ver")
+  cmake -S "$here/imageformats" -B "$work/formats-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DKALDORIA_WINDOWS_PREFIX="$prefix" -DQT_SOURCE="$src" -DCMAKE_INSTALL_PREFIX="$prefix"
+  "${heavy[@]}" cmake --build "$work/formats-build" -j "$jobs"
+  cmake --install "$work/formats-build"
 }
 
 build_sqlite() {
@@ -410,6 +451,9 @@ compiler_id=$("$triple-g++-posix" --version | head -1)
 hash_of() { printf '%s\n' "$@" | sha256sum | cut -c1-12; }
 toolchain_hash=$(hash_of "$compiler_id" "$(cat "$repo/cmake/mingw-w64.cmake")")
 h_qt=$(hash_of "$qt_ver" "${qt_opts[@]}" "$(declare -f build_qt)" "$toolchain_hash")
+h_jpeg=$(hash_of "$jpeg_ver" "${jpeg_opts[@]}" "$(declare -f build_libjpeg)" "$toolchain_hash")
+h_formats=$(hash_of "$h_qt" "$h_jpeg" "$(declare -f build_qt_imageformats)" \
+  "$(cat "$here/imageformats/CMakeLists.txt")")
 h_sqlite=$(hash_of "$sqlite_ver" "${sqlite_defs[@]}" "${cflags[@]}" "$(declare -f build_sqlite)" "$toolchain_hash")
 h_ssl=$(hash_of "$ssl_ver" "${ssl_opts[@]}" "${ssl_dirs[@]}" "$(declare -f build_openssl)" "$toolchain_hash")
 h_pg=$(hash_of "$pg_ver" "${pg_opts[@]}" "$h_ssl" "$(declare -f build_libpq)" "$toolchain_hash")
@@ -417,7 +461,7 @@ h_icu=$(hash_of "$icu_ver" "${icu_defs[@]}" "${cflags[@]}" "$(declare -f build_i
 h_mdb=$(hash_of "$mdb_ver" "$mdb_sums" "${mdb_defs[@]}" "${cflags[@]}" "$(declare -f build_mdbtools)" \
   "$(cat "$mdb_iconv/iconv.h" "$mdb_iconv/iconv.c")" "$toolchain_hash")
 
-key="qtbase-$qt_ver.sqlite3-$sqlite_ver.openssl-$ssl_ver.postgresql-$pg_ver.icu-$icu_ver.mdbtools-$mdb_ver.$(hash_of "$h_qt" "$h_sqlite" "$h_ssl" "$h_pg" "$h_icu" "$h_mdb")"
+key="qtbase-$qt_ver.libjpeg-turbo-$jpeg_ver.sqlite3-$sqlite_ver.openssl-$ssl_ver.postgresql-$pg_ver.icu-$icu_ver.mdbtools-$mdb_ver.$(hash_of "$h_qt" "$h_jpeg" "$h_formats" "$h_sqlite" "$h_ssl" "$h_pg" "$h_icu" "$h_mdb")"
 key=${key//[:~]/_}
 dir=$cache/$key
 prefix=$dir/prefix
@@ -432,25 +476,62 @@ if [ -f "$dir/stamp" ]; then
   exit 0
 fi
 
+# --- The seed ---------------------------------------------------------------
+seed=${KALDORIA_WINDOWS_SEED-$repo/../shared/windows/toolchain-seed/toolchain-seed.tar.xz}
+# Unpacks the seed into the cache, once: its one folder is a finished build of
+# some key, found below like any other. A seed that is missing is no fault
+# (everything is built); one whose SHA-256 differs from the recorded one is
+# not used, and said so.
+unpack_seed() {
+  [ -n "$seed" ] || return 0
+  if [ ! -f "$seed" ]; then say "no seed at $seed; building every part"; return 0; fi
+  local want got top
+  want=$(cut -d' ' -f1 "$here/toolchain-seed.sha256")
+  got=$(sha256sum "$seed" | cut -d' ' -f1)
+  if [ "$got" != "$want" ]; then
+    say "the seed $seed has SHA-256 $got, not the $want that $here/toolchain-seed.sha256 names; not using it"
+    return 0
+  fi
+  top=$(tar -tJf "$seed" | cut -d/ -f1 | sort -u)
+  [ -n "$top" ] && [ "$(wc -l <<<"$top")" -eq 1 ] && [ "${top#.}" = "$top" ] ||
+    die "the seed $seed does not hold one folder named after a key"
+  [ -f "$cache/$top/stamp" ] && return 0
+  say "unpacking the seed ($(basename "$seed"), key $top)"
+  rm -rf "$cache/.seed" && mkdir "$cache/.seed"
+  tar -xJf "$seed" -C "$cache/.seed"
+  [ -f "$cache/.seed/$top/stamp" ] || die "the seed $seed has no finished build (no $top/stamp)"
+  rm -rf "${cache:?}/$top" && mv "$cache/.seed/$top" "$cache/$top" && rmdir "$cache/.seed"
+}
+
 say "building into $dir"
 # A new key whose parts are partly built already under another key (one
-# option of one part changed): start from that prefix and its parts' stamps,
-# so only the changed parts build again. Each part installs the same files,
-# so a rebuilt part replaces its older files.
+# option of one part changed, or the seed is of an older key): start from
+# the finished build that shares the most parts, copying its prefix and the
+# stamps of the shared parts, so only the changed parts build again. Each
+# part installs the same files, so a rebuilt part replaces its older files.
+stamps=(qtbase.$h_qt libjpeg-turbo.$h_jpeg qt-imageformats.$h_formats sqlite3.$h_sqlite
+  openssl.$h_ssl libpq.$h_pg icu.$h_icu mdbtools.$h_mdb)
 if [ ! -d "$dir/parts" ]; then
+  unpack_seed
+  best="" best_count=0
   for other in "$cache"/*/stamp; do
     [ -f "$other" ] || continue
-    other=$(dirname "$other")
-    [ -f "$other/parts/qtbase.$h_qt" ] || continue
-    say "starting from the parts already built in $(basename "$other")"
-    mkdir -p "$dir/parts"
-    cp -a "$other/prefix" "$prefix"
-    for stamp in qtbase.$h_qt sqlite3.$h_sqlite openssl.$h_ssl libpq.$h_pg icu.$h_icu mdbtools.$h_mdb; do
-      [ -f "$other/parts/$stamp" ] && touch "$dir/parts/$stamp"
-    done
-    grep -h ' wall ' "$other/logs/times.txt" 2>/dev/null | sed 's/^/(reused) /' >"$dir/times.reused" || true
-    break
+    other=$(dirname "$other") count=0
+    for stamp in "${stamps[@]}"; do [ -f "$other/parts/$stamp" ] && count=$((count + 1)); done
+    if [ "$count" -gt "$best_count" ]; then best=$other best_count=$count; fi
   done
+  if [ -n "$best" ]; then
+    say "starting from the $best_count parts already built in $(basename "$best")"
+    mkdir -p "$dir/parts"
+    cp -a "$best/prefix" "$prefix"
+    for stamp in "${stamps[@]}"; do
+      [ -f "$best/parts/$stamp" ] && touch "$dir/parts/$stamp"
+    done
+    for stamp in "${stamps[@]}"; do
+      [ -f "$best/parts/$stamp" ] || continue
+      sed -n "s/^\((reused) \)*\(${stamp%.*} wall \)/(reused) \2/p" "$best/logs/times.txt" 2>/dev/null
+    done >"$dir/times.reused"
+  fi
 fi
 mkdir -p "$prefix/bin" "$prefix/lib/pkgconfig" "$prefix/include" "$dir/logs" "$dir/parts"
 [ -f "$dir/times.reused" ] && mv "$dir/times.reused" "$dir/logs/times.txt"
@@ -489,6 +570,8 @@ part() {
 }
 
 part qtbase "$h_qt" build_qt
+part libjpeg-turbo "$h_jpeg" build_libjpeg
+part qt-imageformats "$h_formats" build_qt_imageformats
 part sqlite3 "$h_sqlite" build_sqlite
 part openssl "$h_ssl" build_openssl
 part libpq "$h_pg" build_libpq
