@@ -91,3 +91,21 @@ std::string FreshNameBeside(const std::string& path, const std::function<bool(co
     }
     throw Error(err::PathFileAccess, "'" + FolderOf(path) + "' 폴더에 쓸 새 이름이 남아 있지 않습니다.");
 }
+
+bool MakeFolders(const std::string& path) {
+    const PathFacts facts = StatPath(path);
+    if (facts.folder) return true;
+    if (facts.Exists()) {
+        errno = ENOTDIR;
+        return false;
+    }
+    // The root, a drive or "." always exist: the walk up ends at one of them.
+    const std::string parent = FolderOf(path);
+    if (parent != path && !MakeFolders(parent)) return false;
+    if (MakeFolder(path)) return true;
+    // Made meanwhile by another program: as good.
+    const int e = errno;
+    if (e == EEXIST && StatPath(path).folder) return true;
+    errno = e;
+    return false;
+}

@@ -85,6 +85,10 @@ UniqueFd CreateFreshBeside(const std::string& path, std::string& name);
 // Gives the file `from` the name `to` unless something already has it
 // (err::PathFileAccess, "이미 있습니다"); `from` is gone when it succeeds.
 void PlaceWithoutReplacing(const std::string& from, const std::string& to);
+// Makes the folder `path` and every missing folder above it; true when
+// `path` is a folder at the end, false with errno otherwise (ENOTDIR:
+// something other than a folder has one of the names).
+bool MakeFolders(const std::string& path);
 // Flushes the file at `path` to the disk; raises an Error naming it.
 void SyncFile(const std::string& path);
 // Flushes a folder's entries to the disk; best effort, never raises.

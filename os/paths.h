@@ -61,6 +61,8 @@ bool FlushToDisk(int fd);
 // only a hint, where the system has one.
 void StartWriteBack(int fd, std::int64_t offset, std::int64_t size) noexcept;
 
+// Makes one folder; false with errno on failure (EEXIST: something has the name).
+bool MakeFolder(const std::string& path);
 // Removes a file (not a folder); false with errno on failure.
 bool RemoveFile(const std::string& path);
 // Removes a file, as a clean-up that cannot report: errors are ignored.

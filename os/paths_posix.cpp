@@ -78,6 +78,8 @@ void StartWriteBack(int fd, std::int64_t offset, std::int64_t size) noexcept {
     ::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
 }
 
+bool MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 void RemoveQuietly(const std::string& path) noexcept { ::unlink(path.c_str()); }

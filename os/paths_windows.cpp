@@ -204,6 +204,10 @@ bool FlushToDisk(int fd) { return FlushFileBuffers(HandleOf(fd)) ? true : FailWi
 
 void StartWriteBack(int, std::int64_t, std::int64_t) noexcept {}  // Windows has no such hint
 
+bool MakeFolder(const std::string& path) {
+    return CreateDirectoryW(WidePath(path).c_str(), nullptr) ? true : FailWithLastError();
+}
+
 bool RemoveFile(const std::string& path) { return DeleteFileW(WidePath(path).c_str()) ? true : FailWithLastError(); }
 
 void RemoveQuietly(const std::string& path) noexcept { DeleteFileW(WidePath(path).c_str()); }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // This process's number, for names no other process makes.
@@ -30,6 +31,8 @@ std::tm UtcCalendar(std::time_t t);
 // The program's arguments as UTF-8 (Windows hands main() its ANSI code
 // page, which has no room for most Korean names; the wide command line has).
 std::vector<std::string> ProgramArguments(int argc, char* argv[]);
-// Makes a console show the UTF-8 this program writes (Windows' console
-// otherwise reads it in the ANSI code page). Nothing elsewhere.
-void UseUtf8Console();
+// Writes the UTF-8 `text` to `stream` (stdout or stderr). A Windows console
+// is handed it as UTF-16 (WriteConsoleW), whatever its code page, which
+// stays as the user had it; a file or a pipe gets the UTF-8 bytes, without a
+// byte-order mark, on every system.
+void WriteText(std::FILE* stream, std::string_view text);

@@ -43,4 +43,4 @@ std::tm UtcCalendar(std::time_t t) {
 
 std::vector<std::string> ProgramArguments(int argc, char* argv[]) { return std::vector<std::string>(argv, argv + argc); }
 
-void UseUtf8Console() {}
+void WriteText(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }

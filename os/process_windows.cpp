@@ -3,6 +3,7 @@
 #include <io.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <windows.h>
@@ -57,7 +58,35 @@ std::vector<std::string> ProgramArguments(int argc, char* argv[]) {
     return args;
 }
 
-void UseUtf8Console() {
-    SetConsoleOutputCP(CP_UTF8);
-    SetConsoleCP(CP_UTF8);
+namespace {
+
+bool IsConsole(std::FILE* stream) {
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode);
+}
+
+}  // namespace
+
+void WriteText(std::FILE* stream, std::string_view text) {
+    // Asked once per stream: a list of a million rows writes a line each.
+    static const bool outIsConsole = IsConsole(stdout), errIsConsole = IsConsole(stderr);
+    const bool console = stream == stdout ? outIsConsole : stream == stderr ? errIsConsole : IsConsole(stream);
+    if (!console) {
+        std::fwrite(text.data(), 1, text.size(), stream);
+        return;
+    }
+    // What the C library still holds goes first, so the lines keep their order.
+    std::fflush(stream);
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    const std::wstring wide = Wide(std::string(text));
+    std::size_t at = 0;
+    while (at < wide.size()) {
+        // Pieces a console takes at once, never splitting a surrogate pair.
+        std::size_t n = std::min<std::size_t>(wide.size() - at, 8192);
+        if (at + n < wide.size() && IS_HIGH_SURROGATE(wide[at + n - 1])) --n;
+        DWORD written = 0;
+        if (!WriteConsoleW(h, wide.data() + at, static_cast<DWORD>(n), &written, nullptr) || written == 0) return;
+        at += written;
+    }
 }

@@ -26,6 +26,14 @@ QImage QtPictureService::LoadPicture(const std::string& path) {
     return image;
 }
 
+QByteArray PictureFormatOf(const std::string& path) {
+    const PictureFile file = OpenPictureFile(path);
+    QFile device;
+    if (!device.open(file.fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        throw Error(err::PathFileAccess, "그림 파일 '" + path + "'을(를) 열 수 없습니다.");
+    return QImageReader::imageFormat(&device);
+}
+
 namespace {
 
 // Whether memory for a decoded picture of `bytes`, with room for the

@@ -31,6 +31,11 @@ public:
     void WriteBitmap(const QImage& picture, BinaryFile& file, const std::string& name) override;
 };
 
+// The format of the picture file at `path` as Qt names it ("jpeg", "gif",
+// "png"…), told from its content; empty when no decoder knows it. Raises
+// as OpenPictureFile does.
+QByteArray PictureFormatOf(const std::string& path);
+
 // Why a picture could not be decoded, when it was not the picture's fault.
 struct ReadProblem {
     std::string tooLarge;  // its declared size is over the limit: nothing was allocated

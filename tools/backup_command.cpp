@@ -41,16 +41,15 @@ int RunBackup(const QStringList& arguments) {
         const long long bytes = BackupDatabase(path, copy, [&](long long done, long long total) {
             // Only a copy of more than one step is worth a progress line.
             if (!terminal || (!shown && done == total)) return;
-            std::printf("\r백업하는 중 %lld%%", total ? done * 100 / total : 100);
-            std::fflush(stdout);
+            ShowProgress("백업하는 중 " + std::to_string(total ? done * 100 / total : 100) + "%");
             shown = true;
         });
-        if (shown) std::printf("\n");
+        if (shown) EndProgress();
         Say("'" + path + "'을(를) '" + copy + "'(으)로 백업했습니다 (" + std::to_string(bytes) +
             " 바이트, 무결성 검사: 이상 없음).");
         return exitcode::Ok;
     } catch (const Error& e) {
-        if (shown) std::printf("\n");
+        if (shown) EndProgress();
         return ReportError(e);
     }
 }

@@ -1,7 +1,5 @@
 // export: writes stored values back to files byte for byte, or as PNGs for
 // documents, never over an existing file.
-#include <QDir>
-#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 #include <cerrno>
@@ -11,6 +9,7 @@
 #include <optional>
 #include <utility>
 
+#include "os/files.h"
 #include "os/leftovers.h"
 #include "os/os_error.h"
 #include "os/paths.h"
@@ -199,10 +198,9 @@ int ExportOne(Database& db, const std::string& wanted, const std::string& file, 
 // A row that is no picture makes no PNG: it is named, the rest are written,
 // and the command ends with exitcode::Failure.
 int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptions>& png) {
-    const QString qdir = QFile::decodeName(dir.c_str());
-    if (QFileInfo(qdir).exists() && !QFileInfo(qdir).isDir())
+    if (const PathFacts facts = StatPath(dir); facts.Exists() && !facts.folder)
         return ReportFailure("'" + dir + "'은(는) 폴더가 아닙니다.");
-    if (!QDir().mkpath(qdir)) return ReportFailure("폴더 '" + dir + "'을(를) 만들 수 없습니다.");
+    if (!MakeFolders(dir)) return ReportFailure("폴더 '" + dir + "'을(를) 만들 수 없습니다: " + SystemWords(errno));
 
     const std::string extension = png ? ".png" : ".bmp";
     const bool terminal = IsTerminal(stdout);
@@ -215,7 +213,7 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
         const Variant name = rs.Fields("pic_name").Value();
         const RowContent content(rs.Fields("pic"), png);
         if (!content.Problem().empty()) {
-            if (std::exchange(progressShown, false)) std::printf("\n");
+            if (std::exchange(progressShown, false)) EndProgress();
             ReportFailure(std::to_string(row) + "번째 행 " + ShownName(name) + ": " + content.Problem() +
                           ". 건너뜁니다.");
             ++(content.OutOfMemory() ? noMemory : skipped);
@@ -229,17 +227,16 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
         }
         ++done;
         if (const std::string warning = content.LowResolution(png); !warning.empty()) {
-            if (std::exchange(progressShown, false)) std::printf("\n");
+            if (std::exchange(progressShown, false)) EndProgress();
             ReportFailure(std::to_string(row) + "번째 행 " + ShownName(name) + ": " + warning + ".");
         }
         if (terminal) {
-            std::printf("\r내보내는 중 %ld/%ld", row, total);
-            std::fflush(stdout);
+            ShowProgress("내보내는 중 " + std::to_string(row) + "/" + std::to_string(total));
             progressShown = true;
         }
     }
     rs.Close();
-    if (progressShown) std::printf("\n");
+    if (progressShown) EndProgress();
     Say("그림 " + std::to_string(done) + "개를 '" + dir + "'에 내보냈습니다.");
     if (noMemory > 0)
         ReportFailure("메모리가 부족해 " + std::to_string(noMemory) +
@@ -281,8 +278,7 @@ int RunExport(const QStringList& arguments) {
     if (!ParseCommandLine(parser, arguments, {2, 3}, status)) return status;
     const QStringList args = parser.positionalArguments();
     if (args.size() != (parser.isSet(all) ? 2 : 3)) {
-        std::fprintf(stderr, "kaldoria-db: 인수의 개수가 맞지 않습니다.\n\n%s", HelpText(parser, arguments.value(0)).c_str());
-        return exitcode::Usage;
+        return ReportUsage(parser, arguments, "인수의 개수가 맞지 않습니다.");
     }
     // Every PNG option means a PNG: the stored bytes are a bitmap, whose
     // size could not be set without changing them.

@@ -1,11 +1,10 @@
 // import: a picture file stored under a name, as the window's save does it.
 
-#include <QFile>
-#include <QImageReader>
 #include <optional>
 
 #include "os/paths.h"
 #include "pictures/picture_file.h"
+#include "pictures/pictures.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
 
@@ -46,7 +45,7 @@ int RunImport(const QStringList& arguments) {
         if (!picture.bitmap.bitmap) {
             QtPictureService pictures;
             const QImage image = pictures.LoadPicture(file);
-            format = QImageReader::imageFormat(QFile::decodeName(file.c_str()));
+            format = PictureFormatOf(file);
             pictures.SavePicture(image, converted.emplace().Path());
         }
         const std::string source = converted ? converted->Path() : file;

@@ -45,14 +45,15 @@ constexpr Command kCommands[] = {
 // The tool reports its own failures; Qt's warnings (a missing runtime
 // folder, font notes of the offscreen platform) are only noise here.
 void QuietQt(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", message.toUtf8().constData());
+    if (type == QtCriticalMsg || type == QtFatalMsg) WriteText(stderr, message.toStdString() + "\n");
 }
 
 void PrintUsage(std::FILE* to) {
     // The heading as the commands' own help words it.
-    std::fprintf(to, "%s\n\n명령:\n", QCommandLineParser::tr("Usage: %1").arg("kaldoria-db COMMAND ...").toUtf8().constData());
-    for (const Command& c : kCommands) std::fprintf(to, "  %s\n", c.synopsis);
-    std::fprintf(to, "\n명령마다 'kaldoria-db COMMAND --help'로 자세한 설명을 볼 수 있습니다.\n");
+    std::string text = QCommandLineParser::tr("Usage: %1").arg("kaldoria-db COMMAND ...").toStdString() + "\n\n명령:\n";
+    for (const Command& c : kCommands) text.append("  ").append(c.synopsis).append("\n");
+    text += "\n명령마다 'kaldoria-db COMMAND --help'로 자세한 설명을 볼 수 있습니다.\n";
+    WriteText(to, text);
 }
 
 }  // namespace
@@ -64,7 +65,6 @@ int main(int argc, char* argv[]) {
     // and it runs headless unless the user chose a platform; every other
     // command starts without one, which is quicker.
     qInstallMessageHandler(QuietQt);
-    UseUtf8Console();
     const std::vector<std::string> arguments = ProgramArguments(argc, argv);
     std::unique_ptr<QCoreApplication> app;
     if (arguments.size() > 1 && arguments[1] == "create") {
@@ -97,7 +97,7 @@ int main(int argc, char* argv[]) {
         own.prepend(QStringLiteral("kaldoria-db ") + name);
         return c.run(own);
     }
-    std::fprintf(stderr, "kaldoria-db: 알 수 없는 명령입니다: %s\n\n", name.toUtf8().constData());
+    WriteText(stderr, "kaldoria-db: 알 수 없는 명령입니다: " + name.toStdString() + "\n\n");
     PrintUsage(stderr);
     return exitcode::Usage;
 }

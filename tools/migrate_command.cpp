@@ -36,9 +36,7 @@ int RunMigrate(const QStringList& arguments) {
     int status = exitcode::Ok;
     if (!ParseCommandLine(parser, arguments, {1}, status)) return status;
     if (parser.isSet(toOption) && parser.value(toOption).isEmpty()) {
-        std::fprintf(stderr, "kaldoria-db: --to에 새 데이터베이스나 연결 파일을 주십시오.\n\n%s",
-                     HelpText(parser, arguments.value(0)).c_str());
-        return exitcode::Usage;
+        return ReportUsage(parser, arguments, "--to에 새 데이터베이스나 연결 파일을 주십시오.");
     }
     const std::string path = LocalPath(parser.positionalArguments()[0]);
     std::optional<std::string> to;
@@ -46,18 +44,17 @@ int RunMigrate(const QStringList& arguments) {
     try {
         const bool toServer = to && IsLinkFile(*to);
         MigrationResult r = toServer ? MigrateToServer(path, *to) : MigrateJetDatabase(path, to);
+        const std::string count = std::to_string(r.rows.size());
         if (toServer)
-            std::printf("'%s'에서 도장 %zu개, 모두 %s바이트를 서버 %s(으)로 옮겼습니다.\n", path.c_str(), r.rows.size(),
-                        Grouped(r.bytes).c_str(), r.target.c_str());
+            Say("'" + path + "'에서 도장 " + count + "개, 모두 " + Grouped(r.bytes) + "바이트를 서버 " + r.target +
+                "(으)로 옮겼습니다.");
         else
-            std::printf("Jet %d 형식의 '%s'에서 도장 %zu개, 모두 %s바이트를 옮겼습니다.\n", r.jetVersion, path.c_str(),
-                        r.rows.size(), Grouped(r.bytes).c_str());
-        for (const CarriedRow& row : r.rows) {
-            std::string size = row.valueIsNull ? "그림 없음 (Null)" : Grouped(row.bytes) + "바이트";
-            std::printf("  %s: %s\n", Shown(row.name).c_str(), size.c_str());
-        }
-        if (!toServer) std::printf("새 데이터베이스: '%s'\n", r.target.c_str());
-        if (!r.keptOriginal.empty()) std::printf("원본은 '%s'(으)로 남겨 두었습니다.\n", r.keptOriginal.c_str());
+            Say("Jet " + std::to_string(r.jetVersion) + " 형식의 '" + path + "'에서 도장 " + count + "개, 모두 " +
+                Grouped(r.bytes) + "바이트를 옮겼습니다.");
+        for (const CarriedRow& row : r.rows)
+            Say("  " + Shown(row.name) + ": " + (row.valueIsNull ? "그림 없음 (Null)" : Grouped(row.bytes) + "바이트"));
+        if (!toServer) Say("새 데이터베이스: '" + r.target + "'");
+        if (!r.keptOriginal.empty()) Say("원본은 '" + r.keptOriginal + "'(으)로 남겨 두었습니다.");
         return exitcode::Ok;
     } catch (const Error& e) {
         return ReportError(e);

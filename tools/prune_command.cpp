@@ -20,9 +20,7 @@ int RunPrune(const QStringList& arguments) {
     if (!ParseCommandLine(parser, arguments, {1}, status)) return status;
     const std::string path = LocalPath(parser.positionalArguments()[0]);
     if (!parser.isSet(before) && !parser.isSet(keep)) {
-        std::fprintf(stderr, "kaldoria-db: --before나 --keep 가운데 하나는 주어야 합니다.\n\n%s",
-                     HelpText(parser, arguments.value(0)).c_str());
-        return exitcode::Usage;
+        return ReportUsage(parser, arguments, "--before나 --keep 가운데 하나는 주어야 합니다.");
     }
     std::optional<std::string> utc;
     std::optional<long long> count;

@@ -17,6 +17,12 @@ struct LibpqUserFiles {
 
 LibpqUserFiles UserLibpqFiles();
 
+// What a file of libpq's that a user saved by hand (Notepad, say) has that
+// libpq cannot read, as a sentence on what to do: a byte-order mark, UTF-16,
+// or a ".txt" added to its name. Empty when none is seen. `file` is a name
+// of UserLibpqFiles(), `what` how the sentence calls it ("암호 파일").
+std::string HandSavedFileProblem(const std::string& file, const std::string& what);
+
 // The password file libpq has ignored for being readable by others, or
 // empty (always empty where libpq does not check).
 std::string IgnoredPasswordFile();

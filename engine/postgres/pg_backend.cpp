@@ -600,15 +600,19 @@ std::string WhatToDo(const std::string& libpq) {
     if (has("certificate verify failed"))
         return "서버 인증서를 이 PC의 루트 인증서(" + files.rootCertificate + ")로 확인할 수 없습니다. 관리자가 준 "
                "그 서버의 루트 인증서가 맞는지 확인하십시오.";
-    if (has("definition of service") || has("service file"))
+    if (has("definition of service") || has("service file")) {
+        if (std::string problem = HandSavedFileProblem(files.serviceFile, "연결 서비스 파일"); !problem.empty())
+            return problem;
         return "연결 서비스의 정의를 찾을 수 없습니다. 관리자가 준 서비스 파일을 " + files.serviceFile + "에 두거나 "
                "PGSERVICEFILE 환경 변수로 알려 주십시오.";
+    }
     if (has("no password supplied")) {
         const std::string ignored = IgnoredPasswordFile();
         if (!ignored.empty())
             return "암호 파일 " + ignored + "을(를) 다른 사용자도 읽을 수 있어 쓰지 않았습니다. 'chmod 600 " + ignored +
                    "'으로 권한을 줄인 뒤 다시 하십시오.";
         const std::string& file = files.passwordFile;
+        if (std::string problem = HandSavedFileProblem(file, "암호 파일"); !problem.empty()) return problem;
         return "서버가 암호를 요구하는데 이 사용자의 " + file + "에 이 서버의 줄이 없습니다. "
                "'호스트:포트:데이터베이스:사용자:암호' 한 줄을 넣" +
                (files.passwordFileMustBePrivate ? "고 'chmod 600 " + file + "' 하십시오." : std::string("으십시오."));

@@ -78,25 +78,35 @@ stamp_hex=$(od -An -v -tx1 "$stamp" | tr -d ' \n')
 rows() { sqlite3 "$1" "SELECT pic_name || '|' || length(pic) FROM pic_list ORDER BY pic_name"; }
 stored_hex() { sqlite3 "$1" "SELECT hex(pic) FROM pic_list WHERE pic_name = '$2'" | tr 'A-F' 'a-f'; }
 
-# Starts kaldoria.exe (a Unix path) from another folder, waits for a window of
-# its process and for temp.bmp beside it, and closes it with Alt+F4 (no
-# window manager under Xvfb). True when all of that happened.
-run_window() {
-  local exe=$1 folder pid window="" i
+# Starts kaldoria.exe (a Unix path) from another folder and waits for a
+# window of its process and for temp.bmp beside it; sets window_pid and
+# window_id. True when both came.
+start_window() {
+  local exe=$1 folder i
   folder=$(dirname "$exe")
+  window_id=""
   (cd "$work" && exec wine "$exe" >"$work/window.log" 2>&1) &
-  pid=$!
+  window_pid=$!
   for i in $(seq 600); do
-    kill -0 "$pid" 2>/dev/null || break
-    window=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n1 || true)
-    [ -n "$window" ] && [ -f "$folder/temp.bmp" ] && break
+    kill -0 "$window_pid" 2>/dev/null || break
+    window_id=$(xdotool search --onlyvisible --pid "$window_pid" 2>/dev/null | head -n1 || true)
+    [ -n "$window_id" ] && [ -f "$folder/temp.bmp" ] && break
     sleep 0.1
   done
-  if [ -z "$window" ]; then
+  if [ -z "$window_id" ]; then
     echo "  kaldoria.exe showed no window; it printed:"; sed 's/^/    /' "$work/window.log"
-    kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true
+    kill "$window_pid" 2>/dev/null || true; wait "$window_pid" 2>/dev/null || true
     return 1
   fi
+}
+
+# start_window, then closes the window with Alt+F4 (no window manager under
+# Xvfb). True when all of that happened.
+run_window() {
+  local exe=$1 folder pid window i
+  folder=$(dirname "$exe")
+  start_window "$exe" || return 1
+  pid=$window_pid window=$window_id
   sleep 0.5
   xdotool key --window "$window" alt+F4 2>/dev/null || true
   for i in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
@@ -130,6 +140,15 @@ check "uninstall key names the program '도장 관리 Kaldoria'" \
 check "user PATH is the old one plus the folder" [ "$(user_path)" = "$before_path;$inst_win" ]
 out=$(cd "$work" && win cmd /c "cd /d C:\\ && kaldoria-db.exe --help" || true)
 check "a new console finds kaldoria-db.exe on the PATH" grep -q 'kaldoria-db COMMAND' <<<"$out"
+# In a real console (script(1) gives Wine a terminal) set to code page 949,
+# as a Korean Windows has it: the Korean names reach the console whole, and
+# its code page is the same after kaldoria-db as before.
+printf '@echo off\r\nchcp 949\r\nkaldoria-db.exe list "%s\\dojang.mdb"\r\nchcp\r\n' "$inst_win" >"$work/codepage.bat"
+out=$(cd "$work" && timeout 120 script -qc "wine cmd /c codepage.bat" /dev/null </dev/null 2>/dev/null |
+  tr -d '\r' | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' || true)
+check "a console in code page 949 shows the names as Korean" grep -q '^"도장"' <<<"$out"
+check "the console's code page is 949 before and after kaldoria-db" \
+  [ "$(grep -c '^Active code page: 949$' <<<"$out")" -eq 2 ]
 
 out=$(cd "$inst" && win ./kaldoria-db.exe list dojang.mdb || true)
 check "installed kaldoria-db.exe lists the sample '도장'" grep -q '^"도장"' <<<"$out"
@@ -148,6 +167,28 @@ settle
 check "a second silent install exits 0 (was $status)" [ "$status" -eq 0 ]
 check "the second install keeps the book as it was" [ "$(rows "$inst/dojang.mdb")" = "$filled" ]
 check "the second install adds no second PATH entry" [ "$(user_path)" = "$before_path;$inst_win" ]
+
+# With the window open from the installed folder, neither the installer nor
+# the uninstaller touches anything, and a silent run says so by its status.
+if start_window "$inst/kaldoria.exe"; then
+  listing() { (cd "$inst" && find . -printf '%p %s %T@\n' | sort); }
+  before=$(listing)
+  status=0; wine "$setup" /S >/dev/null 2>&1 || status=$?
+  check "a silent install over a running Kaldoria exits 2 (was $status)" [ "$status" -eq 2 ]
+  check "...and changes no file" [ "$(listing)" = "$before" ]
+  status=0; wine "$inst_win\\uninstall.exe" /S "_?=$inst_win" >/dev/null 2>&1 || status=$?
+  check "a silent uninstall in place while Kaldoria runs exits 2 (was $status)" [ "$status" -eq 2 ]
+  wine "$inst_win\\uninstall.exe" /S >/dev/null 2>&1 || true
+  for _ in $(seq 300); do pgrep -f 'Au_\.exe' >/dev/null || break; sleep 0.2; done
+  check "...and neither form removes a file" [ "$(listing)" = "$before" ]
+  check "...nor the Start-menu entry, the key or the PATH entry" \
+    bash -c "[ -f '$shortcut' ] && wine reg query '$key' >/dev/null 2>&1 && [ \"\$(wine reg query 'HKCU\\Environment' /v Path 2>/dev/null | tr -d '\\r' | grep -c Kaldoria)\" -eq 1 ]"
+  xdotool key --window "$window_id" alt+F4 2>/dev/null || true
+  for _ in $(seq 100); do kill -0 "$window_pid" 2>/dev/null || break; sleep 0.1; done
+  kill "$window_pid" 2>/dev/null || true; wait "$window_pid" 2>/dev/null || true
+else
+  fail "kaldoria.exe starts, to try the installer over it"
+fi
 
 status=0; wine "$inst_win\\uninstall.exe" /S >/dev/null 2>&1 || status=$?
 settle

@@ -52,6 +52,45 @@ BrandingText "Kaldoria ${VERSION}"
 
 Var /GLOBAL pathValue
 
+; Refuses, before anything is touched, while a Kaldoria program runs from
+; $INSTDIR: Windows lets no program open a running program's file for
+; writing (opened to append, so nothing changes). A silent run ends with
+; exit status 2, so that deployment tools see it did not finish.
+!macro REFUSE_WHILE_RUNNING un
+Function ${un}RefuseWhileRunning
+  StrCpy $R1 ""
+  ${If} ${FileExists} "$INSTDIR\kaldoria.exe"
+    ClearErrors
+    FileOpen $R0 "$INSTDIR\kaldoria.exe" a
+    ${If} ${Errors}
+      StrCpy $R1 "kaldoria.exe"
+    ${Else}
+      FileClose $R0
+    ${EndIf}
+  ${EndIf}
+  ${If} ${FileExists} "$INSTDIR\kaldoria-db.exe"
+    ClearErrors
+    FileOpen $R0 "$INSTDIR\kaldoria-db.exe" a
+    ${If} ${Errors}
+      StrCpy $R1 "kaldoria-db.exe"
+    ${Else}
+      FileClose $R0
+    ${EndIf}
+  ${EndIf}
+  ${If} $R1 != ""
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Kaldoria($R1)가 실행 중입니다. 도장 창과 콘솔의 kaldoria-db를 모두 닫은 뒤 다시 실행하십시오. 아무것도 바꾸지 않았습니다." /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro REFUSE_WHILE_RUNNING ""
+!insertmacro REFUSE_WHILE_RUNNING "un."
+
+Function un.onInit
+  Call un.RefuseWhileRunning
+FunctionEnd
+
 ; The user's own PATH (HKCU\Environment), which Windows appends to the
 ; system's for every new process. Out: $pathValue; the error flag is set when
 ; it exists but could not be read whole (longer than NSIS's strings), so that
@@ -120,6 +159,8 @@ FunctionEnd
 
 Section "Kaldoria"
   SetShellVarContext current
+  ; Over a running copy nothing is written: its files are in use.
+  Call RefuseWhileRunning
   SetOutPath "$INSTDIR"
   !include "${FILES}"
   SetOutPath "$INSTDIR"
@@ -185,11 +226,11 @@ Section "Uninstall"
   ; folder itself goes only when nothing else (dojang.mdb) is left in it.
   !include "${UNFILES}"
   Delete "$INSTDIR\temp.bmp"
-  ; A running program keeps its files: the uninstaller, its key and the PATH
-  ; entry stay, so it can be run again once Kaldoria is closed.
+  ; A program started after the check keeps its files: the uninstaller,
+  ; its key and the PATH entry stay, so it can be run again once it is closed.
   ${If} ${FileExists} "$INSTDIR\kaldoria.exe"
   ${OrIf} ${FileExists} "$INSTDIR\kaldoria-db.exe"
-    MessageBox MB_OK|MB_ICONEXCLAMATION "Kaldoria가 실행 중이라 지우지 못한 파일이 있습니다. Kaldoria를 닫고 다시 제거하세요." /SD IDOK
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Kaldoria가 실행 중이라 지우지 못한 파일이 있습니다. Kaldoria를 닫고 다시 제거하십시오." /SD IDOK
     SetErrorLevel 2
     Abort
   ${EndIf}

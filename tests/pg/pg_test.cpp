@@ -627,6 +627,28 @@ TEST_F(LinkedBook, ConnectionFailuresSayWhatToDo) {
     EXPECT_EQ(wideOpen.status, 1);
     EXPECT_TRUE(Has(wideOpen.err, "chmod 600") && Has(wideOpen.err, "no password supplied")) << wideOpen.err;
 
+    // A password file as Notepad may leave it: each is named for what it is.
+    const std::string line = server->SocketDir() + ":5432:*:clerk:s3cret\n";
+    const struct {
+        const char* file;
+        std::string content;
+        const char* said;
+    } handSaved[] = {
+        {".pgpass", "\xEF\xBB\xBF" + line, "바이트 순서 표시(BOM)"},
+        {".pgpass", std::string("\xFF\xFE", 2) + line, "UTF-16"},
+        {".pgpass.txt", line, "'.txt'를 지워"},
+    };
+    for (const auto& c : handSaved) {
+        fs::remove(dir.File(".pgpass"));
+        fs::remove(dir.File(".pgpass.txt"));
+        std::ofstream(dir.File(c.file), std::ios::binary) << c.content;
+        ::chmod(dir.File(c.file).c_str(), 0600);
+        Outcome r = RunTool({"link", Q(dir.File("n.mdb")), Q(server->Conninfo("clerk"))}, {}, env);
+        EXPECT_EQ(r.status, 1) << c.said;
+        EXPECT_TRUE(Has(r.err, c.said) && Has(r.err, "암호 파일")) << r.err;
+        EXPECT_FALSE(fs::exists(dir.File("n.mdb")));
+    }
+
     server->Stop();
     Outcome down = RunTool({"list", Q(link)});
     EXPECT_EQ(down.status, 1);

@@ -5,6 +5,7 @@
 #include "store/picture_table.h"
 #include "store/save.h"
 #include "tools/cli/history_text.h"
+#include "os/process.h"
 
 
 #include <QCoreApplication>
@@ -39,7 +40,7 @@ bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, 
         problem = unknown.isEmpty() ? "명령줄을 해석할 수 없습니다: " + parser.errorText()
                                     : "알 수 없는 옵션입니다: " + unknown.join(", ");
     } else if (parser.isSet(help)) {
-        std::fputs(HelpText(parser, arguments.value(0)).c_str(), stdout);
+        WriteText(stdout, HelpText(parser, arguments.value(0)));
         status = exitcode::Ok;
         return false;
     } else if (std::find(positionals.begin(), positionals.end(), parser.positionalArguments().size()) ==
@@ -47,26 +48,38 @@ bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, 
         problem = "인수의 개수가 맞지 않습니다.";
     }
     if (problem.isEmpty()) return true;
-    std::fprintf(stderr, "kaldoria-db: %s\n\n%s", problem.toUtf8().constData(),
-                 HelpText(parser, arguments.value(0)).c_str());
-    status = exitcode::Usage;
+    status = ReportUsage(parser, arguments, problem.toStdString());
     return false;
 }
 
+int ReportUsage(const QCommandLineParser& parser, const QStringList& arguments, const std::string& problem) {
+    WriteText(stderr, "kaldoria-db: " + problem + "\n\n" + HelpText(parser, arguments.value(0)));
+    return exitcode::Usage;
+}
+
 int ReportError(const Error& e) {
-    std::fprintf(stderr, "kaldoria-db: 오류 %d: %s\n", e.Number(), e.what());
+    WriteText(stderr, "kaldoria-db: 오류 " + std::to_string(e.Number()) + ": " + e.what() + "\n");
     return exitcode::Failure;
 }
 
 int ReportFailure(const std::string& message) {
-    std::fprintf(stderr, "kaldoria-db: %s\n", message.c_str());
+    WriteText(stderr, "kaldoria-db: " + message + "\n");
     return exitcode::Failure;
 }
 
 void Say(const std::string& line) {
-    std::fputs(line.c_str(), stdout);
-    std::fputc('\n', stdout);
+    std::string text;
+    text.reserve(line.size() + 1);
+    text.append(line).push_back('\n');
+    WriteText(stdout, text);
 }
+
+void ShowProgress(const std::string& text) {
+    WriteText(stdout, "\r" + text);
+    std::fflush(stdout);
+}
+
+void EndProgress() { WriteText(stdout, "\n"); }
 
 namespace {
 

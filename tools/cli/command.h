@@ -35,12 +35,20 @@ bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, 
 // The command's help, its usage line naming "kaldoria-db <command>".
 std::string HelpText(const QCommandLineParser& parser, const QString& command);
 
+// Prints "kaldoria-db: <problem>", a blank line and the command's help on
+// stderr; returns exitcode::Usage.
+int ReportUsage(const QCommandLineParser& parser, const QStringList& arguments, const std::string& problem);
+
 // Prints "kaldoria-db: 오류 <number>: <description>" on stderr; returns exitcode::Failure.
 int ReportError(const Error& e);
 // Prints "kaldoria-db: <message>" on stderr; returns exitcode::Failure.
 int ReportFailure(const std::string& message);
 // A line on stdout.
 void Say(const std::string& line);
+// A progress line on a terminal: `text` from the line's start, shown at once;
+// EndProgress ends the line.
+void ShowProgress(const std::string& text);
+void EndProgress();
 
 // A command-line argument as text. Each byte that is not part of a UTF-8
 // character (a terminal in another encoding, EUC-KR say) becomes the lone
