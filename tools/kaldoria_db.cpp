@@ -52,7 +52,8 @@ void PrintUsage(std::FILE* to) {
     // The heading as the commands' own help words it.
     std::string text = QCommandLineParser::tr("Usage: %1").arg("kaldoria-db COMMAND ...").toStdString() + "\n\n명령:\n";
     for (const Command& c : kCommands) text.append("  ").append(c.synopsis).append("\n");
-    text += "\n명령마다 'kaldoria-db COMMAND --help'로 자세한 설명을 볼 수 있습니다.\n";
+    text += "\n명령마다 'kaldoria-db COMMAND --help'로 자세한 설명을 볼 수 있습니다.\n"
+            "출력을 파일이나 파이프로 보내면 UTF-8(BOM 없음)로 씁니다.\n";
     WriteText(to, text);
 }
 

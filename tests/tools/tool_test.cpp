@@ -396,26 +396,131 @@ TEST_F(ToolTest, AFileNameThatIsNotUtf8IsStillFound) {
     EXPECT_EQ(RawRows(db), (Rows{{"x", picture}}));
 }
 
-TEST_F(ToolTest, ImportStoresABitmapAsIsAndConvertsOtherFormats) {
-    ASSERT_EQ(RunTool({"create", Q(db)}).status, 0);
-    QImage picture(7, 5, QImage::Format_RGB32);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 7; ++x) picture.setPixel(x, y, qRgb(x * 30, y * 50, 200));
-    const Bytes bmp = Encoded(picture, "BMP"), png = Encoded(picture, "PNG");
-    WriteBytes(dir.File("a.bmp"), bmp);
-    WriteBytes(dir.File("b.png"), png);
-    ASSERT_EQ(RunTool({"import", Q(db), "비트맵", Q(dir.File("a.bmp"))}).status, 0);
-    Outcome r = RunTool({"import", Q(db), "PNG", Q(dir.File("b.png"))});
-    ASSERT_EQ(r.status, 0) << r.err;
+// Every format import takes, in a Korean folder under a Korean name: a bitmap
+// is stored as it is, any other picture as the bitmap of the same pixels,
+// and the message names the format it came from. The same table runs on
+// Linux and on Windows, whose picture formats are built separately.
+struct ImportFormat {
+    const char* what;
+    const char* file;  // in the folder "인감 스캔 모음"
+    const char* format;  // Qt's writer, or "" for the GIF below
+    const char* said;    // the format as the message names it, or "" for a bitmap
+    bool lossless;
+    friend void PrintTo(const ImportFormat& c, std::ostream* os) { *os << c.what; }
+};
 
-    Rows rows = RawRows(db);
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].second, bmp);
-    const Bytes& converted = rows[1].second;
-    ASSERT_GE(converted.size(), 2u);
-    EXPECT_EQ(std::string(converted.begin(), converted.begin() + 2), "BM");
-    EXPECT_EQ(Decoded(converted).convertToFormat(QImage::Format_RGB32), picture);
-    EXPECT_EQ(ReadBytes(dir.File("b.png")), png);
+// A 6x4 GIF (Qt writes none): red, with blue at (1,1) and green at (4,2).
+const Bytes kGif = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x06, 0x00, 0x04, 0x00, 0xf1, 0x00, 0x00, 0xff, 0x00,
+                    0x00, 0x00, 0xff, 0x00, 0x00, 0x00, 0xff, 0x00, 0x00, 0x00, 0x21, 0xf9, 0x04, 0x00, 0x00,
+                    0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x04, 0x00, 0x00, 0x02, 0x06,
+                    0x84, 0x0f, 0x82, 0x18, 0x6b, 0x05, 0x00, 0x3b};
+
+QImage GifPixels() {
+    QImage image(6, 4, QImage::Format_RGB32);
+    image.fill(qRgb(255, 0, 0));
+    image.setPixel(1, 1, qRgb(0, 0, 255));
+    image.setPixel(4, 2, qRgb(0, 255, 0));
+    return image;
+}
+
+// A seal scanned at 300 dpi: a red ring on paper, 8 cm by 4 cm.
+QImage Scan() {
+    QImage image(945, 472, QImage::Format_RGB32);
+    image.fill(qRgb(245, 242, 236));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(200, 30, 40), 18));
+    painter.drawEllipse(QPoint(472, 236), 180, 180);
+    painter.end();
+    image.setDotsPerMeterX(11811);
+    image.setDotsPerMeterY(11811);
+    return image;
+}
+
+fs::path FsPath(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
+struct ImportFormats : ToolTest, ::testing::WithParamInterface<ImportFormat> {};
+
+TEST_P(ImportFormats, StoreTheSamePixelsAsABitmapAndNameTheFormat) {
+    const ImportFormat& c = GetParam();
+    const std::string folder = dir.File("인감 스캔 모음");
+    fs::create_directory(FsPath(folder));
+    const std::string file = folder + "/" + c.file;
+    const QImage picture = *c.format ? Scan() : GifPixels();
+    const Bytes source = *c.format ? Encoded(picture, c.format) : kGif;
+    WriteBytes(file, source);
+    ASSERT_EQ(RunTool({"create", Q(db)}).status, 0);
+
+    const Outcome r = RunTool({"import", Q(db), "법인 인감", Q(file)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Rows rows = RawRows(db);
+    ASSERT_EQ(rows.size(), 1u);
+    const Bytes& stored = rows[0].second;
+    if (!*c.said) {
+        EXPECT_EQ(stored, source);
+        EXPECT_FALSE(Has(r.out, "바꿈")) << r.out;
+    } else {
+        EXPECT_TRUE(Has(r.out, std::string(c.said) + "에서 비트맵으로 바꿈")) << r.out;
+        ASSERT_GE(stored.size(), 2u);
+        EXPECT_EQ(std::string(stored.begin(), stored.begin() + 2), "BM");
+    }
+    // The pixels the file decodes to, and for a lossless format the very
+    // pixels it was made from.
+    const QImage back = Decoded(stored).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(back.size(), picture.size());
+    EXPECT_EQ(back, Decoded(source).convertToFormat(QImage::Format_RGB32));
+    EXPECT_TRUE(!c.lossless || back == picture);
+    EXPECT_EQ(ReadBytes(file), source);  // the file is only read
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, ImportFormats,
+    ::testing::Values(ImportFormat{"bmp", "인감 스캔.bmp", "BMP", "", true},
+                      ImportFormat{"png", "인감 스캔.png", "PNG", "PNG", true},
+                      ImportFormat{"jpeg_scan_at_300_dpi", "인감 스캔.jpg", "JPEG", "JPEG", false},
+                      ImportFormat{"gif", "인감.gif", "", "GIF", true},
+                      ImportFormat{"ppm", "인감 스캔.ppm", "PPM", "PPM", true}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+// Every command that takes a path, given Korean folder and file names with
+// blanks: each finds, makes and names exactly the files it was given.
+TEST_F(ToolTest, EveryPathArgumentTakesKoreanFolderAndFileNames) {
+    const std::string folder = dir.File("한글 폴더 (사무실)");
+    fs::create_directory(FsPath(folder));
+    const std::string book = folder + "/도장 책.mdb", scan = folder + "/인감 스캔.png";
+    const std::string out = folder + "/내보낸 인감.bmp", all = folder + "/모두 내보내기/하위 폴더";
+    const std::string copy = folder + "/백업 사본.mdb";
+    WriteBytes(scan, Encoded(Scan(), "PNG"));
+    const struct {
+        QStringList args;
+        std::string made;   // a file or folder the command makes, or ""
+        std::string shown;  // a path its output names, or ""
+    } steps[] = {
+        {{"create", Q(book), "--sample"}, book, ""},
+        {{"import", Q(book), "인감", Q(scan)}, "", ""},
+        {{"list", Q(book)}, "", ""},
+        {{"check", Q(book)}, "", ""},
+        {{"export", Q(book), "인감", Q(out)}, out, out},
+        {{"export", Q(book), "--all", Q(all)}, all + "/인감.bmp", all},
+        {{"export", Q(book), "--all", "--png", Q(all + " PNG")}, all + " PNG/도장.png", all + " PNG"},
+        {{"backup", Q(book), Q(copy)}, copy, copy},
+        {{"list", Q(copy)}, "", ""},
+        {{"history", Q(book), "--enable"}, "", ""},
+        {{"delete", Q(book), "인감"}, "", ""},
+        {{"history", Q(book), "인감"}, "", ""},
+        {{"restore", Q(book), "인감"}, "", ""},
+        {{"rename", Q(book), "인감", "법인 인감"}, "", ""},
+        {{"prune", Q(book), "--keep", "1"}, "", ""},
+    };
+    for (const auto& step : steps) {
+        const Outcome r = RunTool(step.args);
+        const std::string what = step.args.join(' ').toStdString();
+        EXPECT_EQ(r.status, 0) << what << "\n" << r.err;
+        EXPECT_TRUE(step.made.empty() || fs::exists(FsPath(step.made))) << what;
+        EXPECT_TRUE(step.shown.empty() || Has(r.out, step.shown)) << what << "\n" << r.out;
+    }
+    Outcome listed = RunTool({"list", Q(book)});
+    EXPECT_TRUE(Has(listed.out, "\"법인 인감\"") && Has(listed.out, "\"도장\"")) << listed.out;
 }
 
 // --- export -----------------------------------------------------------------
