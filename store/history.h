@@ -16,8 +16,31 @@
 
 inline constexpr const char* kHistoryTable = "pic_history";
 
-// True when the book keeps a history (it has a pic_history).
+// True when the book has a table named pic_history: a history, or a table
+// that only has its name (HistoryFaults tells).
 bool HasHistory(Database& db);
+
+// True when the table named pic_history has a history's columns.
+bool IsHistoryTable(Database& db);
+
+// Every reason the history would not keep a removal now, a sentence each:
+// a pic_history of another shape; a trigger missing, disabled, or (on a
+// server) set to fire only for replication; a table that inherits from
+// pic_list, whose rows no trigger keeps; a server function others may call
+// or that looks up names outside pg_catalog first; and, on a local book, a
+// unique pic_name, whose rows the sqlite3 shell's REPLACE removes unseen.
+// Empty when the book keeps every removal, and when it has no history.
+std::vector<std::string> HistoryFaults(Database& db);
+
+// The removals a working history still cannot see, a sentence each: on a
+// local book whose pic_name is unique, the rows another program's REPLACE
+// (INSERT OR REPLACE) pushes out, for which SQLite runs no trigger. Empty
+// on a server and where there are none.
+std::vector<std::string> HistoryBlindSpots(Database& db);
+
+// Whether a removal from pic_list is kept now: a history with no fault.
+// Every message that says a removed stamp can be brought back asks this.
+bool HistoryKeeps(Database& db);
 
 // True when the history may be read through this connection: always on a
 // local book; on a server, when the role holds SELECT on pic_history (the
@@ -25,14 +48,14 @@ bool HasHistory(Database& db);
 bool CanReadHistory(Database& db);
 
 // Gives the book its history: pic_history, its name index and the triggers of
-// the book's kind, in one transaction (the caller's, when one is open). Returns false, changing nothing, when
-// the book has a history already. Raises the engine's Error (a role without
-// the right to create tables, say); the book is then as it was.
+// the book's kind, in one transaction (the caller's, when one is open).
+// A history with faults is mended instead: its triggers (and the server's
+// function) made again, its versions kept. Returns false, changing nothing,
+// when the book keeps its history already. Raises err::InvalidOperation for
+// a pic_history of another shape, which is not the book's to change, and
+// the engine's Error (a role without the right to create tables, say); the
+// book is then as it was.
 bool EnableHistory(Database& db);
-
-// What is missing for the history to be kept: the triggers, by name. Empty
-// when the book has none or a complete one.
-std::vector<std::string> MissingHistoryTriggers(Database& db);
 
 // One kept version, as `history` lists it.
 struct KeptVersion {

@@ -74,7 +74,7 @@ int RunCheck(const QStringList& arguments) {
         } else {
             Say("그림 검사: " + std::to_string(rows) + "개 모두 읽을 수 있습니다");
         }
-        const int history = CheckHistory(db);
+        const int history = CheckHistory(db, path);
         for (int worst : {exitcode::UnreadablePictures, exitcode::Failure})
             if (pictures == worst || history == worst) return worst;
         return exitcode::Ok;

@@ -1,20 +1,26 @@
 #include "tools/check_history.h"
 
+#include <string>
+
 #include "store/history.h"
 #include "tools/cli/command.h"
 #include "tools/cli/stored_picture.h"
 
-int CheckHistory(Database& db) {
+int CheckHistory(Database& db, const std::string& path) {
     if (!HasHistory(db)) return exitcode::Ok;
-    if (!CanReadHistory(db)) {
-        Say("기록 검사: 이 역할에는 기록(pic_history)을 읽을 권한이 없어 검사하지 않았습니다");
-        return exitcode::Ok;
-    }
     int status = exitcode::Ok;
-    for (const auto& trigger : MissingHistoryTriggers(db))
-        status = ReportFailure("기록 검사: pic_list의 트리거 " + trigger + "이(가) 없어 바뀌거나 지워지는 도장이 기록되지 "
-                               "않습니다. pic_history를 다른 이름으로 옮긴 뒤 'kaldoria-db history PATH --enable'로 "
-                               "다시 켜십시오.");
+    const bool history = IsHistoryTable(db);
+    for (const auto& fault : HistoryFaults(db))
+        status = ReportFailure("기록 검사: " + fault +
+                               (history ? " 데이터베이스의 주인이 'kaldoria-db history " + path + " --enable'을 실행하면 "
+                                          "고쳐집니다 (지금까지의 버전은 그대로 남습니다)."
+                                        : " 그 표를 다른 이름으로 옮긴 뒤 'kaldoria-db history " + path +
+                                              " --enable'로 기록을 켜십시오."));
+    if (!history) return status;
+    if (!CanReadHistory(db)) {
+        Say("기록 검사: 이 역할에는 기록(pic_history)을 읽을 권한이 없어 버전은 검사하지 않았습니다");
+        return status;
+    }
     Recordset rs = db.OpenRecordset(kHistoryTable, dbOpenTable);
     const Field pic = rs.Fields("pic"), name = rs.Fields("pic_name"), id = rs.Fields("id"), bytes = rs.Fields("bytes");
     long versions = 0, unreadable = 0, unchecked = 0, unkept = 0;

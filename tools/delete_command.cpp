@@ -22,11 +22,18 @@ int RunDelete(const QStringList& arguments) {
     try {
         OpenedDatabase opened(path, false);
         Database& db = opened.db();
-        const bool history = HasHistory(db);
-        const long unkept = CountUnkeptRows(db, name);
+        const bool history = HasHistory(db), keeps = history && HistoryKeeps(db);
+        const long unkept = keeps ? CountUnkeptRows(db, name) : 0;
         const long removed = DeletePictures(db, name);
-        Say(ShownName(name) + "을(를) 지웠습니다 (행 " + std::to_string(removed) + "개)" +
-            (history ? "; 기록에 남아 있어 되돌릴 수 있습니다." : "."));
+        std::string after = ".";
+        if (keeps && unkept == 0)
+            after = "; 기록에 남아 있어 되돌릴 수 있습니다.";
+        else if (keeps && unkept < removed)
+            after = "; 그 가운데 " + std::to_string(removed - unkept) + "개는 기록에 남아 있어 되돌릴 수 있습니다.";
+        else if (history && !keeps)
+            after = "; 기록이 꺼져 있어 되돌릴 수 없습니다 ('kaldoria-db check " + path + "'가 까닭과 고치는 법을 알려 "
+                    "줍니다).";
+        Say(ShownName(name) + "을(를) 지웠습니다 (행 " + std::to_string(removed) + "개)" + after);
         WarnUnkept(name, unkept);
     } catch (const Error& e) {
         return ReportError(e);

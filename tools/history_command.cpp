@@ -16,11 +16,16 @@ std::string Line(const KeptVersion& v) {
 
 int Enable(const std::string& path) {
     OpenedDatabase opened(path, false);
-    if (!EnableHistory(opened.db())) {
-        Say("'" + path + "'에는 이미 기록이 있습니다.");
-        return exitcode::Ok;
+    Database& db = opened.db();
+    const bool mending = HasHistory(db);
+    if (!EnableHistory(db)) {
+        Say("'" + path + "'에는 이미 기록이 있고, 바뀌거나 지워지는 도장을 모두 남기고 있습니다.");
+    } else if (mending) {
+        Say("'" + path + "'의 기록을 고쳤습니다: 트리거를 다시 만들었고, 지금까지의 버전은 그대로 남아 있습니다.");
+    } else {
+        Say("'" + path + "'에 기록을 켰습니다: 이제부터 바뀌거나 지워지는 도장은 표 pic_history에 남습니다.");
     }
-    Say("'" + path + "'에 기록을 켰습니다: 이제부터 바뀌거나 지워지는 도장은 표 pic_history에 남습니다.");
+    for (const std::string& note : HistoryBlindSpots(db)) Say("참고: " + note);
     return exitcode::Ok;
 }
 
@@ -33,8 +38,9 @@ int RunHistory(const QStringList& arguments) {
         "버전 번호, 이름, 크기, 그 행이 떠난 시각(이 PC의 시간)과, 서버에서는 지운 역할과 주소.\n"
         "NAME을 주면 그 이름의 버전만 보여 줍니다. 기록은 데이터베이스의 트리거가 남기므로 창, 이 도구,\n"
         "이전 Kaldoria와 sqlite3 셸이나 psql이 바꾼 행도 남습니다.\n"
-        "--enable은 기록이 없는 데이터베이스에 기록을 켭니다 (create와 link가 만든 데이터베이스는 이미\n"
-        "기록이 있습니다).");
+        "--enable은 기록이 없는 데이터베이스에 기록을 켜고, 꺼지거나 망가진 기록(트리거가 없거나 꺼진 것,\n"
+        "'kaldoria-db check'가 알려 줍니다)은 지금까지의 버전을 그대로 둔 채 고칩니다 (create와 link가 만든\n"
+        "데이터베이스는 이미 기록이 있습니다).");
     parser.addPositionalArgument("PATH", kDatabaseArgument);
     parser.addPositionalArgument("NAME", "이 이름의 버전만", "[NAME]");
     const QCommandLineOption enable("enable", "이 데이터베이스에 기록을 켭니다.");

@@ -277,6 +277,48 @@ TEST_P(History, BackupCarriesTheHistory) {
     other.Close();
 }
 
+// Each way a history can be off, done as another program or a DBA would do
+// it: named by HistoryFaults, never reported as keeping, refused by a
+// restore that would lose the current stamp, and mended by EnableHistory
+// with every version kept.
+TEST_P(History, EveryWayItCanBeOffIsNamedAndMendedKeepingTheVersions) {
+    const struct {
+        const char* sabotage;
+        const char* named;
+        bool kind;  // true: the server's; false: the local book's
+    } ways[] = {
+        {"DROP TRIGGER pic_history_delete", "pic_history_delete", false},
+        {"DROP TRIGGER pic_history_update", "pic_history_update", false},
+        {"ALTER TABLE pic_list DISABLE TRIGGER pic_history_keep", "DISABLE TRIGGER", true},
+        {"ALTER TABLE pic_list ENABLE REPLICA TRIGGER pic_history_keep", "ENABLE REPLICA TRIGGER", true},
+        {"DROP TRIGGER pic_history_keep ON pic_list", "트리거 pic_history_keep가 없어", true},
+        {"CREATE TABLE pic_child () INHERITS (pic_list)", "물려받은 표 pic_child", true},
+        {"GRANT EXECUTE ON FUNCTION pic_history_keep() TO PUBLIC", "모든 역할이 부를 수", true},
+        {"ALTER FUNCTION pic_history_keep() SET search_path = public, pg_catalog", "pg_catalog보다", true},
+    };
+    EXPECT_TRUE(HistoryFaults(db).empty());
+    const long versions = book->Count("pic_history");
+    for (const auto& way : ways) {
+        if (way.kind != Server()) continue;
+        book->Sql(way.sabotage);
+        const auto faults = HistoryFaults(db);
+        ASSERT_EQ(faults.size(), 1u) << way.sabotage;
+        EXPECT_NE(faults[0].find(way.named), std::string::npos) << faults[0];
+        EXPECT_FALSE(HistoryKeeps(db)) << way.sabotage;
+        EXPECT_EQ(ErrorOf([&] { RestoreVersion(db, Name(20), std::nullopt); }).Number(), err::InvalidOperation);
+        EXPECT_EQ(Current(Name(20)), Hexes({Stamp(20, 3)}));
+        EXPECT_TRUE(EnableHistory(db)) << way.sabotage;
+        EXPECT_TRUE(HistoryFaults(db).empty()) << way.sabotage << ": " << HistoryFaults(db).front();
+        EXPECT_FALSE(EnableHistory(db));
+    }
+    EXPECT_EQ(book->Count("pic_history"), versions);
+    // Mended, each table of the book keeps again, the inheriting one included.
+    book->Sql(Server() ? "INSERT INTO pic_child VALUES ('물려받은 도장', 'x'); DELETE FROM pic_list WHERE pic_name = "
+                         "'물려받은 도장'"
+                       : "DELETE FROM pic_list WHERE pic_name = '" + Name(21) + "'");
+    EXPECT_EQ(book->Count("pic_history"), versions + 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, History, ::testing::Values("sqlite", "pg"),
                          [](const auto& info) { return info.param; });
 
@@ -295,10 +337,31 @@ TEST_P(WithoutHistory, WorksAsBeforeAndKeepsNothing) {
     EXPECT_FALSE(HasHistory(db));
     EXPECT_EQ(CountUnkeptRows(db, Name(1)), 0);
     EXPECT_EQ(ErrorOf([&] { RestoreVersion(db, Name(1), std::nullopt); }).Number(), err::ItemNotFound);
-    EXPECT_TRUE(MissingHistoryTriggers(db).empty());
+    EXPECT_TRUE(HistoryFaults(db).empty());
     // Given one now, it keeps from then on.
     EXPECT_TRUE(EnableHistory(db));
     EXPECT_FALSE(EnableHistory(db));
+    EXPECT_EQ(DeletePictures(db, Name(4)), 1);
+    EXPECT_EQ(Kept(Name(4)), Hexes({Stamp(4, 3)}));
+}
+
+// A table that only has the history's name is no history: named, refused,
+// and the book's history made anew once it is moved away, its index
+// keeping the usual name no more.
+TEST_P(WithoutHistory, ATableWithTheHistorysNameIsNoHistory) {
+    book->Sql("CREATE TABLE pic_history (note text)");
+    ASSERT_EQ(HistoryFaults(db).size(), 1u);
+    EXPECT_NE(HistoryFaults(db)[0].find("id, pic_name, pic, bytes, left_at"), std::string::npos) << HistoryFaults(db)[0];
+    EXPECT_FALSE(HistoryKeeps(db));
+    EXPECT_EQ(ErrorOf([&] { EnableHistory(db); }).Number(), err::InvalidOperation);
+    EXPECT_EQ(ErrorOf([&] { RestoreVersion(db, Name(1), std::nullopt); }).Number(), err::ItemNotFound);
+    EXPECT_EQ(book->Count("pic_list"), kStamps);
+    book->Sql("DROP TABLE pic_history");
+    // A history renamed away keeps its index and that index's name.
+    EXPECT_TRUE(EnableHistory(db));
+    book->Sql("ALTER TABLE pic_history RENAME TO old_history");
+    EXPECT_TRUE(EnableHistory(db));
+    EXPECT_TRUE(HistoryKeeps(db));
     EXPECT_EQ(DeletePictures(db, Name(4)), 1);
     EXPECT_EQ(Kept(Name(4)), Hexes({Stamp(4, 3)}));
 }

@@ -1,5 +1,6 @@
 #include "tools/cli/history_text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -9,8 +10,12 @@
 namespace {
 
 // Reads "YYYY-MM-DD HH:MM:SS", "YYYY-MM-DD HH:MM" or, with `dateAlone`,
-// "YYYY-MM-DD", and nothing after it.
+// "YYYY-MM-DD", and nothing after it. The year has four digits: "26-01-31"
+// is no date (read as the year 26 it would lie before every version).
 bool ReadTime(const std::string& text, std::tm& tm, bool dateAlone) {
+    if (text.size() < 5 || text[4] != '-' ||
+        !std::all_of(text.begin(), text.begin() + 4, [](char c) { return c >= '0' && c <= '9'; }) || text[0] == '0')
+        return false;
     const char* s = text.c_str();
     const int length = static_cast<int>(text.size());
     int used = -1;
