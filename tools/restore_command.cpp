@@ -13,6 +13,9 @@ int RunRestore(const QStringList& arguments) {
     parser.addPositionalArgument("PATH", kDatabaseArgument);
     parser.addPositionalArgument("NAME", "되돌릴 이름");
     parser.addPositionalArgument("VERSION", "버전 번호 (주지 않으면 가장 최근 버전)", "[VERSION]");
+    // After PATH every argument is a name or a version, even one that starts
+    // with '-' ("-1" is a version to refuse by its number, not an option).
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     int status = exitcode::Ok;
     if (!ParseCommandLine(parser, arguments, {2, 3}, status)) return status;
     const QStringList args = parser.positionalArguments();

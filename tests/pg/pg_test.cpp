@@ -455,16 +455,49 @@ class RawSession {
 public:
     explicit RawSession(const std::string& conninfo) : c_(PQconnectdb(conninfo.c_str())) {}
     ~RawSession() { PQfinish(c_); }
-    void Sql(const std::string& sql) {
+    void Sql(const std::string& sql) { ASSERT_TRUE(Try(sql)) << sql << ": " << PQerrorMessage(c_); }
+    // False when the server refused `sql`.
+    bool Try(const std::string& sql) {
         PGresult* r = PQexec(c_, sql.c_str());
         const auto status = PQresultStatus(r);
         PQclear(r);
-        ASSERT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << sql << ": " << PQerrorMessage(c_);
+        return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
     }
 
 private:
     PGconn* c_;
 };
+
+// A clerk with the rights the window needs, and CREATE in public as older
+// servers give everyone: it can neither write versions of its choosing
+// through the history's function nor make a function the owner's trigger
+// would run in its place; and a removal is dated when it happened, not when
+// its transaction began.
+TEST_F(LinkedBook, AClerkCannotWriteTheHistoryOrStandInForItsFunctions) {
+    server->Sql("CREATE ROLE clerk LOGIN; GRANT SELECT, INSERT, DELETE ON pic_list TO clerk;"
+                "GRANT SELECT ON pic_history TO clerk; GRANT CREATE ON SCHEMA public TO clerk;"
+                "INSERT INTO pic_list VALUES ('가', 'x'), ('나', 'y')");
+    RawSession clerk(server->Conninfo("clerk"));
+    clerk.Sql("CREATE TEMP TABLE mine (pic_name text, pic bytea)");
+    EXPECT_FALSE(clerk.Try("CREATE TRIGGER forge AFTER DELETE ON mine FOR EACH ROW EXECUTE FUNCTION "
+                           "public.pic_history_keep()"));
+    for (const char* f : {"now", "clock_timestamp"})
+        clerk.Sql(std::string("CREATE FUNCTION public.") + f +
+                  "() RETURNS timestamptz LANGUAGE sql AS $$ SELECT TIMESTAMPTZ '2000-01-01 00:00+00' $$");
+    clerk.Sql("CREATE FUNCTION public.octet_length(bytea) RETURNS int LANGUAGE sql AS $$ SELECT -1 $$");
+    clerk.Sql("DELETE FROM pic_list WHERE pic_name = '가'");
+    // In a transaction begun before the row was saved, the version is dated
+    // after its start (the division fails otherwise).
+    clerk.Sql("BEGIN");
+    clerk.Sql("SELECT 1");
+    server->Sql("INSERT INTO pic_list VALUES ('다', 'z')");
+    clerk.Sql("DELETE FROM pic_list WHERE pic_name = '다'");
+    clerk.Sql("SELECT 1 / (SELECT count(*)::int FROM pic_history WHERE pic_name = '다' AND left_at > now())");
+    clerk.Sql("COMMIT");
+    EXPECT_EQ(server->Query("SELECT string_agg(pic_name || ':' || bytes || ':' || (left_at > '2001-01-01'), ' ' "
+                            "ORDER BY id) FROM pic_history"),
+              "가:1:true 다:1:true");
+}
 
 TEST_F(LinkedBook, ATriggerThatSkipsTheInsertIsReportedAndNothingIsStored) {
     server->Sql("INSERT INTO pic_list VALUES ('도장', 'old');"

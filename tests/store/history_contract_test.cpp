@@ -11,6 +11,7 @@
 
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "../pg/book_kinds.h"
 #include "engine/sqlite/backup.h"
@@ -343,6 +344,31 @@ TEST_P(WithoutHistory, WorksAsBeforeAndKeepsNothing) {
     EXPECT_FALSE(EnableHistory(db));
     EXPECT_EQ(DeletePictures(db, Name(4)), 1);
     EXPECT_EQ(Kept(Name(4)), Hexes({Stamp(4, 3)}));
+}
+
+// A restore waits while another PC's prune holds the versions, and then
+// finds what the prune left: here, nothing of that name, so nothing changes
+// (before, it removed the stamp and copied nothing back). Driven by the
+// prune's open transaction, seen waiting in pg_locks, never by a sleep.
+TEST_P(History, RestoreWaitsForAPruneAndThenFindsWhatItLeft) {
+    if (!Server()) GTEST_SKIP() << "a local book has one writer at a time: SQLite's lock is the turn";
+    Workspace other = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+    Database pruner = other.OpenDatabase(book->Path());
+    pruner.BeginTrans();
+    pruner.LockKey(std::string(kHistoryTable) + "\nversions");
+    pruner.Execute("DELETE FROM pic_history " + NameCondition(Name(30)));
+    int number = 0;
+    std::thread restorer([&] { number = ErrorOf([&] { RestoreVersion(db, Name(30), std::nullopt); }).Number(); });
+    const auto waiting = [&] {
+        return book->One("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted") != "0";
+    };
+    for (int polls = 0; !waiting() && polls < 100000; ++polls) std::this_thread::yield();
+    EXPECT_TRUE(waiting());
+    pruner.CommitTrans();
+    restorer.join();
+    other.Close();
+    EXPECT_EQ(number, err::ItemNotFound);
+    EXPECT_EQ(Current(Name(30)), Hexes({Stamp(30, 3)}));
 }
 
 // A table that only has the history's name is no history: named, refused,

@@ -130,8 +130,10 @@ TEST_F(KeeperTool, RefusalsChangeNothing) {
         {"rename to a blank name", {"rename", Q(db), "가", " "}, 1, "이름을 입력해 주십시요."},
         {"restore of a name never replaced", {"restore", Q(db), "가"}, 1, "보관된 버전이 없습니다"},
         {"restore of a version that is no number", {"restore", Q(db), "가", "x"}, 1, "버전 번호가 아닙니다"},
+        {"restore of a negative version", {"restore", Q(db), "가", "-1"}, 1, "버전 번호가 아닙니다"},
         {"prune without a rule", {"prune", Q(db)}, 2, "--before나 --keep"},
         {"prune before no date", {"prune", Q(db), "--before", "2026-02-30"}, 1, "날짜가 아닙니다"},
+        {"prune before a year of two digits", {"prune", Q(db), "--before", "26-01-31"}, 1, "날짜가 아닙니다"},
         {"prune keeping a negative count", {"prune", Q(db), "--keep", "-1"}, 1, "0 이상의 정수가 아닙니다"},
     };
     const std::string before = ShellOut(db, "SELECT pic_name, hex(pic) FROM pic_list ORDER BY rowid");
