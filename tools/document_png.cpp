@@ -78,16 +78,46 @@ struct Paper {
     int low, high;
 };
 
+// Whether a colour can be paper: light and nearly grey (white, cream,
+// yellowish or grey sheets), never a seal's red, blue or black ink.
+bool PaperLike(QRgb p) {
+    const int most = std::max({qRed(p), qGreen(p), qBlue(p)}), least = std::min({qRed(p), qGreen(p), qBlue(p)});
+    const int luma = (qRed(p) * 299 + qGreen(p) * 587 + qBlue(p) * 114) / 1000;
+    return most - least < 100 && luma >= 110;
+}
+
 // The paper is what the border shows most: the per-channel median of the
 // ring of outermost pixels, so that ink touching the edge does not count.
+// A seal cut tight to its frame has ink all round its border: then the
+// paper is what the paper-like pixels inside show most. A picture with no
+// such pixel has no paper to tell ink from (err::InvalidPicture).
 Paper PaperOf(const QImage& image) {
     ColourCounts border;
     ForEachBorderPixel(image, [&](QRgb p) { border.Add(p); });
-    const QRgb paper = border.MedianColour();
+    QRgb paper = border.MedianColour();
     Histogram<kDistances> grain{};
-    ForEachBorderPixel(image, [&](QRgb p) { ++grain[Distance(p, paper)]; });
+    if (PaperLike(paper)) {
+        ForEachBorderPixel(image, [&](QRgb p) { ++grain[Distance(p, paper)]; });
+    } else {
+        ColourCounts inside;
+        bool any = false;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (const QRgb p = image.pixel(x, y); PaperLike(p)) inside.Add(p), any = true;
+        if (!any)
+            throw Error(err::InvalidPicture, "종이로 보이는 밝은 부분이 없어 종이와 잉크를 나눌 수 없습니다 (잉크만 "
+                                             "있거나 어두운 바탕의 그림입니다)");
+        paper = inside.MedianColour();
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (const QRgb p = image.pixel(x, y); PaperLike(p)) ++grain[Distance(p, paper)];
+    }
     const int low = std::clamp(3 * Median(grain), 24, kDistances - 1 - 64);
     return {paper, low, low + 64};
+}
+
+[[noreturn]] void RaiseNoInk() {
+    throw Error(err::InvalidPicture, "종이와 구별되는 잉크가 없습니다 (빈 종이이거나 한 가지 색뿐인 그림입니다)");
 }
 
 // The rectangle of the clearly inked pixels; empty when there are none.
@@ -111,7 +141,7 @@ QImage Cropped(const QImage& picture, QRect& ink) {
     if (image.isNull()) throw std::bad_alloc();
     const Paper paper = PaperOf(image);
     ink = InkOf(image, paper);
-    if (ink.isEmpty()) return picture;
+    if (ink.isEmpty()) RaiseNoInk();
     const int margin = std::max(kMinCropMargin, static_cast<int>(std::lround(std::max(ink.width(), ink.height()) *
                                                                              kCropMarginShare)));
     const QRect kept = ink.adjusted(-margin, -margin, margin, margin);
@@ -152,6 +182,7 @@ QImage WithoutPaper(const QImage& picture) {
             inked = true;
         }
     }
+    if (!inked) RaiseNoInk();
     const int ink = std::max(high, Median(inkDistances));
     const QRgb inkColour = inkColours.MedianColour();
 

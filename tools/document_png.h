@@ -36,5 +36,7 @@ struct DocumentPng {
 };
 
 // The PNG file for `picture`. Raises err::InvalidPicture when it cannot be
-// encoded, std::bad_alloc when memory runs out.
+// encoded, or when `transparent` or `crop` finds no ink on it, or no paper
+// (a blank sheet, a picture of one colour, ink only); std::bad_alloc when
+// memory runs out.
 DocumentPng EncodePng(const QImage& picture, const PngOptions& options);

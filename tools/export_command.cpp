@@ -108,8 +108,9 @@ public:
             outOfMemory_ = true;
             problem_ = "메모리가 부족해 PNG를 만들지 못했습니다 (값이 손상된 것은 아닙니다)";
         } catch (const Error& e) {
-            if (e.Number() != err::OutOfMemory) throw;
-            outOfMemory_ = true;
+            // A picture with no ink or no paper is named like any row that makes no PNG.
+            if (e.Number() != err::OutOfMemory && e.Number() != err::InvalidPicture) throw;
+            outOfMemory_ = e.Number() == err::OutOfMemory;
             problem_ = e.Description();
         }
     }
@@ -260,8 +261,9 @@ int RunExport(const QStringList& arguments) {
         "PNG 옵션은 저장된 값이 그림일 때만 쓸 수 있습니다. --all에서 그림이 아닌 행은 알리고\n"
         "건너뛴 뒤 나머지를 내보내며, 상태 1로 끝납니다.");
     parser.addPositionalArgument("PATH", kDatabaseArgument);
-    parser.addPositionalArgument("NAME", "내보낼 그림의 이름 (--all이면 쓰지 않습니다)", "NAME FILE | --all DIR");
-    parser.addPositionalArgument("FILE", "새로 만들 파일, --all이면 폴더 DIR", "");
+    // One entry for both forms, so the usage line shows only forms the command takes.
+    parser.addPositionalArgument("NAME FILE", "내보낼 그림의 이름과 새로 만들 파일 (--all이면 폴더 DIR 하나)",
+                                 "NAME FILE | --all DIR");
     const QCommandLineOption all("all", "모든 행을 폴더 안에 내보냅니다.");
     const QCommandLineOption pngOption("png", "저장된 바이트 대신 그림을 PNG로 씁니다.");
     const QCommandLineOption transparent(

@@ -783,18 +783,20 @@ TEST_F(ToolTest, SizeWithoutCropWarnsOfAPictureUnder300DpiOnly) {
 
 TEST_F(ToolTest, ExportAllTransparentWritesAPngPerPictureAndNamesTheOthers) {
     MakeMixedByShell();
-    for (const std::string name : {"도장", "a/b"}) RawInsert(db, &name, Encoded(SealOn(Qt::white, 0), "BMP"));
+    for (const std::string name : {"도장", "도장", "a/b"}) RawInsert(db, &name, Encoded(SealOn(Qt::white, 0), "BMP"));
     const Bytes before = ReadBytes(db);
     Outcome r = RunTool({"export", Q(db), "--all", Q(dir.File("out")), "--transparent"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "2번째 행 \"깨진\"") && Has(r.err, "4번째 행 \"\"")) << r.err;
+    // The shell's rows of plain red have no paper to make transparent: named, not written invisible.
+    EXPECT_TRUE(Has(r.err, "1번째 행 \"도장\": 종이로 보이는") && Has(r.err, "3번째 행 Null: 종이로 보이는")) << r.err;
     std::set<std::string> names;
     for (const auto& e : fs::directory_iterator(dir.File("out"))) {
         names.insert(e.path().filename().string());
         const QImage png = Decoded(ReadBytes(e.path().string()));
         EXPECT_TRUE(png.hasAlphaChannel() && png.pixelColor(0, 0).alpha() == 0) << e.path();
     }
-    EXPECT_EQ(names, (std::set<std::string>{"도장.png", "도장-2.png", "a_b.png", "이름 없음.png"}));
+    EXPECT_EQ(names, (std::set<std::string>{"도장.png", "도장-2.png", "a_b.png"}));
     EXPECT_EQ(ReadBytes(db), before);
 }
 
@@ -809,7 +811,7 @@ struct PngRefuses : ToolTest, ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(PngRefuses, WithAMessageAndNothingWritten) {
     MakeMixedByShell();
-    Shell(db, "INSERT INTO pic_list VALUES ('없음', NULL);");
+    Shell(db, "INSERT INTO pic_list VALUES ('없음', NULL), ('흰 종이', " + Hex(Bitmap(8, 6, Qt::white)) + ");");
     const Bytes mine = {'m', 'i', 'n', 'e'}, before = ReadBytes(db);
     WriteBytes(dir.File("taken.png"), mine);
     QStringList args = QStringList{"export", Q(db)} + GetParam().args;
@@ -822,11 +824,35 @@ TEST_P(PngRefuses, WithAMessageAndNothingWritten) {
     EXPECT_EQ(ReadBytes(db), before);
 }
 
+// A square seal cut tight to its frame: ink all round the border, so the
+// paper is found inside it, and the frame stays opaque red.
+TEST_F(ToolTest, ASealCutTightToItsFrameKeepsItsInk) {
+    QImage seal(60, 60, QImage::Format_RGB32);
+    seal.fill(qRgb(246, 243, 236));
+    QPainter painter(&seal);
+    painter.setPen(QPen(QColor(200, 30, 40), 8));
+    painter.drawRect(4, 4, 52, 52);
+    painter.drawLine(15, 30, 45, 30);
+    painter.end();
+    ASSERT_EQ(RunTool({"create", Q(db)}).status, 0);
+    WriteBytes(dir.File("seal.bmp"), Encoded(seal, "BMP"));
+    ASSERT_EQ(RunTool({"import", Q(db), "각인", Q(dir.File("seal.bmp"))}).status, 0);
+    Outcome r = RunTool({"export", Q(db), "각인", Q(dir.File("seal.png")), "--transparent"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const QImage out(Q(dir.File("seal.png")));
+    for (QPoint ink : {QPoint(1, 30), QPoint(58, 30), QPoint(30, 1), QPoint(30, 30)})
+        EXPECT_EQ(out.pixelColor(ink), QColor(200, 30, 40)) << ink.x() << "," << ink.y();
+    for (QPoint paper : {QPoint(30, 15), QPoint(20, 45)}) EXPECT_EQ(out.pixelColor(paper).alpha(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Tool, PngRefuses,
     ::testing::Values(Refusal{"not_a_picture", {"깨진", "OUT", "--transparent"}, "\"깨진\": 읽을 수 있는 그림이 아닙니다"},
                       Refusal{"null_value", {"없음", "OUT", "--size", "24"}, "\"없음\": 값이 없습니다 (Null)"},
-                      Refusal{"taken", {"도장", "TAKEN", "--transparent"}, "덮어쓰지 않습니다"},
+                      Refusal{"taken", {"도장", "TAKEN", "--png"}, "덮어쓰지 않습니다"},
+                      Refusal{"no_ink", {"흰 종이", "OUT", "--transparent"}, "\"흰 종이\": 종이와 구별되는 잉크가 없습니다"},
+                      Refusal{"no_ink_to_crop", {"흰 종이", "OUT", "--crop"}, "잉크가 없습니다"},
+                      Refusal{"ink_only", {"도장", "OUT", "--transparent"}, "종이로 보이는 밝은 부분이 없어"},
                       Refusal{"size_below", {"도장", "OUT", "--size", "4.9"}, "'4.9'"},
                       Refusal{"size_above", {"도장", "OUT", "--png", "--size", "101"}, "'101'"},
                       Refusal{"size_not_a_number", {"--all", "OUT", "--size", "24mm"}, "'24mm'"}),
@@ -849,7 +875,7 @@ TEST_F(ToolTest, RunningOutOfMemoryIsNotADamagedPictureAndExportGoesOn) {
 #endif
     MakePictureDb(db);
     const std::string small = "작은", large = "큰";
-    RawInsert(db, &small, Bitmap(20, 20, Qt::red));
+    RawInsert(db, &small, Encoded(SealOn(Qt::white, 0), "BMP"));
     // The smallest limit that checks a book of one small picture, rounded up:
     // everything but a decoded 6000 × 6000 picture (137 MiB) fits in it.
     const std::string alone = dir.File("alone.mdb");
@@ -1196,6 +1222,10 @@ TEST(Help, SpeaksKoreanAndNamesTheCommand) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.out.starts_with("사용 방법: kaldoria-db check [옵션] PATH\n")) << r.out;
     EXPECT_TRUE(Has(r.out, "\n옵션:\n") && Has(r.out, "\n인자:\n")) << r.out;
+    // A usage line shows only forms the command takes.
+    Outcome exportHelp = RunTool({"export", "--help"});
+    EXPECT_TRUE(exportHelp.out.starts_with("사용 방법: kaldoria-db export [옵션] PATH NAME FILE | --all DIR\n"))
+        << exportHelp.out;
 }
 
 }  // namespace
