@@ -17,11 +17,15 @@ std::string Database::Server() const { return conn().Server(); }
 
 void Database::Execute(const std::string& sql, int /*options: every error is raised*/) { conn().Execute(sql); }
 
-Recordset Database::OpenRecordset(const std::string& source, int type) {
+Recordset Database::OpenRecordset(const std::string& source, int type, int options) {
     auto& c = conn();
     if (type != dbOpenTable && type != dbOpenSnapshot)
         throw Error(err::InvalidEngineArgument, "지원하지 않는 레코드셋 형식입니다: " + std::to_string(type));
-    std::shared_ptr<RecordsetImpl> r = c.Open(source, type);
+    if ((options & ~dbReadOnly) != 0)
+        throw Error(err::InvalidEngineArgument, "지원하지 않는 레코드셋 옵션입니다: " + std::to_string(options));
+    std::shared_ptr<RecordsetImpl> r = c.Open(source, type, options);
+    if ((options & dbReadOnly) && r->readOnlyReason.empty())
+        r->readOnlyReason = "'" + source + "'을(를) 읽기 전용으로 열어 행을 추가할 수 없습니다.";
     c.recordsets.push_back(r);
     std::erase_if(c.recordsets, [](const auto& w) { return w.expired(); });
     return Recordset(r);

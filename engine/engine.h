@@ -25,6 +25,8 @@ constexpr int dbUseJet = 2;
 constexpr int dbOpenTable = 1;
 constexpr int dbOpenSnapshot = 4;
 constexpr int dbFailOnError = 128;
+// An option of OpenRecordset: the recordset only reads (AddNew is refused).
+constexpr int dbReadOnly = 4;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -135,7 +137,12 @@ public:
     // Runs exactly one statement (a text of several is refused, none of them
     // run); every engine error is raised.
     void Execute(const std::string& sql, int options = 0);
-    Recordset OpenRecordset(const std::string& source, int type);
+    // `options` may be dbReadOnly: nothing is written through the
+    // recordset, and on a server a table walk then reads the whole table as
+    // of one moment (its reads share the connection's read-only REPEATABLE
+    // READ transaction, as a snapshot's do), so another PC's saves during the
+    // walk neither show in it nor stop it. A local file's walk is as always.
+    Recordset OpenRecordset(const std::string& source, int type, int options = 0);
     // Closes the recordsets still open on it first.
     void Close();
 

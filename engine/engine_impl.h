@@ -28,7 +28,7 @@ public:
     // Raises err::ObjectClosed once the connection is closed.
     virtual void CheckOpen() const = 0;
     virtual void Execute(const std::string& sql) = 0;
-    virtual std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type) = 0;
+    virtual std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type, int options) = 0;
     virtual void Begin() = 0;
     virtual void Commit() = 0;
     virtual void Rollback() = 0;

@@ -48,7 +48,7 @@ int RunCheck(const QStringList& arguments) {
         }
         Say("무결성 검사: 이상 없음");
 
-        Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+        Recordset rs = db.OpenRecordset("pic_list", dbOpenTable, dbReadOnly);
         const Field pic = rs.Fields("pic"), name = rs.Fields("pic_name");
         long rows = 0, unreadable = 0, unchecked = 0;
         for (; !rs.EOF_(); rs.MoveNext()) {

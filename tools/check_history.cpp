@@ -21,7 +21,7 @@ int CheckHistory(Database& db, const std::string& path) {
         Say("기록 검사: 이 역할에는 기록(pic_history)을 읽을 권한이 없어 버전은 검사하지 않았습니다");
         return status;
     }
-    Recordset rs = db.OpenRecordset(kHistoryTable, dbOpenTable);
+    Recordset rs = db.OpenRecordset(kHistoryTable, dbOpenTable, dbReadOnly);
     const Field pic = rs.Fields("pic"), name = rs.Fields("pic_name"), id = rs.Fields("id"), bytes = rs.Fields("bytes");
     long versions = 0, unreadable = 0, unchecked = 0, unkept = 0;
     for (; !rs.EOF_(); rs.MoveNext()) {

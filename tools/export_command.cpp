@@ -205,7 +205,7 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
 
     const std::string extension = png ? ".png" : ".bmp";
     const bool terminal = IsTerminal(stdout);
-    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable, dbReadOnly);
     const long total = rs.RecordCount();
     long row = 0, done = 0, skipped = 0, noMemory = 0;
     bool progressShown = false;  // the progress line waits for its end of line

@@ -17,7 +17,7 @@ int RunList(const QStringList& arguments) {
         // Said on stderr, so that the listing itself keeps its form.
         if (RollBackInterruptedWrite(path)) ReportFailure(kRolledBack);
         OpenedDatabase opened(path, true);
-        Recordset rs = opened.db().OpenRecordset("pic_list", dbOpenTable);
+        Recordset rs = opened.db().OpenRecordset("pic_list", dbOpenTable, dbReadOnly);
         const Field pic = rs.Fields("pic"), name = rs.Fields("pic_name");
         long rows = 0, unreadable = 0;
         for (; !rs.EOF_(); rs.MoveNext()) {

@@ -90,7 +90,8 @@ public:
     const ConnectionImpl& Connection() const override { return *conn; }
     PGconn* pg() { return conn->Conn(); }
 
-    void OpenTable(const std::string& source);
+    // `oneMoment`: the walk reads in the connection's read transaction.
+    void OpenTable(const std::string& source, bool oneMoment);
     void OpenSnapshot(const std::string& source);
     // Reads a snapshot's rows whole, a row at a time.
     void ReadWhole(const std::string& source, bool binary);
@@ -144,7 +145,7 @@ Cell PgRecordset::CellOf(const PGresult* r, int row, int col, std::size_t field,
     return cell;
 }
 
-void PgRecordset::OpenTable(const std::string& source) {
+void PgRecordset::OpenTable(const std::string& source, bool oneMoment) {
     const TableShape shape = conn->ShapeOf(source);
     if (shape == TableShape::View) {
         type = dbOpenSnapshot;
@@ -160,6 +161,7 @@ void PgRecordset::OpenTable(const std::string& source) {
     origin = names;
     rows.SetWidth(names.size());
     firstPending = true;
+    if (oneMoment) holdsRead = conn->EnterRead();
 }
 
 // The pages one statement of a walk reads: about eight thousand rows of
@@ -799,11 +801,11 @@ PGconn* PgConnection::Live() {
 
 void PgConnection::Execute(const std::string& sql) { Simple(sql, "SQL 문 [" + sql + "] 실행", FirstWord(sql)); }
 
-std::shared_ptr<RecordsetImpl> PgConnection::Open(const std::string& source, int type) {
+std::shared_ptr<RecordsetImpl> PgConnection::Open(const std::string& source, int type, int options) {
     return Retrying([&] {
         auto r = std::make_shared<PgRecordset>(std::static_pointer_cast<PgConnection>(shared_from_this()));
         r->type = type;
-        if (type == dbOpenTable) r->OpenTable(source);
+        if (type == dbOpenTable) r->OpenTable(source, (options & dbReadOnly) != 0);
         else r->OpenSnapshot(source);
         return std::static_pointer_cast<RecordsetImpl>(r);
     });

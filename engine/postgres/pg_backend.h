@@ -40,7 +40,7 @@ public:
 
     void CheckOpen() const override;
     void Execute(const std::string& sql) override;
-    std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type) override;
+    std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type, int options) override;
     void Begin() override;
     void Commit() override;
     void Rollback() override;

@@ -450,7 +450,7 @@ void SqliteConnection::Execute(const std::string& sql) {
     Exec(handle(), sql, "SQL 문 [" + sql + "] 실행");
 }
 
-std::shared_ptr<RecordsetImpl> SqliteConnection::Open(const std::string& source, int type) {
+std::shared_ptr<RecordsetImpl> SqliteConnection::Open(const std::string& source, int type, int /*options: a file's walk is always live*/) {
     auto r = std::make_shared<SqliteRecordset>(std::static_pointer_cast<SqliteConnection>(shared_from_this()));
     r->type = type;
     if (type == dbOpenTable) r->OpenTable(source);

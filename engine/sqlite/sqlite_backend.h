@@ -17,7 +17,7 @@ public:
 
     void CheckOpen() const override { handle(); }
     void Execute(const std::string& sql) override;
-    std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type) override;
+    std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type, int options) override;
     void Begin() override;
     void Commit() override;
     void Rollback() override;

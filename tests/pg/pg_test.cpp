@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <set>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -497,6 +498,36 @@ TEST_F(LinkedBook, AClerkCannotWriteTheHistoryOrStandInForItsFunctions) {
     EXPECT_EQ(server->Query("SELECT string_agg(pic_name || ':' || bytes || ':' || (left_at > '2001-01-01'), ' ' "
                             "ORDER BY id) FROM pic_history"),
               "가:1:true 다:1:true");
+}
+
+// A read-only walk (list, check, export --all) reads the book as of one
+// moment: another PC removing, adding and moving rows in the middle of it
+// neither adds a row, nor shows one twice, nor stops the reading of a
+// picture that was removed meanwhile.
+TEST_F(LinkedBook, AReadOnlyWalkReadsTheBookAsOfOneMoment) {
+    // 3,000 stamps of 960 bytes that do not compress: about 360 pages.
+    server->Sql("INSERT INTO pic_list SELECT 'n' || g, decode((SELECT string_agg(md5(g::text || '-' || i), '') "
+                "FROM generate_series(1, 60) i), 'hex') FROM generate_series(1, 3000) g");
+    Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
+    Database db = ws.OpenDatabase(link, true);
+    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable, dbReadOnly);
+    RawSession other(server->Conninfo());
+    std::set<std::string> seen;
+    long rows = 0, pictures = 0;
+    for (; !rs.EOF_(); rs.MoveNext(), ++rows) {
+        seen.insert(TextOf(rs.Fields("pic_name").Value()));
+        if (rows == 10)
+            other.Sql("DELETE FROM pic_list WHERE pic_name IN ('n2999', 'n3000'); INSERT INTO pic_list VALUES "
+                      "('n1', 'x'), ('새 도장', 'y'); UPDATE pic_list SET pic_name = 'n1500' WHERE pic_name = 'n1500'");
+        if (rs.Fields("pic").GetChunk(0, 960).size() == 960) ++pictures;
+    }
+    EXPECT_EQ(rows, 3000);
+    EXPECT_EQ(seen.size(), 3000u);
+    EXPECT_EQ(pictures, 3000);
+    EXPECT_TRUE(seen.count("n2999") && !seen.count("새 도장"));
+    EXPECT_EQ(ErrorOf([&] { rs.AddNew(); }).Number(), err::ReadOnly);
+    rs.Close();
+    ws.Close();
 }
 
 TEST_F(LinkedBook, ATriggerThatSkipsTheInsertIsReportedAndNothingIsStored) {
