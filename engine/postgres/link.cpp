@@ -46,6 +46,37 @@ const std::vector<AllowedKey>& AllowedKeys() {
     return keys;
 }
 
+// The TLS settings whose values are ordered from weaker to stricter.
+struct OrderedKey {
+    const char* key;
+    std::vector<const char*> weakestFirst;
+};
+
+const std::vector<OrderedKey>& OrderedKeys() {
+    static const std::vector<OrderedKey> keys = {
+        {"sslmode", {"disable", "allow", "prefer", "require", "verify-ca", "verify-full"}},
+        {"ssl_min_protocol_version", {"TLSv1", "TLSv1.1", "TLSv1.2", "TLSv1.3"}},
+        {"channel_binding", {"disable", "prefer", "require"}},
+    };
+    return keys;
+}
+
+int Rank(const OrderedKey& k, const std::string& value) {
+    const auto at = std::find_if(k.weakestFirst.begin(), k.weakestFirst.end(), [&](const char* v) { return value == v; });
+    return at == k.weakestFirst.end() ? -1 : static_cast<int>(at - k.weakestFirst.begin());
+}
+
+// A value as a connection string writes it: in single quotes, with its
+// quotes and backslashes escaped.
+std::string Quoted(const std::string& value) {
+    std::string q = "'";
+    for (char c : value) {
+        if (c == '\'' || c == '\\') q += '\\';
+        q += c;
+    }
+    return q + "'";
+}
+
 std::string AllowedList() {
     std::string list;
     for (const auto& k : AllowedKeys()) list += (list.empty() ? "" : ", ") + std::string(k.key);
@@ -98,7 +129,42 @@ void CheckLinkConnection(const std::string& conninfo) {
 
 std::shared_ptr<ConnectionImpl> OpenServerBook(const std::string& name, const std::string& conninfo, bool readOnly) {
     CheckLinkConnection(conninfo);
-    auto server = std::make_shared<PgConnection>(name, conninfo, readOnly);
+    auto server = std::make_shared<PgConnection>(name, StricterThanService(conninfo), readOnly);
     server->RequireTextColumn(kLinkedTable, kLinkedNameColumn);
     return server;
+}
+
+std::string StricterThanService(const std::string& conninfo) {
+    const PgConninfo given(PQconninfoParse(conninfo.c_str(), nullptr));
+    if (!given) return conninfo;
+    std::string service;
+    std::vector<std::pair<std::string, std::string>> settings;
+    for (const PQconninfoOption* o = given.get(); o->keyword; ++o) {
+        if (!o->val) continue;
+        settings.emplace_back(o->keyword, o->val);
+        if (std::string(o->keyword) == "service") service = o->val;
+    }
+    const bool anyOrdered = std::any_of(settings.begin(), settings.end(), [](const auto& s) {
+        return std::any_of(OrderedKeys().begin(), OrderedKeys().end(), [&](const OrderedKey& k) { return s.first == k.key; });
+    });
+    if (service.empty() || !anyOrdered) return conninfo;
+    // What the service stanza gives, as libpq reads it: a connection object
+    // for the service alone, dropped before it reaches the server.
+    PGconn* probe = PQconnectStart(("service=" + Quoted(service)).c_str());
+    if (!probe) return conninfo;
+    const PgConninfo fromService(PQconninfo(probe));
+    PQfinish(probe);
+    if (!fromService) return conninfo;
+    std::string kept;
+    for (const auto& [key, value] : settings) {
+        bool weaker = false;
+        for (const auto& ordered : OrderedKeys()) {
+            if (key != ordered.key) continue;
+            for (const PQconninfoOption* o = fromService.get(); o->keyword; ++o)
+                if (key == o->keyword && o->val && Rank(ordered, value) < Rank(ordered, o->val)) weaker = true;
+        }
+        if (weaker) continue;
+        kept += (kept.empty() ? "" : " ") + key + "=" + Quoted(value);
+    }
+    return kept;
 }

@@ -17,3 +17,10 @@ inline constexpr const char* kLinkedNameColumn = "pic_name";
 // Error that names the key and says why (and where such settings belong).
 // A service stanza is the administrator's own file and is not looked into.
 void CheckLinkConnection(const std::string& conninfo);
+
+// The connection string a linked book connects with: `conninfo` less each
+// TLS setting that is weaker than the one its service stanza gives (a link
+// file's sslmode=require beside a service's verify-full, say), so that a
+// link file can make the administrator's TLS settings stricter, never
+// weaker. Without a service it is `conninfo` as it is.
+std::string StricterThanService(const std::string& conninfo);

@@ -25,6 +25,7 @@
 #include "../store/save_contract.h"
 #include "pg_server.h"
 #include "engine/postgres/link.h"
+#include "os/process.h"
 #include "engine/sqlite/link_file.h"
 #include "store/connection.h"
 #include "store/save.h"
@@ -572,6 +573,17 @@ TEST_F(LinkedBook, ALinkHoldsOnlyTheConnectionKeysAnOfficeNeeds) {
         Outcome r = RunTool({"link", Q(made), Q(server->Conninfo() + " " + extra)});
         EXPECT_EQ(r.status, 0) << extra << ": " << r.err;
     }
+    // A link's TLS setting weaker than its service's gives way to the service's:
+    // a link file makes the administrator's TLS stricter, never weaker.
+    std::ofstream(dir.File("services.conf")) << "[office]\nhost=" << server->SocketDir()
+                                             << "\nsslmode=verify-full\nchannel_binding=require\n";
+    ASSERT_TRUE(SetEnvironmentValue("PGSERVICEFILE", dir.File("services.conf")));
+    const std::string weaker = StricterThanService("service=office sslmode=require channel_binding=prefer dbname=postgres");
+    EXPECT_TRUE(!Has(weaker, "sslmode") && !Has(weaker, "channel_binding") && Has(weaker, "dbname='postgres'") &&
+                Has(weaker, "service='office'"))
+        << weaker;
+    EXPECT_TRUE(Has(StricterThanService("service=office sslmode=verify-full"), "sslmode='verify-full'"));
+    EXPECT_EQ(StricterThanService(server->Conninfo() + " sslmode=require"), server->Conninfo() + " sslmode=require");
     // A link file planted by someone else is refused when opened, before any connection.
     const std::string planted = dir.File("planted.mdb");
     MakePictureDb(planted);
