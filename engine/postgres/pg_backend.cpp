@@ -45,8 +45,16 @@ bool Before(const RowKey& a, const RowKey& b) { return std::tie(a.table, a.id) <
 const char* const kKeyColumns = "tableoid, ctid, xmin";
 const char* const kKeyMatch = " WHERE tableoid = $1::oid AND ctid = $2::tid AND xmin = $3::xid";
 
-std::string FirstWord(const std::string& sql) {
+// The right a statement needs, as a refusal names it: its first word, but
+// for a trigger the table's TRIGGER right (which its owner has).
+std::string RightOf(const std::string& sql) {
     const auto words = Words(sql);
+    for (const auto& w : words) {
+        if (w.upper == "TRIGGER") return "TRIGGER(또는 표의 주인)";
+        if (w.upper != "CREATE" && w.upper != "DROP" && w.upper != "OR" && w.upper != "REPLACE" &&
+            w.upper != "CONSTRAINT")
+            break;
+    }
     return words.empty() ? std::string() : words[0].upper;
 }
 
@@ -627,6 +635,10 @@ std::string WhatToDo(const std::string& libpq) {
     if (has("Peer authentication failed") || has("Ident authentication failed"))
         return "서버가 이 사용자를 운영 체제 계정으로 확인하지 못했습니다 (peer 인증). 연결 파일의 user를 확인하거나, "
                "관리자에게 암호(scram-sha-256) 인증을 켜 달라고 하십시오.";
+    // A server starting, stopping or recovering takes no connection for a
+    // minute or so: nothing for the administrator to do.
+    if (has("starting up") || has("shutting down") || has("in recovery mode") || has("not yet accepting connections"))
+        return "서버가 다시 시작하는 중이라 지금은 연결을 받지 않습니다. 1분쯤 뒤 다시 하십시오.";
     if (has("does not exist"))
         return "연결 파일의 데이터베이스(dbname)나 사용자(user)가 서버에 없습니다. 관리자에게 이름을 확인하십시오.";
     if (has("could not translate host name"))
@@ -799,7 +811,7 @@ PGconn* PgConnection::Live() {
     return conn_.get();
 }
 
-void PgConnection::Execute(const std::string& sql) { Simple(sql, "SQL 문 [" + sql + "] 실행", FirstWord(sql)); }
+void PgConnection::Execute(const std::string& sql) { Simple(sql, "SQL 문 [" + sql + "] 실행", RightOf(sql)); }
 
 std::shared_ptr<RecordsetImpl> PgConnection::Open(const std::string& source, int type, int options) {
     return Retrying([&] {

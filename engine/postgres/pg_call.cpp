@@ -59,6 +59,29 @@ Error PgError(PGconn* conn, const PGresult* result, const std::string& context, 
         return Error(number, context + ": 다른 PC가 서버 " + server + "의 도장 목록을 쓰고 있어 몇 초 기다렸지만 끝나지 "
                                        "않았습니다. 아무것도 바뀌지 않았습니다. 잠시 뒤 다시 하십시오 (" + message + ").",
                      cause);
+    if (state == "57014")
+        return Error(number, context + ": 서버 " + server + "가 이 명령을 제한 시간(statement_timeout) 안에 끝내지 못해 "
+                                       "취소했습니다. 아무것도 바뀌지 않았습니다. 다시 해도 같으면 관리자에게 이 역할의 "
+                                       "statement_timeout을 늘려 달라고 하십시오 (" + message + ").",
+                     cause);
+    if (state.starts_with("57P"))
+        return Error(number, context + ": 서버 " + server + "가 다시 시작하는 중이라 이 작업은 취소되었습니다. 1분쯤 뒤 "
+                                       "다시 하십시오 (" + message + ").",
+                     cause);
+    if (state == "22021" || state == "22P05") {
+        const char* encoding = PQparameterStatus(conn, "server_encoding");
+        return Error(number, context + ": 서버 " + server + "의 데이터베이스 인코딩(" + (encoding ? encoding : "?") +
+                                 ")에 없는 글자가 이름에 있어 저장할 수 없습니다. 다른 이름을 쓰거나, 관리자에게 UTF8 "
+                                 "데이터베이스로 옮겨 달라고 하십시오 (" + message + ").",
+                     cause);
+    }
+    if (number == err::NoPermission && message.find("must be owner of") != std::string::npos) {
+        const char* user = PQuser(conn);
+        return Error(number, context + ": 서버 " + server + "에서 이 일은 표의 주인만 할 수 있는데, 역할 '" +
+                                 (user ? user : "") + "'은 주인이 아닙니다. 표의 주인(관리자)의 역할로 하십시오 (" +
+                                 message + ").",
+                     cause);
+    }
     if (number == err::NoPermission) {
         const char* user = PQuser(conn);
         const std::string what = right.empty() ? "필요한" : right;

@@ -79,6 +79,24 @@ protected:
     }
 };
 
+// A connection of its own to the server, as another PC or the DBA would hold one.
+class RawSession {
+public:
+    explicit RawSession(const std::string& conninfo) : c_(PQconnectdb(conninfo.c_str())) {}
+    ~RawSession() { PQfinish(c_); }
+    void Sql(const std::string& sql) { ASSERT_TRUE(Try(sql)) << sql << ": " << PQerrorMessage(c_); }
+    // False when the server refused `sql`.
+    bool Try(const std::string& sql) {
+        PGresult* r = PQexec(c_, sql.c_str());
+        const auto status = PQresultStatus(r);
+        PQclear(r);
+        return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+    }
+
+private:
+    PGconn* c_;
+};
+
 // --- the tool and the store on a server --------------------------------------
 
 TEST_F(LinkedBook, LinkMakesThePictureTableWithPicturesStoredOutOfLine) {
@@ -304,6 +322,28 @@ TEST_F(LinkedBook, AMissingRightIsNamed) {
         EXPECT_TRUE(Has(r.err, std::string(right) + " 권한") && Has(r.err, role)) << r.err;
         EXPECT_EQ(Rows(), "도장:2") << role;
     }
+    // Turning the history on takes the table's TRIGGER right (its owner's), not only CREATE: said so.
+    server->Sql("DROP TABLE pic_history; DROP FUNCTION pic_history_keep() CASCADE; GRANT CREATE ON SCHEMA public TO adder");
+    Outcome enable = RunTool({"history", Q(dir.File("adder") + "/dojang.mdb"), "--enable"});
+    EXPECT_EQ(enable.status, 1);
+    EXPECT_TRUE(Has(enable.err, "TRIGGER(또는 표의 주인) 권한") && Has(enable.err, "'adder'")) << enable.out << enable.err;
+    EXPECT_EQ(server->Query("SELECT to_regclass('pic_history') IS NULL"), "t");
+    // A statement the server cut off at the role's statement_timeout.
+    server->Sql("CREATE ROLE hasty LOGIN; GRANT SELECT, INSERT, DELETE ON pic_list TO hasty;"
+                "ALTER ROLE hasty SET statement_timeout = '300ms';"
+                "CREATE FUNCTION slow() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(5); RETURN OLD; END $$;"
+                "CREATE TRIGGER slow BEFORE DELETE ON pic_list FOR EACH ROW EXECUTE FUNCTION slow()");
+    Outcome hasty = RunTool({"delete", Q(OtherPc("hasty", server->Conninfo("hasty")) + "/dojang.mdb"), "도장"});
+    EXPECT_EQ(hasty.status, 1);
+    EXPECT_TRUE(Has(hasty.err, "statement_timeout을 늘려")) << hasty.err;
+    EXPECT_EQ(Rows(), "도장:2");
+    // A name the database's encoding has no letters for.
+    server->Sql("CREATE DATABASE latin TEMPLATE template0 ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C'");
+    RawSession(server->Conninfo("postgres", "latin")).Sql("CREATE TABLE pic_list (pic_name text, pic bytea)");
+    Outcome latin = RunTool({"import", Q(OtherPc("latin", server->Conninfo("postgres", "latin")) + "/dojang.mdb"), "도장",
+                             Q(dir.File("s.bmp"))});
+    EXPECT_EQ(latin.status, 1);
+    EXPECT_TRUE(Has(latin.err, "인코딩(LATIN1)에 없는 글자")) << latin.err;
 }
 
 // --- the window on a server ------------------------------------------------------
@@ -452,23 +492,6 @@ TEST_F(LinkedBook, AValueOfOneGibibyteIsRefusedBeforeItIsSent) {
 
 // --- what an office's server may hold -----------------------------------------------
 
-// A connection of its own to the server, as another PC or the DBA would hold one.
-class RawSession {
-public:
-    explicit RawSession(const std::string& conninfo) : c_(PQconnectdb(conninfo.c_str())) {}
-    ~RawSession() { PQfinish(c_); }
-    void Sql(const std::string& sql) { ASSERT_TRUE(Try(sql)) << sql << ": " << PQerrorMessage(c_); }
-    // False when the server refused `sql`.
-    bool Try(const std::string& sql) {
-        PGresult* r = PQexec(c_, sql.c_str());
-        const auto status = PQresultStatus(r);
-        PQclear(r);
-        return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-    }
-
-private:
-    PGconn* c_;
-};
 
 // A clerk with the rights the window needs, and CREATE in public as older
 // servers give everyone: it can neither write versions of its choosing
