@@ -104,6 +104,10 @@ void EnableLocal(Database& db, bool tableThere) {
 // function or table a clerk makes elsewhere stands in for one of its own.
 // The time is the moment the row left, not the start of its transaction.
 const char* const kServerTrigger = "pic_history_keep";
+// TRUNCATE removes rows without a row trigger: a statement trigger before it
+// keeps every row of the table it empties, by the same rules.
+const char* const kTruncateTrigger = "pic_history_truncate";
+const char* const kTruncateFunction = "pic_history_keep_all";
 
 // pic_list and every table that inherits from it, as regclass texts.
 const char* const kServerTables =
@@ -134,12 +138,26 @@ void EnableServer(Database& db, bool tableThere) {
                "pg_catalog.host(pg_catalog.inet_client_addr())); RETURN NULL; END $$",
                dbFailOnError);
     db.Execute("REVOKE ALL ON FUNCTION " + function + "() FROM PUBLIC", dbFailOnError);
+    const std::string keepAll = schema + "." + kTruncateFunction;
+    db.Execute("CREATE OR REPLACE FUNCTION " + keepAll + "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER "
+               "SET search_path = pg_catalog, pg_temp AS $$ BEGIN EXECUTE pg_catalog.format("
+               "'INSERT INTO " + schema + ".pic_history (pic_name, pic, bytes, left_at, left_by, left_from) "
+               "SELECT pic_name, CASE WHEN pg_catalog.octet_length(pic) <= " + kLimit + " THEN pic END, "
+               "pg_catalog.octet_length(pic), pg_catalog.clock_timestamp(), session_user, "
+               "pg_catalog.host(pg_catalog.inet_client_addr()) FROM ONLY %s', TG_RELID::pg_catalog.regclass); "
+               "RETURN NULL; END $$",
+               dbFailOnError);
+    db.Execute("REVOKE ALL ON FUNCTION " + keepAll + "() FROM PUBLIC", dbFailOnError);
     // The trigger on pic_list and on every table that inherits from it:
     // their rows are the book's rows too.
     for (const std::string& table : Column(db, std::string(kServerTables) + "SELECT oid::regclass::text FROM tree")) {
         db.Execute(std::string("DROP TRIGGER IF EXISTS ") + kServerTrigger + " ON " + table, dbFailOnError);
         db.Execute(std::string("CREATE TRIGGER ") + kServerTrigger + " AFTER DELETE OR UPDATE OF pic_name, pic ON " +
                        table + " FOR EACH ROW EXECUTE FUNCTION " + function + "()",
+                   dbFailOnError);
+        db.Execute(std::string("DROP TRIGGER IF EXISTS ") + kTruncateTrigger + " ON " + table, dbFailOnError);
+        db.Execute(std::string("CREATE TRIGGER ") + kTruncateTrigger + " BEFORE TRUNCATE ON " + table +
+                       " FOR EACH STATEMENT EXECUTE FUNCTION " + keepAll + "()",
                    dbFailOnError);
     }
 }
@@ -156,47 +174,57 @@ std::vector<std::string> LocalFaults(Database& db) {
 
 std::vector<std::string> ServerFaults(Database& db) {
     std::vector<std::string> faults;
-    // Each table of the book with the state of its trigger: O fires, A fires
-    // always, D never, R only while replicating; none, no trigger.
-    Recordset rs = db.OpenRecordset(
-        std::string(kServerTables) +
-            "SELECT tree.oid::regclass::text, tree.oid = 'pic_list'::regclass, coalesce(t.tgenabled::text, '') FROM tree "
-            "LEFT JOIN pg_catalog.pg_trigger t ON t.tgrelid = tree.oid AND t.tgname = '" + kServerTrigger + "'",
-        dbOpenSnapshot);
-    for (; !rs.EOF_(); rs.MoveNext()) {
-        const std::string table = TextOf(rs.Fields(0).Value()), state = TextOf(rs.Fields(2).Value());
-        const bool own = TextOf(rs.Fields(1).Value()) == "1" || TextOf(rs.Fields(1).Value()) == "t";
-        const std::string where = own ? std::string("pic_list") : "pic_list를 물려받은 표 " + table;
-        if (state.empty())
-            faults.push_back(where + "에 트리거 " + kServerTrigger + "가 없어 그 행이 바뀌거나 지워져도 기록되지 않습니다.");
-        else if (state == "D")
-            faults.push_back(where + "의 트리거 " + kServerTrigger + "가 꺼져 있어(DISABLE TRIGGER) 기록되지 않습니다.");
-        else if (state == "R")
-            faults.push_back(where + "의 트리거 " + kServerTrigger + "가 복제 때만 동작하도록(ENABLE REPLICA TRIGGER) "
-                             "되어 있어 기록되지 않습니다.");
+    // Each table of the book with the state of each trigger: O fires, A
+    // fires always, D never, R only while replicating; none, no trigger.
+    const struct {
+        const char* name;
+        const char* removals;
+    } triggers[] = {{kServerTrigger, "그 행이 바뀌거나 지워져도"}, {kTruncateTrigger, "TRUNCATE로 비운 행이"}};
+    for (const auto& trigger : triggers) {
+        Recordset rs = db.OpenRecordset(
+            std::string(kServerTables) +
+                "SELECT tree.oid::regclass::text, CASE WHEN tree.oid = 'pic_list'::regclass THEN 1 ELSE 0 END, "
+                "coalesce(t.tgenabled::text, '') FROM tree LEFT JOIN pg_catalog.pg_trigger t ON t.tgrelid = tree.oid "
+                "AND t.tgname = '" + trigger.name + "'",
+            dbOpenSnapshot);
+        for (; !rs.EOF_(); rs.MoveNext()) {
+            const std::string table = TextOf(rs.Fields(0).Value()), state = TextOf(rs.Fields(2).Value());
+            const std::string where =
+                TextOf(rs.Fields(1).Value()) == "1" ? std::string("pic_list") : "pic_list를 물려받은 표 " + table;
+            if (state.empty())
+                faults.push_back(where + "에 트리거 " + trigger.name + "가 없어 " + trigger.removals + " 기록되지 않습니다.");
+            else if (state == "D")
+                faults.push_back(where + "의 트리거 " + trigger.name + "가 꺼져 있어(DISABLE TRIGGER) " +
+                                 trigger.removals + " 기록되지 않습니다.");
+            else if (state == "R")
+                faults.push_back(where + "의 트리거 " + trigger.name + "가 복제 때만 동작하도록(ENABLE REPLICA TRIGGER) "
+                                 "되어 있어 " + trigger.removals + " 기록되지 않습니다.");
+        }
+        rs.Close();
     }
-    rs.Close();
-    Recordset fn = db.OpenRecordset(
-        std::string("SELECT CASE WHEN EXISTS (SELECT 1 FROM pg_catalog.aclexplode(coalesce(p.proacl, "
-                    "pg_catalog.acldefault('f', p.proowner))) a WHERE a.grantee = 0 AND a.privilege_type = 'EXECUTE') "
-                    "THEN 1 ELSE 0 END, coalesce(pg_catalog.array_to_string(p.proconfig, ';'), '') "
-                    "FROM pg_catalog.pg_proc p JOIN pg_catalog.pg_class c ON c.relnamespace = p.pronamespace "
-                    "WHERE c.oid = 'pic_list'::regclass AND p.proname = '") + kServerTrigger + "'",
-        dbOpenSnapshot);
-    if (fn.EOF_()) {
+    for (const char* name : {kServerTrigger, kTruncateFunction}) {
+        Recordset fn = db.OpenRecordset(
+            std::string("SELECT CASE WHEN EXISTS (SELECT 1 FROM pg_catalog.aclexplode(coalesce(p.proacl, "
+                        "pg_catalog.acldefault('f', p.proowner))) a WHERE a.grantee = 0 AND a.privilege_type = 'EXECUTE') "
+                        "THEN 1 ELSE 0 END, coalesce(pg_catalog.array_to_string(p.proconfig, ';'), '') "
+                        "FROM pg_catalog.pg_proc p JOIN pg_catalog.pg_class c ON c.relnamespace = p.pronamespace "
+                        "WHERE c.oid = 'pic_list'::regclass AND p.proname = '") + name + "'",
+            dbOpenSnapshot);
+        if (fn.EOF_()) {
+            fn.Close();
+            faults.push_back(std::string("기록을 남기는 함수 ") + name + "가 없습니다.");
+            continue;
+        }
+        const bool everyone = TextOf(fn.Fields(0).Value()) == "1";
+        const std::string config = TextOf(fn.Fields(1).Value());
         fn.Close();
-        faults.push_back(std::string("기록을 남기는 함수 ") + kServerTrigger + "가 없습니다.");
-        return faults;
+        if (everyone)
+            faults.push_back(std::string("기록을 남기는 함수 ") + name + "를 모든 역할이 부를 수 있어, 누구든 "
+                             "자기 표의 트리거로 기록에 버전을 써 넣을 수 있습니다.");
+        if (config.rfind("search_path=pg_catalog, pg_temp", 0) != 0)
+            faults.push_back(std::string("기록을 남기는 함수 ") + name + "가 이름을 pg_catalog보다 다른 스키마에서 "
+                             "먼저 찾아, 그 스키마에 함수를 만들 수 있는 역할이 기록을 지울 수 있습니다.");
     }
-    const bool everyone = TextOf(fn.Fields(0).Value()) == "1";
-    const std::string config = TextOf(fn.Fields(1).Value());
-    fn.Close();
-    if (everyone)
-        faults.push_back(std::string("기록을 남기는 함수 ") + kServerTrigger + "를 모든 역할이 부를 수 있어, 누구든 "
-                         "자기 표의 트리거로 기록에 버전을 써 넣을 수 있습니다.");
-    if (config.rfind("search_path=pg_catalog, pg_temp", 0) != 0)
-        faults.push_back(std::string("기록을 남기는 함수 ") + kServerTrigger + "가 이름을 pg_catalog보다 다른 스키마에서 "
-                         "먼저 찾아, 그 스키마에 함수를 만들 수 있는 역할이 기록을 지울 수 있습니다.");
     return faults;
 }
 

@@ -77,8 +77,8 @@ Error PgError(PGconn* conn, const PGresult* result, const std::string& context, 
     }
     if (number == err::NoPermission && message.find("must be owner of") != std::string::npos) {
         const char* user = PQuser(conn);
-        return Error(number, context + ": 서버 " + server + "에서 이 일은 표의 주인만 할 수 있는데, 역할 '" +
-                                 (user ? user : "") + "'은 주인이 아닙니다. 표의 주인(관리자)의 역할로 하십시오 (" +
+        return Error(number, context + ": 서버 " + server + "에서 이 일은 그 표나 함수의 주인만 할 수 있는데, 역할 '" +
+                                 (user ? user : "") + "'은 주인이 아닙니다. 주인(관리자)의 역할로 하십시오 (" +
                                  message + ").",
                      cause);
     }

@@ -323,7 +323,8 @@ TEST_F(LinkedBook, AMissingRightIsNamed) {
         EXPECT_EQ(Rows(), "도장:2") << role;
     }
     // Turning the history on takes the table's TRIGGER right (its owner's), not only CREATE: said so.
-    server->Sql("DROP TABLE pic_history; DROP FUNCTION pic_history_keep() CASCADE; GRANT CREATE ON SCHEMA public TO adder");
+    server->Sql("DROP TABLE pic_history; DROP FUNCTION pic_history_keep(), pic_history_keep_all() CASCADE;"
+                "GRANT CREATE ON SCHEMA public TO adder");
     Outcome enable = RunTool({"history", Q(dir.File("adder") + "/dojang.mdb"), "--enable"});
     EXPECT_EQ(enable.status, 1);
     EXPECT_TRUE(Has(enable.err, "TRIGGER(또는 표의 주인) 권한") && Has(enable.err, "'adder'")) << enable.out << enable.err;
