@@ -4,6 +4,7 @@
 
 #include "engine/sqlite/interrupted_write.h"
 #include "os/file_kind.h"
+#include "store/office.h"
 #include "tools/cli/command.h"
 #include "tools/cli/stored_picture.h"
 #include "tools/check_history.h"
@@ -47,6 +48,7 @@ int RunCheck(const QStringList& arguments) {
             return exitcode::IntegrityFailure;
         }
         Say("무결성 검사: 이상 없음");
+        if (const std::string owner = OwnerWarning(db); !owner.empty()) ReportFailure(owner);
 
         Recordset rs = db.OpenRecordset("pic_list", dbOpenTable, dbReadOnly);
         const Field pic = rs.Fields("pic"), name = rs.Fields("pic_name");

@@ -16,3 +16,4 @@ int RunRename(const QStringList& arguments);
 int RunHistory(const QStringList& arguments);
 int RunRestore(const QStringList& arguments);
 int RunPrune(const QStringList& arguments);
+int RunOfficeSetup(const QStringList& arguments);

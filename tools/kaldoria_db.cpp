@@ -38,6 +38,8 @@ constexpr Command kCommands[] = {
     {"check", "check PATH                  무결성과 모든 그림을 검사합니다", RunCheck},
     {"backup", "backup PATH NEW             저장 중에도 온전한 사본을 새 파일 NEW로 만듭니다", RunBackup},
     {"link", "link PATH CONNINFO          PostgreSQL 서버의 도장 목록을 쓰는 연결 파일을 만듭니다", RunLink},
+    {"office-setup", "office-setup LINKED --owner ROLE --clerk ROLE...  서버의 도장 목록을 주인과 직원 역할로 나눕니다",
+     RunOfficeSetup},
     {"migrate", "migrate PATH [--to NEW]     이전 Jet 형식의 dojang.mdb를 변환합니다 (원본은 남겨 둡니다)\n"
                 "  migrate PATH --to LINKED    모든 행을 연결 파일이 가리키는 서버로 올립니다", RunMigrate},
 };

@@ -6,6 +6,7 @@
 #include "os/files.h"
 #include "store/history.h"
 #include "store/picture_table.h"
+#include "store/office.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
 
@@ -72,6 +73,7 @@ int RunLink(const QStringList& arguments) {
         Database server = ws.OpenDatabase(path, false, conninfo);
         const std::string done = PreparePictureTable(server);
         const std::string missing = MissingRights(server);
+        const std::string owner = OwnerWarning(server);
         const std::string where = server.Server();
         ws.Close();
         CreateLinkFile(path, conninfo);
@@ -79,6 +81,7 @@ int RunLink(const QStringList& arguments) {
         if (!missing.empty())
             ReportFailure("주의: 이 역할에는 pic_list의 " + missing + " 권한이 없어 저장할 수 없습니다. 관리자에게 "
                           "요청하십시오.");
+        if (!owner.empty()) ReportFailure(owner);
     } catch (const Error& e) {
         return ReportError(e);
     }

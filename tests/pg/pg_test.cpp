@@ -555,6 +555,54 @@ TEST_F(LinkedBook, AReadOnlyWalkReadsTheBookAsOfOneMoment) {
     ws.Close();
 }
 
+// The office set-up the tool makes: the book belongs to an owner no one logs
+// in as, and a clerk can do all the window and the tool do, be recorded
+// doing it, and nothing that empties the book or silences its history.
+TEST_F(LinkedBook, OfficeSetUpKeepsTheBookFromItsClerks) {
+    server->Sql("INSERT INTO pic_list VALUES ('도장', 'BM')");
+    const auto setUp = [&] {
+        return RunTool({"office-setup", Q(link), "--owner", "kaldoria_owner", "--clerk", "clerk_kim", "--clerk", "clerk_lee"});
+    };
+    Outcome r = setUp();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "hostssl  postgres  +kaldoria_clerks  ADDRESS  scram-sha-256")) << r.out;
+    EXPECT_EQ(setUp().status, 0) << "again, as it is";
+    EXPECT_EQ(server->Query("SELECT string_agg(c.relname || ':' || pg_get_userbyid(c.relowner), ' ' ORDER BY c.relname) "
+                            "FROM pg_class c WHERE c.relname IN ('pic_list', 'pic_history')"),
+              "pic_history:kaldoria_owner pic_list:kaldoria_owner");
+    EXPECT_EQ(server->Query("SELECT string_agg(DISTINCT pg_get_userbyid(proowner), ' ') FROM pg_proc "
+                            "WHERE proname LIKE 'pic_history_keep%'"),
+              "kaldoria_owner");
+    // The clerk saves, deletes and restores through the tool, and is recorded.
+    const std::string pc = OtherPc("kim", server->Conninfo("clerk_kim")) + "/dojang.mdb";
+    WriteBytes(dir.File("s.bmp"), BmpBytes(Gradient(16, 16)));
+    for (QStringList step : {QStringList{"import", Q(pc), "법인 인감", Q(dir.File("s.bmp"))}, QStringList{"delete", Q(pc), "도장"},
+                             QStringList{"restore", Q(pc), "도장"}, QStringList{"list", Q(pc)}}) {
+        Outcome done = RunTool(step);
+        EXPECT_EQ(done.status, 0) << step.join(' ').toStdString() << done.err;
+        EXPECT_FALSE(Has(done.err, "주인")) << done.err;
+    }
+    EXPECT_EQ(server->Query("SELECT string_agg(left_by, ' ' ORDER BY id) FROM pic_history"), "clerk_kim");
+    // What would empty the book or silence its history is refused.
+    RawSession clerk(server->Conninfo("clerk_kim"));
+    for (const char* refused : {"TRUNCATE pic_list", "ALTER TABLE pic_list DISABLE TRIGGER pic_history_keep",
+                                "DROP TRIGGER pic_history_keep ON pic_list", "DELETE FROM pic_history",
+                                "UPDATE pic_history SET pic = NULL", "INSERT INTO pic_history (left_at) VALUES (now())"})
+        EXPECT_FALSE(clerk.Try(refused)) << refused;
+    EXPECT_EQ(server->Query("SELECT count(*) FROM pic_list"), "2");
+    // The administrator's own connection is told it owns the book; a local book cannot be split.
+    EXPECT_TRUE(Has(RunTool({"check", Q(link)}).err, "도장 목록의 주인(또는 슈퍼유저)"));
+    const std::string local = dir.File("local.mdb");
+    ASSERT_EQ(RunTool({"create", Q(local)}).status, 0);
+    Outcome notServer = RunTool({"office-setup", Q(local), "--owner", "o", "--clerk", "c"});
+    EXPECT_EQ(notServer.status, 1);
+    EXPECT_TRUE(Has(notServer.err, "연결 파일")) << notServer.err;
+    Outcome badName = RunTool({"office-setup", Q(link), "--owner", "Owner; DROP TABLE pic_list", "--clerk", "c"});
+    EXPECT_EQ(badName.status, 1);
+    EXPECT_TRUE(Has(badName.err, "쓸 수 없습니다")) << badName.err;
+    EXPECT_EQ(server->Query("SELECT count(*) FROM pic_list"), "2");
+}
+
 TEST_F(LinkedBook, ATriggerThatSkipsTheInsertIsReportedAndNothingIsStored) {
     server->Sql("INSERT INTO pic_list VALUES ('도장', 'old');"
                 "CREATE FUNCTION skip() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RETURN NULL; END $$;"
