@@ -130,29 +130,33 @@ void EnableServer(Database& db, bool tableThere) {
                    dbFailOnError);
     }
     const std::string function = schema + "." + kServerTrigger;
+    // The old row is read back from its table by its address before it goes,
+    // never through OLD.pic: PL/pgSQL would load that value whole (a 200 MiB
+    // picture took 400 MiB of the server's memory), and a picture too large
+    // to keep must not be loaded at all; its size is read from the table too.
+    std::string inFormat;  // the schema as format()'s literal text takes it
+    for (char c : schema) inFormat += c == '\'' ? std::string("''") : c == '%' ? std::string("%%") : std::string(1, c);
+    const std::string keepRow = "INSERT INTO " + inFormat + ".pic_history (pic_name, pic, bytes, left_at, left_by, left_from) "
+                                "SELECT pic_name, CASE WHEN pg_catalog.octet_length(pic) <= " + kLimit + " THEN pic END, "
+                                "pg_catalog.octet_length(pic), pg_catalog.clock_timestamp(), session_user, "
+                                "pg_catalog.host(pg_catalog.inet_client_addr()) FROM ONLY %s";
     db.Execute("CREATE OR REPLACE FUNCTION " + function + "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER "
-               "SET search_path = pg_catalog, pg_temp AS $$ BEGIN "
-               "INSERT INTO " + schema + ".pic_history (pic_name, pic, bytes, left_at, left_by, left_from) VALUES "
-               "(OLD.pic_name, CASE WHEN pg_catalog.octet_length(OLD.pic) <= " + kLimit + " THEN OLD.pic END, "
-               "pg_catalog.octet_length(OLD.pic), pg_catalog.clock_timestamp(), session_user, "
-               "pg_catalog.host(pg_catalog.inet_client_addr())); RETURN NULL; END $$",
+               "SET search_path = pg_catalog, pg_temp AS $$ BEGIN EXECUTE pg_catalog.format('" + keepRow +
+               " WHERE ctid = $1', TG_RELID::pg_catalog.regclass) USING OLD.ctid; "
+               "IF TG_OP = 'DELETE' THEN RETURN OLD; END IF; RETURN NEW; END $$",
                dbFailOnError);
     db.Execute("REVOKE ALL ON FUNCTION " + function + "() FROM PUBLIC", dbFailOnError);
     const std::string keepAll = schema + "." + kTruncateFunction;
     db.Execute("CREATE OR REPLACE FUNCTION " + keepAll + "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER "
-               "SET search_path = pg_catalog, pg_temp AS $$ BEGIN EXECUTE pg_catalog.format("
-               "'INSERT INTO " + schema + ".pic_history (pic_name, pic, bytes, left_at, left_by, left_from) "
-               "SELECT pic_name, CASE WHEN pg_catalog.octet_length(pic) <= " + kLimit + " THEN pic END, "
-               "pg_catalog.octet_length(pic), pg_catalog.clock_timestamp(), session_user, "
-               "pg_catalog.host(pg_catalog.inet_client_addr()) FROM ONLY %s', TG_RELID::pg_catalog.regclass); "
-               "RETURN NULL; END $$",
+               "SET search_path = pg_catalog, pg_temp AS $$ BEGIN EXECUTE pg_catalog.format('" + keepRow +
+               "', TG_RELID::pg_catalog.regclass); RETURN NULL; END $$",
                dbFailOnError);
     db.Execute("REVOKE ALL ON FUNCTION " + keepAll + "() FROM PUBLIC", dbFailOnError);
     // The trigger on pic_list and on every table that inherits from it:
     // their rows are the book's rows too.
     for (const std::string& table : Column(db, std::string(kServerTables) + "SELECT oid::regclass::text FROM tree")) {
         db.Execute(std::string("DROP TRIGGER IF EXISTS ") + kServerTrigger + " ON " + table, dbFailOnError);
-        db.Execute(std::string("CREATE TRIGGER ") + kServerTrigger + " AFTER DELETE OR UPDATE OF pic_name, pic ON " +
+        db.Execute(std::string("CREATE TRIGGER ") + kServerTrigger + " BEFORE DELETE OR UPDATE OF pic_name, pic ON " +
                        table + " FOR EACH ROW EXECUTE FUNCTION " + function + "()",
                    dbFailOnError);
         db.Execute(std::string("DROP TRIGGER IF EXISTS ") + kTruncateTrigger + " ON " + table, dbFailOnError);
