@@ -65,6 +65,10 @@ QImage ReadWithinLimit(QImageReader& reader, ReadProblem& problem) {
         const unsigned bits = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
         const auto width = static_cast<std::uint64_t>(size.width()), height = static_cast<std::uint64_t>(size.height());
         problem.tooLarge = SizeProblem(width, height, bits);
+        // Qt's GIF decoder opens fewer pixels than the limit: one short of it.
+        if (problem.tooLarge.empty() && reader.format() == "gif" && width * height >= kMaxPicturePixels)
+            problem.tooLarge = "GIF로는 너무 큰 그림입니다 (" + std::to_string(width) + "×" + std::to_string(height) +
+                               " 픽셀: GIF는 16384×16384보다 적은 픽셀만 열 수 있습니다). PNG나 BMP로 바꾸어 주십시오";
         if (!problem.tooLarge.empty()) return {};
         // Decoders may make a 32-bit image whatever the file holds.
         bytes = width * 4 * height;

@@ -264,6 +264,7 @@ TEST_F(ToolTest, ImportThatCannotAddTheRowKeepsTheOldRows) {
 struct Unreadable {
     const char* what;
     std::function<void(const std::string&)> make;
+    const char* said = "";  // what the refusal says besides the file's name
     friend void PrintTo(const Unreadable& c, std::ostream* os) { *os << c.what; }
 };
 
@@ -277,9 +278,48 @@ TEST_P(ImportRefuses, BeforeTheDatabaseIsTouched) {
     const auto entries = dir.Entries();
     Outcome r = RunTool({"import", Q(db), "새 도장", Q(file)}, dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Has(r.err, file)) << r.err;
+    EXPECT_TRUE(Has(r.err, file) && Has(r.err, GetParam().said)) << r.err;
     EXPECT_EQ(ReadBytes(db), before);
     EXPECT_EQ(dir.Entries(), entries);
+}
+
+// A GIF of `width` × `height` pixels of one colour: runs that grow with the
+// LZW code table, so that even 16384 × 16384 takes only 180 KB.
+Bytes GifOfOneColour(std::uint16_t width, std::uint16_t height) {
+    Bytes codes;
+    std::uint32_t acc = 0;
+    int bits = 0, size = 3;
+    const auto put = [&](unsigned code) {
+        acc |= code << bits;
+        for (bits += size; bits >= 8; bits -= 8, acc >>= 8) codes.push_back(static_cast<std::uint8_t>(acc));
+    };
+    for (std::uint64_t left = std::uint64_t{width} * height; left > 0;) {
+        put(4);  // clear: codes of 3 bits, the next new one 6
+        size = 3;
+        for (unsigned next = 6, run = 1; left > 0 && next < 4094; ++run) {
+            const auto length = static_cast<unsigned>(std::min<std::uint64_t>(run, left));
+            put(length == 1 ? 0 : 4 + length);  // the run of `length` pixels
+            left -= length;
+            // The decoder adds a code for each but the first after a clear.
+            if (++next - 1 >= (1u << size) && size < 12) ++size;
+        }
+    }
+    put(5);
+    if (bits > 0) codes.push_back(static_cast<std::uint8_t>(acc));
+    Bytes gif = {'G', 'I', 'F', '8', '9', 'a'};
+    const auto u16 = [&](std::uint16_t v) { gif.push_back(v & 0xff), gif.push_back(v >> 8); };
+    u16(width), u16(height);
+    gif.insert(gif.end(), {0x80, 0, 0, 255, 255, 255, 200, 30, 40, ','});
+    u16(0), u16(0), u16(width), u16(height);
+    gif.insert(gif.end(), {0, 2});
+    for (std::size_t at = 0; at < codes.size(); at += 255) {
+        const std::size_t n = std::min<std::size_t>(255, codes.size() - at);
+        gif.push_back(static_cast<std::uint8_t>(n));
+        gif.insert(gif.end(), codes.begin() + static_cast<std::ptrdiff_t>(at),
+                   codes.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
+    gif.insert(gif.end(), {0, ';'});
+    return gif;
 }
 
 const Unreadable kUnreadable[] = {
@@ -297,6 +337,11 @@ const Unreadable kUnreadable[] = {
     {"fifo", [](const std::string& f) { ASSERT_EQ(::mkfifo(f.c_str(), 0666), 0); }},
 #endif
     {"cut_off_pixels", [](const std::string& f) { WriteBytes(f, CutOffBitmap()); }},
+    // The largest picture the program opens, but Qt's GIF decoder opens one pixel fewer.
+    {"gif_of_16384_by_16384", [](const std::string& f) { WriteBytes(f, GifOfOneColour(16384, 16384)); },
+     "GIF로는 너무 큰 그림입니다"},
+    {"gif_of_16385_by_16385", [](const std::string& f) { WriteBytes(f, GifOfOneColour(16385, 16385)); },
+     "너무 큰 그림입니다"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Tool, ImportRefuses, ::testing::ValuesIn(kUnreadable),
