@@ -17,6 +17,7 @@ int CheckHistory(Database& db, const std::string& path) {
                                         : " 그 표를 다른 이름으로 옮긴 뒤 'kaldoria-db history " + path +
                                               " --enable'로 기록을 켜십시오."));
     if (!history) return status;
+    for (const std::string& note : HistoryBlindSpots(db)) Say("기록 검사 참고: " + note);
     if (!CanReadHistory(db)) {
         Say("기록 검사: 이 역할에는 기록(pic_history)을 읽을 권한이 없어 버전은 검사하지 않았습니다");
         return status;

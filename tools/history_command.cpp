@@ -61,6 +61,9 @@ int RunHistory(const QStringList& arguments) {
         const std::vector<KeptVersion> versions = ListVersions(opened.db(), name);
         for (const KeptVersion& v : versions) Say(Line(v));
         Say("버전 " + std::to_string(versions.size()) + "개");
+        if (const auto faults = HistoryFaults(opened.db()); !faults.empty())
+            ReportFailure("주의: 지금은 기록이 꺼져 있어 바뀌거나 지워지는 도장이 남지 않습니다: " + faults.front() +
+                          " 'kaldoria-db check " + path + "'가 고치는 법을 알려 줍니다.");
     } catch (const Error& e) {
         return ReportError(e);
     }

@@ -673,6 +673,15 @@ PgConnection::PgConnection(std::string name, const std::string& conninfo, bool r
     Setup();
 }
 
+// A SQL_ASCII database keeps the bytes each program wrote, checked by no one,
+// so a name in another encoding may sit among UTF-8 ones. Asked to send it as
+// UTF-8 the server refuses the whole read; taken as the bytes they are, such
+// names come through as a local book's do, and the rows around them read on.
+bool PgConnection::RawTextServer() const {
+    const char* encoding = conn_ ? PQparameterStatus(conn_.get(), "server_encoding") : nullptr;
+    return encoding && std::strcmp(encoding, "SQL_ASCII") == 0;
+}
+
 // The session's own settings, whatever the server's or the database's
 // defaults say: each statement of a save sees what others committed before
 // it (READ COMMITTED, so the removal after the name's lock finds the row
@@ -689,7 +698,8 @@ void PgConnection::Setup() {
                                         "SET lock_timeout = '") +
                             std::to_string(kServerLockWaitSeconds) +
                             "s'; SET idle_in_transaction_session_timeout = '60s'" +
-                            (readOnly_ ? "; SET default_transaction_read_only = on" : "");
+                            (readOnly_ ? "; SET default_transaction_read_only = on" : "") +
+                            (RawTextServer() ? "; SET client_encoding = 'SQL_ASCII'" : "");
     PgResult r(PQexec(conn_.get(), sql.c_str()));
     if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) throw PgError(conn_.get(), r.get(), "서버 " + server_ + " 연결 설정");
 }

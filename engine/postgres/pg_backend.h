@@ -38,6 +38,10 @@ public:
     bool EnterRead();
     void LeaveRead();
 
+    // Whether the database's text is bytes no one checked (SQL_ASCII): the
+    // session then takes it as it is.
+    bool RawTextServer() const;
+
     void CheckOpen() const override;
     void Execute(const std::string& sql) override;
     std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type, int options) override;

@@ -603,6 +603,27 @@ TEST_F(LinkedBook, OfficeSetUpKeepsTheBookFromItsClerks) {
     EXPECT_EQ(server->Query("SELECT count(*) FROM pic_list"), "2");
 }
 
+// A SQL_ASCII database holding a name another program wrote in EUC-KR: the
+// rows around it are listed, exported and backed up, that name as the bytes
+// it is, as a local book shows such a name.
+TEST_F(LinkedBook, ANameInAnotherEncodingStopsNoRow) {
+    server->Sql("CREATE DATABASE bytes TEMPLATE template0 ENCODING 'SQL_ASCII' LC_COLLATE 'C' LC_CTYPE 'C'");
+    RawSession(server->Conninfo("postgres", "bytes"))
+        .Sql("CREATE TABLE pic_list (pic_name text, pic bytea); INSERT INTO pic_list VALUES "
+             "(E'\\xB5\\xB5\\xC0\\xE5', 'BM'), ('도장', 'BM'), ('ok', 'BM')");
+    const std::string book = OtherPc("bytes", server->Conninfo("postgres", "bytes")) + "/dojang.mdb";
+    Outcome list = RunTool({"list", Q(book)});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_TRUE(Has(list.out, "\"\xB5\xB5\xC0\xE5\"") && Has(list.out, "\"도장\"") && Has(list.out, "\"ok\"")) << list.out;
+    Outcome exported = RunTool({"export", Q(book), "--all", Q(dir.File("out"))});
+    EXPECT_EQ(exported.status, 0) << exported.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("out")), fs::directory_iterator()), 3);
+    const std::string copy = dir.File("copy.mdb");
+    Outcome backup = RunTool({"backup", Q(book), Q(copy)});
+    EXPECT_EQ(backup.status, 0) << backup.err;
+    EXPECT_EQ(RunSqliteShell(copy, "SELECT hex(pic_name) FROM pic_list ORDER BY 1").out, "6F6B\nB5B5C0E5\nEB8F84EC9EA5\n");
+}
+
 TEST_F(LinkedBook, ATriggerThatSkipsTheInsertIsReportedAndNothingIsStored) {
     server->Sql("INSERT INTO pic_list VALUES ('도장', 'old');"
                 "CREATE FUNCTION skip() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RETURN NULL; END $$;"
