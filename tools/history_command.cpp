@@ -57,7 +57,7 @@ int RunHistory(const QStringList& arguments) {
             return Enable(path);
         }
         OpenedDatabase opened(path, true);
-        if (!HasHistory(opened.db())) return ReportFailure(NoHistoryMessage(path));
+        if (const std::string none = NoHistoryMessage(opened.db(), path); !none.empty()) return ReportFailure(none);
         const std::vector<KeptVersion> versions = ListVersions(opened.db(), name);
         for (const KeptVersion& v : versions) Say(Line(v));
         Say("버전 " + std::to_string(versions.size()) + "개");

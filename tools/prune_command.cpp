@@ -39,7 +39,7 @@ int RunPrune(const QStringList& arguments) {
     try {
         OpenedDatabase opened(path, false);
         Database& db = opened.db();
-        if (!HasHistory(db)) return ReportFailure(NoHistoryMessage(path));
+        if (const std::string none = NoHistoryMessage(db, path); !none.empty()) return ReportFailure(none);
         const long forgotten = PruneHistory(db, utc, count);
         Say("기록에서 버전 " + std::to_string(forgotten) + "개를 잊었습니다 (남은 버전 " +
             std::to_string(ListVersions(db, std::nullopt).size()) + "개).");

@@ -32,7 +32,7 @@ int RunRestore(const QStringList& arguments) {
     try {
         OpenedDatabase opened(path, false);
         Database& db = opened.db();
-        if (!HasHistory(db)) return ReportFailure(NoHistoryMessage(path));
+        if (const std::string none = NoHistoryMessage(db, path); !none.empty()) return ReportFailure(none);
         const long unkept = CountUnkeptRows(db, name);
         const RestoredVersion r = RestoreVersion(db, name, version);
         Say(ShownName(name) + "을(를) 버전 " + std::to_string(r.id) + "(" + std::to_string(r.bytes) +

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "os/process.h"
+#include "store/history.h"
 #include "tools/cli/command.h"
 
 namespace {
@@ -71,7 +72,11 @@ void WarnUnkept(const std::string& name, long count) {
                   "없습니다.");
 }
 
-std::string NoHistoryMessage(const std::string& path) {
+std::string NoHistoryMessage(Database& db, const std::string& path) {
+    if (IsHistoryTable(db)) return {};
+    if (HasHistory(db))
+        return HistoryFaults(db).front() + " 그 표를 다른 이름으로 옮긴 뒤 'kaldoria-db history " + path +
+               " --enable'로 기록을 켜십시오.";
     return "데이터베이스 '" + path + "'에는 기록(pic_history)이 없습니다. 'kaldoria-db history " + path +
            " --enable'로 켜면 그 뒤로 바뀌거나 지워지는 도장이 기록됩니다.";
 }

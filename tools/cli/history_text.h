@@ -17,5 +17,7 @@ std::optional<std::string> UtcOfLocal(const std::string& text);
 // Tells on stderr that `count` rows of `name` left without their pictures.
 void WarnUnkept(const std::string& name, long count);
 
-// The message for a book without history, and how to give it one.
-std::string NoHistoryMessage(const std::string& path);
+// Why the book at `path` has no history to read or change, and what to do:
+// it has none, or its pic_history is another table that only has the name.
+// Empty when it has one.
+std::string NoHistoryMessage(Database& db, const std::string& path);
