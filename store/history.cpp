@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "store/picture_table.h"
+#include "store/queries.h"
 #include "store/save.h"
 #include "store/transfer.h"
 
@@ -27,17 +28,11 @@ std::string LeftBefore(Database& db, const std::string& utc) {
     return IsServer(db) ? "left_at < TIMESTAMPTZ '" + utc + "+00'" : "julianday(left_at) < julianday('" + utc + "')";
 }
 
-std::vector<std::string> Column(Database& db, const std::string& sql) {
-    Recordset rs = db.OpenRecordset(sql, dbOpenSnapshot);
-    std::vector<std::string> values;
-    for (; !rs.EOF_(); rs.MoveNext()) values.push_back(TextOf(rs.Fields(0).Value()));
-    rs.Close();
-    return values;
-}
+std::vector<std::string> Column(Database& db, const std::string& sql) { return ColumnText(db, sql); }
 
 long long Number(Database& db, const std::string& sql) {
-    const auto values = Column(db, sql);
-    return values.empty() || values[0].empty() ? 0 : std::stoll(values[0]);
+    const std::string value = FirstText(db, sql);
+    return value.empty() ? 0 : std::stoll(value);
 }
 
 // SQLite: the old row is read back from pic_list by its rowid in a BEFORE

@@ -4,27 +4,13 @@
 
 #include "store/history.h"
 #include "store/picture_table.h"
+#include "store/queries.h"
 
 namespace {
 
-std::string First(Database& db, const std::string& sql) {
-    Recordset rs = db.OpenRecordset(sql, dbOpenSnapshot);
-    std::string value = rs.EOF_() ? std::string() : TextOf(rs.Fields(0).Value());
-    rs.Close();
-    return value;
-}
-
-std::vector<std::string> Column(Database& db, const std::string& sql) {
-    Recordset rs = db.OpenRecordset(sql, dbOpenSnapshot);
-    std::vector<std::string> values;
-    for (; !rs.EOF_(); rs.MoveNext()) values.push_back(TextOf(rs.Fields(0).Value()));
-    rs.Close();
-    return values;
-}
-
 // Makes the role unless it exists; true when it was made.
 bool MakeRole(Database& db, const std::string& name, const char* login) {
-    if (First(db, "SELECT count(*) FROM pg_catalog.pg_roles WHERE rolname = '" + name + "'") != "0") return false;
+    if (FirstText(db, "SELECT count(*) FROM pg_catalog.pg_roles WHERE rolname = '" + name + "'") != "0") return false;
     db.Execute("CREATE ROLE " + name + " " + login, dbFailOnError);
     return true;
 }
@@ -59,10 +45,10 @@ OfficeSetUp SetUpOffice(Database& db, const std::string& owner, const std::vecto
     done.historyMade = !HistoryKeeps(db);
     if (done.historyMade) EnableHistory(db);
     // The book's tables: pic_list and those that inherit from it, by their own (quoted) names.
-    const auto tables = Column(db, "WITH RECURSIVE tree(oid) AS (SELECT 'pic_list'::regclass::oid UNION SELECT i.inhrelid "
+    const auto tables = ColumnText(db, "WITH RECURSIVE tree(oid) AS (SELECT 'pic_list'::regclass::oid UNION SELECT i.inhrelid "
                                    "FROM pg_catalog.pg_inherits i JOIN tree ON i.inhparent = tree.oid) "
                                    "SELECT oid::regclass::text FROM tree");
-    const std::string schema = First(db, "SELECT quote_ident(n.nspname) FROM pg_catalog.pg_class c JOIN "
+    const std::string schema = FirstText(db, "SELECT quote_ident(n.nspname) FROM pg_catalog.pg_class c JOIN "
                                           "pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE c.oid = "
                                           "'pic_list'::regclass");
     for (const std::string& table : tables) db.Execute("ALTER TABLE " + table + " OWNER TO " + owner, dbFailOnError);
@@ -75,21 +61,21 @@ OfficeSetUp SetUpOffice(Database& db, const std::string& owner, const std::vecto
     }
     db.Execute("REVOKE ALL ON " + schema + ".pic_history FROM PUBLIC", dbFailOnError);
     db.Execute("GRANT SELECT ON " + schema + ".pic_history TO " + kClerksRole, dbFailOnError);
-    done.database = First(db, "SELECT current_database()");
+    done.database = FirstText(db, "SELECT current_database()");
     t.Commit();
     return done;
 }
 
 bool ConnectedRoleOwnsBook(Database& db) {
     if (db.Server().empty()) return false;
-    return First(db, "SELECT CASE WHEN (SELECT rolsuper FROM pg_catalog.pg_roles WHERE rolname = session_user) OR "
+    return FirstText(db, "SELECT CASE WHEN (SELECT rolsuper FROM pg_catalog.pg_roles WHERE rolname = session_user) OR "
                      "pg_catalog.pg_has_role(session_user, c.relowner, 'USAGE') THEN 1 ELSE 0 END "
                      "FROM pg_catalog.pg_class c WHERE c.oid = 'pic_list'::regclass") == "1";
 }
 
 std::string OwnerWarning(Database& db) {
     if (!ConnectedRoleOwnsBook(db)) return {};
-    const std::string role = First(db, "SELECT session_user");
+    const std::string role = FirstText(db, "SELECT session_user");
     return "주의: 이 연결의 역할 '" + role + "'은 도장 목록의 주인(또는 슈퍼유저)이라서 기록을 끄거나 목록을 통째로 "
            "비울 수 있습니다. 직원 PC에서는 직원 역할로 연결하십시오. 관리자가 'kaldoria-db office-setup'으로 주인과 "
            "직원 역할을 나눌 수 있습니다.";

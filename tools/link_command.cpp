@@ -7,17 +7,11 @@
 #include "store/history.h"
 #include "store/picture_table.h"
 #include "store/office.h"
+#include "store/queries.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
 
 namespace {
-
-std::string TextOfFirst(Database& db, const std::string& sql) {
-    Recordset rs = db.OpenRecordset(sql, dbOpenSnapshot);
-    const std::string text = rs.EOF_() ? std::string() : TextOf(rs.Fields(0).Value());
-    rs.Close();
-    return text;
-}
 
 // Makes pic_list on the server when it is missing; checks its two columns
 // when it is there. Returns what was done.
@@ -30,19 +24,19 @@ std::string PreparePictureTable(Database& db) {
     }
     if (shape != TableShape::RowidTable)
         throw Error(err::InvalidOperation, "서버의 pic_list가 보통 표가 아닙니다 (뷰 등). 그림을 저장할 수 없습니다.");
-    const std::string types = TextOfFirst(
+    const std::string types = FirstText(
         db, "SELECT string_agg(attname || ' ' || format_type(atttypid, atttypmod), ', ' ORDER BY attnum) FROM pg_attribute "
             "WHERE attrelid = 'pic_list'::regclass AND attname IN ('pic_name', 'pic') AND NOT attisdropped");
     if (types.find("pic_name ") == std::string::npos || types.find("pic bytea") == std::string::npos)
         throw Error(err::ItemNotFound, "서버의 표 pic_list에 열 pic_name(text)과 pic(bytea)이 있어야 합니다. 지금 있는 열: " +
                                            (types.empty() ? std::string("없음") : types));
-    return "있는 표 pic_list를 씁니다 (행 " + TextOfFirst(db, "SELECT count(*) FROM pic_list") + "개, " +
+    return "있는 표 pic_list를 씁니다 (행 " + FirstText(db, "SELECT count(*) FROM pic_list") + "개, " +
            (HasHistory(db) ? "기록 있음)" : "기록 없음: 'kaldoria-db history PATH --enable'로 켭니다)");
 }
 
 // The rights a save needs that the role lacks, or empty.
 std::string MissingRights(Database& db) {
-    return TextOfFirst(db,
+    return FirstText(db,
                        "SELECT string_agg(p, ', ') FROM unnest(ARRAY['SELECT', 'INSERT', 'DELETE']) AS p "
                        "WHERE NOT has_table_privilege('pic_list', p)");
 }
