@@ -10,6 +10,8 @@
 #include "os/leftovers.h"
 #include "os/process.h"
 #include "tools/cli/command.h"
+#include "tools/cli/korean.h"
+#include "tools/cli/suggest.h"
 #include "tools/commands.h"
 
 namespace {
@@ -55,7 +57,13 @@ void PrintUsage(std::FILE* to) {
     std::string text = QCommandLineParser::tr("Usage: %1").arg("kaldoria-db COMMAND ...").toStdString() + "\n\n명령:\n";
     for (const Command& c : kCommands) text.append("  ").append(c.synopsis).append("\n");
     text += "\n명령마다 'kaldoria-db COMMAND --help'로 자세한 설명을 볼 수 있습니다.\n"
-            "출력을 파일이나 파이프로 보내면 UTF-8(BOM 없음)로 씁니다.\n";
+            "출력을 파일이나 파이프로 보내면 UTF-8(BOM 없음)로 씁니다.\n"
+            "\n종료 상태:\n"
+            "  0  성공\n"
+            "  1  실패 (까닭은 표준 오류에)\n"
+            "  2  잘못된 명령줄\n"
+            "  3  데이터베이스 파일이 손상됨 (check)\n"
+            "  4  그림이 아닌 값이 있음 (check)\n";
     WriteText(to, text);
 }
 
@@ -94,11 +102,23 @@ int main(int argc, char* argv[]) {
         PrintUsage(stdout);
         return exitcode::Ok;
     }
+    if (name == "--version" || name == "-V" || name == "version") {
+        Say(std::string("kaldoria-db ") + KALDORIA_VERSION);
+        return exitcode::Ok;
+    }
     for (const Command& c : kCommands) {
         if (name != QLatin1String(c.name)) continue;
         QStringList own = args.mid(2);
         own.prepend(QStringLiteral("kaldoria-db ") + name);
         return c.run(own);
+    }
+    std::vector<std::string> names;
+    for (const Command& c : kCommands) names.emplace_back(c.name);
+    if (const std::string meant = NearestWord(name.toStdString(), names); !meant.empty()) {
+        WriteText(stderr, "kaldoria-db: 알 수 없는 명령입니다: " + name.toStdString() + ". " +
+                              WithParticle(meant, Particle::EulReul) + " 말씀하셨습니까? 명령 목록은 'kaldoria-db "
+                              "--help'로 봅니다.\n");
+        return exitcode::Usage;
     }
     WriteText(stderr, "kaldoria-db: 알 수 없는 명령입니다: " + name.toStdString() + "\n\n");
     PrintUsage(stderr);

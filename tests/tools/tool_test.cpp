@@ -1239,6 +1239,7 @@ struct UsageCase {
     const char* what;
     QStringList args;
     int status;
+    const char* said = "";  // a part of what it says
     friend void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.what; }
 };
 
@@ -1247,7 +1248,9 @@ struct Usage : ::testing::TestWithParam<UsageCase> {};
 TEST_P(Usage, ExitStatusAndAMessage) {
     Outcome r = RunTool(GetParam().args);
     EXPECT_EQ(r.status, GetParam().status) << r.err;
-    EXPECT_FALSE((GetParam().status == 0 ? r.out : r.err).empty());
+    const std::string& said = GetParam().status == 0 ? r.out : r.err;
+    EXPECT_FALSE(said.empty());
+    EXPECT_TRUE(Has(said, GetParam().said)) << said;
 }
 
 INSTANTIATE_TEST_SUITE_P(Tool, Usage,
@@ -1257,7 +1260,11 @@ INSTANTIATE_TEST_SUITE_P(Tool, Usage,
                                            UsageCase{"all_with_a_name", {"export", "x", "--all", "n", "d"}, 2},
                                            UsageCase{"unknown_option", {"list", "--fast", "x"}, 2},
                                            UsageCase{"size_without_value", {"export", "x", "n", "f", "--size"}, 2},
-                                           UsageCase{"help", {"--help"}, 0},
+                                           UsageCase{"mistyped_command", {"lsit", "x"}, 2, "list를 말씀하셨습니까?"},
+                                           UsageCase{"mistyped_option", {"export", "x", "n", "f", "--transparant"}, 2,
+                                                     "--transparent를 말씀하셨습니까?"},
+                                           UsageCase{"version", {"--version"}, 0, "kaldoria-db 1.0"},
+                                           UsageCase{"help", {"--help"}, 0, "종료 상태:"},
                                            UsageCase{"command_help", {"check", "--help"}, 0}),
                          [](const auto& info) { return std::string(info.param.what); });
 

@@ -5,6 +5,8 @@
 #include "store/picture_table.h"
 #include "store/save.h"
 #include "tools/cli/history_text.h"
+#include "tools/cli/korean.h"
+#include "tools/cli/suggest.h"
 #include "os/process.h"
 
 
@@ -12,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +33,22 @@ std::string HelpText(const QCommandLineParser& parser, const QString& command) {
     return text.toStdString();
 }
 
+namespace {
+
+// The long options a command takes, as its help lists them.
+std::vector<std::string> OptionNames(const QCommandLineParser& parser) {
+    std::vector<std::string> names;
+    const std::string help = parser.helpText().toStdString();
+    for (std::size_t at = help.find("--"); at != std::string::npos; at = help.find("--", at + 2)) {
+        std::size_t end = at + 2;
+        while (end < help.size() && (std::islower(static_cast<unsigned char>(help[end])) || help[end] == '-')) ++end;
+        if (end > at + 2) names.push_back(help.substr(at + 2, end - at - 2));
+    }
+    return names;
+}
+
+}  // namespace
+
 bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, std::initializer_list<int> positionals,
                       int& status) {
     const QCommandLineOption help(QStringList{"h", "help"}, "이 도움말을 보여 줍니다.");
@@ -37,6 +56,18 @@ bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, 
     QString problem;
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
+        // A mistyped option gets the one it was meant to be and a pointer to
+        // the help, rather than the whole help.
+        if (unknown.size() == 1) {
+            const std::string typed = unknown.front().toStdString();
+            if (const std::string meant = NearestWord(typed, OptionNames(parser)); !meant.empty()) {
+                WriteText(stderr, "kaldoria-db: 알 수 없는 옵션입니다: --" + typed + ". " +
+                                      WithParticle("--" + meant, Particle::EulReul) + " 말씀하셨습니까? 이 명령의 "
+                                      "옵션은 '" + arguments.value(0).toStdString() + " --help'로 봅니다.\n");
+                status = exitcode::Usage;
+                return false;
+            }
+        }
         problem = unknown.isEmpty() ? "명령줄을 해석할 수 없습니다: " + parser.errorText()
                                     : "알 수 없는 옵션입니다: " + unknown.join(", ");
     } else if (parser.isSet(help)) {
