@@ -28,8 +28,6 @@ std::string LeftBefore(Database& db, const std::string& utc) {
     return IsServer(db) ? "left_at < TIMESTAMPTZ '" + utc + "+00'" : "julianday(left_at) < julianday('" + utc + "')";
 }
 
-std::vector<std::string> Column(Database& db, const std::string& sql) { return ColumnText(db, sql); }
-
 long long Number(Database& db, const std::string& sql) {
     const std::string value = FirstText(db, sql);
     return value.empty() ? 0 : std::stoll(value);
@@ -54,7 +52,7 @@ const char* const kHistoryColumns[] = {"id", "pic_name", "pic", "bytes", "left_a
 
 // What the table named pic_history lacks of a history's columns.
 std::vector<std::string> MissingHistoryColumns(Database& db) {
-    const auto present = Column(db, IsServer(db) ? "SELECT attname FROM pg_catalog.pg_attribute WHERE attrelid = "
+    const auto present = ColumnText(db, IsServer(db) ? "SELECT attname FROM pg_catalog.pg_attribute WHERE attrelid = "
                                                    "'pic_history'::regclass AND attnum > 0 AND NOT attisdropped"
                                                  : "SELECT lower(name) FROM pragma_table_info('pic_history')");
     std::vector<std::string> missing;
@@ -65,7 +63,7 @@ std::vector<std::string> MissingHistoryColumns(Database& db) {
 
 void EnableLocal(Database& db, bool tableThere) {
     // The first of SQLite's names for the rowid that no column has taken.
-    const auto columns = Column(db, "SELECT lower(name) FROM pragma_table_info('pic_list')");
+    const auto columns = ColumnText(db, "SELECT lower(name) FROM pragma_table_info('pic_list')");
     std::string rowid;
     for (const char* alias : {"_rowid_", "rowid", "oid"})
         if (rowid.empty() && std::find(columns.begin(), columns.end(), alias) == columns.end()) rowid = alias;
@@ -110,7 +108,7 @@ const char* const kServerTables =
     "SELECT i.inhrelid FROM pg_catalog.pg_inherits i JOIN tree ON i.inhparent = tree.oid) ";
 
 void EnableServer(Database& db, bool tableThere) {
-    const std::string schema = Column(db,
+    const std::string schema = ColumnText(db,
         "SELECT quote_ident(n.nspname) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
         "WHERE c.oid = 'pic_list'::regclass").at(0);
     if (!tableThere) {
@@ -149,7 +147,7 @@ void EnableServer(Database& db, bool tableThere) {
     db.Execute("REVOKE ALL ON FUNCTION " + keepAll + "() FROM PUBLIC", dbFailOnError);
     // The trigger on pic_list and on every table that inherits from it:
     // their rows are the book's rows too.
-    for (const std::string& table : Column(db, std::string(kServerTables) + "SELECT oid::regclass::text FROM tree")) {
+    for (const std::string& table : ColumnText(db, std::string(kServerTables) + "SELECT oid::regclass::text FROM tree")) {
         db.Execute(std::string("DROP TRIGGER IF EXISTS ") + kServerTrigger + " ON " + table, dbFailOnError);
         db.Execute(std::string("CREATE TRIGGER ") + kServerTrigger + " BEFORE DELETE OR UPDATE OF pic_name, pic ON " +
                        table + " FOR EACH ROW EXECUTE FUNCTION " + function + "()",
@@ -164,7 +162,7 @@ void EnableServer(Database& db, bool tableThere) {
 std::vector<std::string> LocalFaults(Database& db) {
     std::vector<std::string> faults;
     const auto present =
-        Column(db, "SELECT name FROM sqlite_schema WHERE type = 'trigger' AND tbl_name = 'pic_list' COLLATE NOCASE");
+        ColumnText(db, "SELECT name FROM sqlite_schema WHERE type = 'trigger' AND tbl_name = 'pic_list' COLLATE NOCASE");
     for (const char* trigger : kLocalTriggers)
         if (std::find(present.begin(), present.end(), trigger) == present.end())
             faults.push_back(std::string("pic_list의 트리거 ") + trigger + "가 없어 바뀌거나 지워지는 도장이 기록되지 않습니다.");
