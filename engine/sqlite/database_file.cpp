@@ -35,24 +35,33 @@ void CheckDatabaseFile(const std::string& path, bool readOnly) {
     UniqueFd fd = OpenForReading(path);
     if (!fd)
         throw Error(err::CannotOpen, "데이터베이스 파일 '" + path + "'을(를) 읽을 수 없습니다: " + std::strerror(errno));
+    // The header and the length it must match are read without the engine's
+    // lock, while another program may be saving: a commit that grows the file
+    // between the two reads would make a sound file look cut off. So the
+    // length is taken after the header, from the same open file, and a
+    // mismatch is read again before it counts.
     unsigned char header[kDatabaseHeaderBytes] = {};
-    const long long got = ReadSomeAt(fd.get(), header, sizeof header, 0);
+    for (int attempt = 1;; ++attempt) {
+        const long long got = ReadSomeAt(fd.get(), header, sizeof header, 0);
+        const PathFacts now = StatOpen(fd.get());
+        const DatabaseKind kind =
+            got > 0 ? KindOfHeader(std::span(header, static_cast<std::size_t>(got))) : DatabaseKind::Other;
+        if (kind == DatabaseKind::Jet)
+            throw Error(err::NotADatabase, "'" + path + "'은(는) 이전 Jet 형식의 데이터베이스입니다. "
+                                           "'kaldoria-db migrate \"" + path + "\"' 명령으로 변환한 뒤 사용하십시오.");
+        if (got < static_cast<long long>(kDatabaseHeaderBytes) || kind != DatabaseKind::SQLite)
+            throw Error(err::NotADatabase, "'" + path + "'은(는) 데이터베이스 파일이 아닙니다.");
+        unsigned pageSize = LoadBig<std::uint16_t>(header + 16);
+        if (pageSize == 1) pageSize = 65536;
+        if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0)
+            throw Error(err::NotADatabase, "데이터베이스 파일 '" + path + "'이(가) 손상되었습니다 (머리글).");
+        const unsigned pages = LoadBig<std::uint32_t>(header + 28);
+        const bool pagesValid = pages != 0 && std::memcmp(header + 24, header + 92, 4) == 0;
+        const auto size = static_cast<unsigned long long>(now.Exists() ? now.size : st.size);
+        if (size % pageSize == 0 && !(pagesValid && size < 1ULL * pages * pageSize)) break;
+        if (attempt == 3) throw Error(err::NotADatabase, "데이터베이스 파일 '" + path + "'이(가) 잘렸거나 손상되었습니다.");
+    }
     fd.reset();
-    const DatabaseKind kind = got > 0 ? KindOfHeader(std::span(header, static_cast<std::size_t>(got))) : DatabaseKind::Other;
-    if (kind == DatabaseKind::Jet)
-        throw Error(err::NotADatabase, "'" + path + "'은(는) 이전 Jet 형식의 데이터베이스입니다. "
-                                       "'kaldoria-db migrate \"" + path + "\"' 명령으로 변환한 뒤 사용하십시오.");
-    if (got < static_cast<long long>(kDatabaseHeaderBytes) || kind != DatabaseKind::SQLite)
-        throw Error(err::NotADatabase, "'" + path + "'은(는) 데이터베이스 파일이 아닙니다.");
-    unsigned pageSize = LoadBig<std::uint16_t>(header + 16);
-    if (pageSize == 1) pageSize = 65536;
-    if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0)
-        throw Error(err::NotADatabase, "데이터베이스 파일 '" + path + "'이(가) 손상되었습니다 (머리글).");
-    unsigned pages = LoadBig<std::uint32_t>(header + 28);
-    bool pagesValid = pages != 0 && std::memcmp(header + 24, header + 92, 4) == 0;
-    if (static_cast<unsigned long long>(st.size) % pageSize != 0 ||
-        (pagesValid && static_cast<unsigned long long>(st.size) < 1ULL * pages * pageSize))
-        throw Error(err::NotADatabase, "데이터베이스 파일 '" + path + "'이(가) 잘렸거나 손상되었습니다.");
     if (readOnly) return;
     if (!MayReadAndWrite(path))
         throw Error(err::CannotOpen, "데이터베이스 파일 '" + path + "'에 쓸 수 없습니다 (읽기 전용).");
