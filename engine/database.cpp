@@ -1,6 +1,7 @@
 // Databases: statements, recordsets, transactions, whatever kind of database
 // is behind them.
 #include "engine/engine_impl.h"
+#include "text/korean.h"
 
 ConnectionImpl& Database::conn() const {
     if (!conn_) throw Error(err::ObjectClosed, "데이터베이스가 열려 있지 않습니다.");
@@ -25,7 +26,7 @@ Recordset Database::OpenRecordset(const std::string& source, int type, int optio
         throw Error(err::InvalidEngineArgument, "지원하지 않는 레코드셋 옵션입니다: " + std::to_string(options));
     std::shared_ptr<RecordsetImpl> r = c.Open(source, type, options);
     if ((options & dbReadOnly) && r->readOnlyReason.empty())
-        r->readOnlyReason = "'" + source + "'을(를) 읽기 전용으로 열어 행을 추가할 수 없습니다.";
+        r->readOnlyReason = WithParticle("'" + source + "'", Particle::EulReul) + " 읽기 전용으로 열어 행을 추가할 수 없습니다.";
     c.recordsets.push_back(r);
     std::erase_if(c.recordsets, [](const auto& w) { return w.expired(); });
     return Recordset(r);

@@ -6,6 +6,7 @@
 #include "engine/engine_impl.h"
 #include "engine/sql_words.h"
 #include "os/byte_order.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -54,13 +55,13 @@ void RecordsetImpl::Close() {
 int RecordsetImpl::IndexOf(std::string_view name) const {
     for (std::size_t i = 0; i < names.size(); ++i)
         if (SameIdentifier(names[i], name)) return static_cast<int>(i);
-    throw Error(err::ItemNotFound, "열 '" + std::string(name) + "'을(를) 찾을 수 없습니다" +
+    throw Error(err::ItemNotFound, "열 " + WithParticle("'" + std::string(name) + "'", Particle::EulReul) + " 찾을 수 없습니다" +
                                        (table.empty() ? "." : " (테이블 " + table + ")."));
 }
 
 void RecordsetImpl::CheckIndex(int i) const {
     if (i < 0 || i >= static_cast<int>(names.size()))
-        throw Error(err::ItemNotFound, "열 번호 " + std::to_string(i) + "이(가) 범위를 벗어났습니다.");
+        throw Error(err::ItemNotFound, "열 번호 " + WithParticle(std::to_string(i), Particle::IGa) + " 범위를 벗어났습니다.");
 }
 
 bool RecordsetImpl::AtEnd() {

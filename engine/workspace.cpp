@@ -3,6 +3,7 @@
 
 #include "engine/engine_impl.h"
 #include "engine/kinds.h"
+#include "text/korean.h"
 
 WorkspaceImpl& Workspace::ws() const {
     if (!ws_ || ws_->closed) throw Error(err::ObjectClosed, "작업 영역이 열려 있지 않습니다.");
@@ -52,7 +53,7 @@ Workspace DBEngine::CreateWorkspace(const std::string& name, const std::string& 
                                     int type) {
     if (type != dbUseJet) throw Error(err::InvalidEngineArgument, "지원하지 않는 작업 영역 형식입니다: " + std::to_string(type));
     if (!password.empty() || user != "admin")
-        throw Error(err::CannotOpen, "사용자 '" + user + "'(으)로 로그인할 수 없습니다.");
+        throw Error(err::CannotOpen, "사용자 " + WithParticle("'" + user + "'", Particle::EuroRo) + " 로그인할 수 없습니다.");
     auto w = std::make_shared<WorkspaceImpl>();
     w->name = name;
     w->user = user;

@@ -14,6 +14,7 @@
 
 #include "os/paths.h"
 #include "os/process.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -66,21 +67,21 @@ void ReadJetInChild(JetChildStream& out, const std::string& path, const JetSourc
     const std::string narrow = NarrowLibraryPath(path);
     if (narrow.empty())
         out.Fail(err::PathFileAccess,
-                 file + "을(를) 열 수 없습니다. " +
+                 WithParticle(file, Particle::EulReul) + " 열 수 없습니다. " +
                      (errno == ENOENT ? std::string("파일을 찾을 수 없습니다.")
                                       : "경로에 한글처럼 영문이 아닌 글자가 있거나 경로가 너무 긴데, 이 드라이브에는 "
                                         "그 경로의 짧은(8.3) 이름이 없습니다. 파일을 영문 이름의 짧은 경로(예: "
                                         "C:\\dojang)로 옮긴 뒤 다시 변환하세요."));
     MdbHandle* mdb = mdb_open(narrow.c_str(), MDB_NOFLAGS);
-    if (!mdb) out.Fail(err::NotADatabase, "Jet 형식의 데이터베이스 " + file + "을(를) 열 수 없습니다." + damaged);
+    if (!mdb) out.Fail(err::NotADatabase, "Jet 형식의 데이터베이스 " + WithParticle(file, Particle::EulReul) + " 열 수 없습니다." + damaged);
     if (mdb->f->jet_version != MDB_VER_JET3 && mdb->f->jet_version != MDB_VER_JET4)
-        out.Fail(err::NotADatabase, file + "은(는) 지원하지 않는 판의 Jet 데이터베이스입니다 (판 번호 " +
+        out.Fail(err::NotADatabase, WithParticle(file, Particle::EunNeun) + " 지원하지 않는 판의 Jet 데이터베이스입니다 (판 번호 " +
                                         std::to_string(mdb->f->jet_version) + "). Jet 3과 Jet 4만 읽을 수 있습니다.");
     if (IS_JET3(mdb)) {
         // Jet 3 text is in the writer's code page, which libmdb takes from the environment.
         mdb_iconv_close(mdb);
         if (!SetEnvironmentValue("MDB_JET3_CHARSET", source.jet3Charset))
-            out.Fail(err::OutOfMemory, file + "을(를) 읽을 문자 집합 " + source.jet3Charset + "을(를) 정할 수 없습니다.");
+            out.Fail(err::OutOfMemory, WithParticle(file, Particle::EulReul) + " 읽을 문자 집합 " + WithParticle(source.jet3Charset, Particle::EulReul) + " 정할 수 없습니다.");
         mdb_iconv_init(mdb);
     }
     if (!mdb_read_catalog(mdb, MDB_TABLE))
@@ -91,22 +92,22 @@ void ReadJetInChild(JetChildStream& out, const std::string& path, const JetSourc
         if (e->object_type == MDB_TABLE && g_ascii_strcasecmp(e->object_name, source.table.c_str()) == 0) entry = e;
     }
     if (!entry)
-        out.Fail(err::TableNotFound, file + "에 테이블 '" + source.table + "'이(가) 없습니다. 도장 데이터베이스가 아닙니다.");
+        out.Fail(err::TableNotFound, file + "에 테이블 " + WithParticle("'" + source.table + "'", Particle::IGa) + " 없습니다. 도장 데이터베이스가 아닙니다.");
     MdbTableDef* table = mdb_read_table(entry);
     if (!table || !mdb_read_columns(table))
-        out.Fail(err::NotADatabase, file + "의 테이블 '" + source.table + "'을(를) 읽을 수 없습니다." + damaged);
+        out.Fail(err::NotADatabase, file + "의 테이블 " + WithParticle("'" + source.table + "'", Particle::EulReul) + " 읽을 수 없습니다." + damaged);
 
     unsigned nameIndex = 0, valueIndex = 0;
     MdbColumn* nameCol = FindColumn(table, source.nameColumn, nameIndex);
     MdbColumn* valueCol = FindColumn(table, source.valueColumn, valueIndex);
     for (auto [col, name] : {std::pair{nameCol, source.nameColumn}, std::pair{valueCol, source.valueColumn}})
         if (!col)
-            out.Fail(err::ItemNotFound, file + "의 테이블 '" + source.table + "'에 열 '" + name + "'이(가) 없습니다.");
+            out.Fail(err::ItemNotFound, file + "의 테이블 '" + source.table + "'에 열 " + WithParticle("'" + name + "'", Particle::IGa) + " 없습니다.");
     if (nameCol->col_type != MDB_TEXT)
-        out.Fail(err::NotADatabase, file + "의 열 '" + source.table + "." + source.nameColumn + "'이(가) 텍스트 열이 아닙니다.");
+        out.Fail(err::NotADatabase, file + "의 열 " + WithParticle("'" + source.table + "." + source.nameColumn + "'", Particle::IGa) + " 텍스트 열이 아닙니다.");
     if (valueCol->col_type != MDB_OLE)
         out.Fail(err::NotADatabase,
-                 file + "의 열 '" + source.table + "." + source.valueColumn + "'이(가) 긴 이진 값 열이 아닙니다.");
+                 file + "의 열 " + WithParticle("'" + source.table + "." + source.valueColumn + "'", Particle::IGa) + " 긴 이진 값 열이 아닙니다.");
 
     const std::size_t bufferSize = std::max<std::size_t>(kReadBuffer, mdb->bind_size);
     std::vector<char> nameBuf(bufferSize + 1, 0), valueBuf(bufferSize + 1, 0);

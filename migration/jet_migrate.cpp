@@ -22,6 +22,7 @@
 #include "store/connection.h"
 #include "store/history.h"
 #include "store/transfer.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -81,13 +82,13 @@ std::string KeepOriginal(const std::string& path, bool& moved) {
         }
         int e = errno;
         if (e == EEXIST) continue;
-        if (!LinkUnsupported(e)) RaiseErrno(e, "원본을 " + Quoted(kept) + "(으)로 남겨 둘 수 없습니다");
+        if (!LinkUnsupported(e)) RaiseErrno(e, "원본을 " + WithParticle(Quoted(kept), Particle::EuroRo) + " 남겨 둘 수 없습니다");
         if (RenameWithoutReplacing(path, kept)) {
             moved = true;
             return kept;
         }
         if (errno == EEXIST) continue;
-        RaiseErrno(errno, "원본을 " + Quoted(kept) + "(으)로 남겨 둘 수 없습니다");
+        RaiseErrno(errno, "원본을 " + WithParticle(Quoted(kept), Particle::EuroRo) + " 남겨 둘 수 없습니다");
     }
     throw Error(err::PathFileAccess, "원본을 남겨 둘 빈 이름을 찾지 못했습니다: " + Quoted(path));
 }
@@ -95,7 +96,7 @@ std::string KeepOriginal(const std::string& path, bool& moved) {
 void PlaceInstead(const std::string& path, TemporaryDatabase& temp, const PathFacts& before, std::string& kept) {
     const PathFacts now = StatPath(path);
     if (!now.Exists() || !now.SameUnchanged(before))
-        throw Error(err::PathFileAccess, Quoted(path) + "이(가) 변환하는 동안 바뀌었습니다. 변환을 취소했습니다; 다시 실행하십시오.");
+        throw Error(err::PathFileAccess, WithParticle(Quoted(path), Particle::IGa) + " 변환하는 동안 바뀌었습니다. 변환을 취소했습니다; 다시 실행하십시오.");
     // The new database is no more open to others than the original was.
     CopyPermissions(before, temp.path());
     bool moved = false;
@@ -104,16 +105,16 @@ void PlaceInstead(const std::string& path, TemporaryDatabase& temp, const PathFa
         if (!RenameWithoutReplacing(temp.path(), path)) {
             int e = errno;
             if (!RenameWithoutReplacing(kept, path))
-                RaiseErrno(e, "새 데이터베이스를 " + Quoted(path) + "(으)로 옮길 수 없습니다. 원본은 " + Quoted(kept) +
+                RaiseErrno(e, "새 데이터베이스를 " + WithParticle(Quoted(path), Particle::EuroRo) + " 옮길 수 없습니다. 원본은 " + Quoted(kept) +
                                   "에 있습니다");
             kept.clear();
-            RaiseErrno(e, "새 데이터베이스를 " + Quoted(path) + "(으)로 옮길 수 없습니다. 원본은 그대로입니다");
+            RaiseErrno(e, "새 데이터베이스를 " + WithParticle(Quoted(path), Particle::EuroRo) + " 옮길 수 없습니다. 원본은 그대로입니다");
         }
     } else if (!RenameReplacing(temp.path(), path)) {
         int e = errno;
         RemoveQuietly(kept);  // only the second name: the original keeps its own
         kept.clear();
-        RaiseErrno(e, "새 데이터베이스를 " + Quoted(path) + "(으)로 옮길 수 없습니다. 원본은 그대로입니다");
+        RaiseErrno(e, "새 데이터베이스를 " + WithParticle(Quoted(path), Particle::EuroRo) + " 옮길 수 없습니다. 원본은 그대로입니다");
     }
     temp.Release();
 }
@@ -142,22 +143,22 @@ MigrationResult MigrateJetDatabase(const std::string& path, const std::optional<
                                    const JetLimits& limits) {
     const PathFacts before = StatPath(path);
     if (!before.Exists())
-        throw Error(err::FileNotFound, "파일 " + Quoted(path) + "을(를) 찾을 수 없습니다.");
+        throw Error(err::FileNotFound, "파일 " + WithParticle(Quoted(path), Particle::EulReul) + " 찾을 수 없습니다.");
     if (const DatabaseKind kind = SniffDatabaseFile(path); kind != DatabaseKind::Jet) {
         if (kind == DatabaseKind::SQLite)
-            throw Error(err::NotADatabase, Quoted(path) + "은(는) 이미 Kaldoria 데이터베이스입니다. 변환할 것이 없습니다.");
-        throw Error(err::NotADatabase, Quoted(path) + "은(는) Jet 형식의 데이터베이스가 아닙니다.");
+            throw Error(err::NotADatabase, WithParticle(Quoted(path), Particle::EunNeun) + " 이미 Kaldoria 데이터베이스입니다. 변환할 것이 없습니다.");
+        throw Error(err::NotADatabase, WithParticle(Quoted(path), Particle::EunNeun) + " Jet 형식의 데이터베이스가 아닙니다.");
     }
     const std::string target = to ? *to : path;
     if (to) RefuseTakenName(*to);
     // Asked before anything is made: the original's second name, made at
     // the end, could not be removed again either.
     else if (!MayBeReplaced(path))
-        RaiseErrno(errno, Quoted(path) + "을(를) 변환한 데이터베이스로 바꿀 수 없습니다. 원본은 그대로입니다");
+        RaiseErrno(errno, WithParticle(Quoted(path), Particle::EulReul) + " 변환한 데이터베이스로 바꿀 수 없습니다. 원본은 그대로입니다");
     // A leftover journal beside the target would be played into the new database.
     for (const char* suffix : {"-journal", "-wal"})
         if (PathTaken(target + suffix))
-            throw Error(err::PathFileAccess, Quoted(target + suffix) + "이(가) 있습니다. 이 파일을 치운 뒤 다시 실행하십시오.");
+            throw Error(err::PathFileAccess, WithParticle(Quoted(target + suffix), Particle::IGa) + " 있습니다. 이 파일을 치운 뒤 다시 실행하십시오.");
 
     MigrationResult result;
     TemporaryDatabase temp(FolderOf(target), BaseNameOf(target));
@@ -181,7 +182,7 @@ MigrationResult CopyServerToFile(const std::string& linked, const std::string& t
     RefuseTakenName(to);
     for (const char* suffix : {"-journal", "-wal"})
         if (PathTaken(to + suffix))
-            throw Error(err::PathFileAccess, Quoted(to + suffix) + "이(가) 있습니다. 이 파일을 치운 뒤 다시 실행하십시오.");
+            throw Error(err::PathFileAccess, WithParticle(Quoted(to + suffix), Particle::IGa) + " 있습니다. 이 파일을 치운 뒤 다시 실행하십시오.");
     MigrationResult result;
     TemporaryDatabase temp(FolderOf(to), BaseNameOf(to));
     Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
@@ -210,7 +211,7 @@ MigrationResult CopyServerToFile(const std::string& linked, const std::string& t
         Database copy = ws.OpenDatabase(temp.path(), true);
         VerifyCarriedRows(copy, result.rows);
         if (copy.CheckIntegrity() != std::vector<std::string>{"ok"})
-            throw Error(err::NotADatabase, "사본 " + Quoted(temp.path()) + "이(가) 무결성 검사를 통과하지 못했습니다.");
+            throw Error(err::NotADatabase, "사본 " + WithParticle(Quoted(temp.path()), Particle::IGa) + " 무결성 검사를 통과하지 못했습니다.");
     }
     ws.Close();
     SyncFile(temp.path());

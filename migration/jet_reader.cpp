@@ -6,6 +6,7 @@
 #include "migration/jet_child.h"
 #include "os/file_kind.h"
 #include "os/paths.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -38,13 +39,13 @@ public:
 
     [[noreturn]] void Malformed(const std::string& what) {
         child_.Finish(true);
-        throw Error(err::NotADatabase, Quoted(path_) + "을(를) 읽는 과정에서 잘못된 자료가 왔습니다 (" + what +
+        throw Error(err::NotADatabase, WithParticle(Quoted(path_), Particle::EulReul) + " 읽는 과정에서 잘못된 자료가 왔습니다 (" + what +
                                            "). 원본은 바뀌지 않았습니다.");
     }
 
     [[noreturn]] void Ended() {
         std::string how = DescribeChildExit(child_.Finish(false));
-        throw Error(err::NotADatabase, Quoted(path_) + "을(를) 읽는 과정이 도중에 " + (how.empty() ? "끝났습니다" : how) +
+        throw Error(err::NotADatabase, WithParticle(Quoted(path_), Particle::EulReul) + " 읽는 과정이 도중에 " + (how.empty() ? "끝났습니다" : how) +
                                            ". 파일이 손상되었을 수 있습니다. 원본은 바뀌지 않았습니다.");
     }
 
@@ -68,7 +69,7 @@ private:
 
     [[noreturn]] void TimedOut() {
         child_.Finish(true);
-        throw Error(err::NotADatabase, Quoted(path_) + "을(를) 읽는 과정이 시간 제한 안에 끝나지 않아 멈췄습니다. "
+        throw Error(err::NotADatabase, WithParticle(Quoted(path_), Particle::EulReul) + " 읽는 과정이 시간 제한 안에 끝나지 않아 멈췄습니다. "
                                                        "파일이 손상되었을 수 있습니다. 원본은 바뀌지 않았습니다.");
     }
 
@@ -88,9 +89,9 @@ const ChildTask& JetReaderTask() {
 JetReadSummary ReadJetTable(const std::string& path, const JetSource& source, JetRowSink& sink,
                             const JetLimits& limits) {
     const PathFacts facts = StatPath(path);
-    if (!facts.Exists()) throw Error(err::FileNotFound, "파일 " + Quoted(path) + "을(를) 찾을 수 없습니다.");
+    if (!facts.Exists()) throw Error(err::FileNotFound, "파일 " + WithParticle(Quoted(path), Particle::EulReul) + " 찾을 수 없습니다.");
     if (!facts.regular || SniffDatabaseFile(path) != DatabaseKind::Jet)
-        throw Error(err::NotADatabase, Quoted(path) + "은(는) Jet 형식의 데이터베이스가 아닙니다.");
+        throw Error(err::NotADatabase, WithParticle(Quoted(path), Particle::EunNeun) + " Jet 형식의 데이터베이스가 아닙니다.");
 
     ChildOptions options;
     options.limits = ChildLimits{limits.memoryBytes, limits.total};
@@ -165,6 +166,6 @@ JetReadSummary ReadJetTable(const std::string& path, const JetSource& source, Je
     }
     const std::string how = DescribeChildExit(child.Finish(false));
     if (!how.empty())
-        throw Error(err::NotADatabase, Quoted(path) + "을(를) 읽는 과정이 " + how + ". 원본은 바뀌지 않았습니다.");
+        throw Error(err::NotADatabase, WithParticle(Quoted(path), Particle::EulReul) + " 읽는 과정이 " + how + ". 원본은 바뀌지 않았습니다.");
     return summary;
 }

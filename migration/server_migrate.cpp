@@ -7,18 +7,19 @@
 #include "store/picture_table.h"
 #include "store/transfer.h"
 #include "migration/row_carrier.h"
+#include "text/korean.h"
 
 
 MigrationResult MigrateToServer(const std::string& path, const std::string& linked, const JetLimits& limits) {
-    if (!StatPath(path).Exists()) throw Error(err::FileNotFound, "파일 '" + path + "'을(를) 찾을 수 없습니다.");
+    if (!StatPath(path).Exists()) throw Error(err::FileNotFound, "파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 찾을 수 없습니다.");
     const DatabaseKind kind = SniffDatabaseFile(path);
     if (kind == DatabaseKind::Other)
-        throw Error(err::NotADatabase, "'" + path + "'은(는) 옮길 수 있는 데이터베이스가 아닙니다.");
+        throw Error(err::NotADatabase, WithParticle("'" + path + "'", Particle::EunNeun) + " 옮길 수 있는 데이터베이스가 아닙니다.");
 
     Workspace ws = DBEngine::Instance().CreateWorkspace("", "admin", "", dbUseJet);
     Database server = ws.OpenDatabase(linked);
     if (server.Server().empty())
-        throw Error(err::InvalidOperation, "'" + linked + "'은(는) 연결 파일이 아닙니다 (kaldoria-db link로 만듭니다).");
+        throw Error(err::InvalidOperation, WithParticle("'" + linked + "'", Particle::EunNeun) + " 연결 파일이 아닙니다 (kaldoria-db link로 만듭니다).");
     RequireWritablePictureTable(server);
     MigrationResult result;
     result.target = server.Server();

@@ -93,7 +93,7 @@ struct ChildExit {
 };
 
 // How a child ended, as words for a message: empty when cleanly, else for
-// example "시간 제한에 걸렸습니다" or "상태 3(으)로 끝났습니다".
+// example "시간 제한에 걸렸습니다" or "상태 3으로 끝났습니다".
 std::string DescribeChildExit(const ChildExit& exit);
 
 // One started child. Dropped, it kills the child if it has not been

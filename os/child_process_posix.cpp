@@ -18,6 +18,7 @@
 #include "os/os_error.h"
 #include "os/retry.h"
 #include "os/unique_fd.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -115,10 +116,10 @@ std::string DescribeChildExit(const ChildExit& exit) {
     case ChildExit::How::MemoryLimit: return "메모리 제한에 걸렸습니다";
     case ChildExit::How::Killed:
     case ChildExit::How::Signalled:
-        return "신호 " + std::to_string(exit.code) + " (" + ::strsignal(exit.code) + ")(으)로 끝났습니다";
+        return "신호 " + WithParticle(std::to_string(exit.code), Particle::EuroRo) + " 끝났습니다 — " + ::strsignal(exit.code);
     case ChildExit::How::Exited: break;
     }
-    return exit.code == 0 ? std::string() : "상태 " + std::to_string(exit.code) + "(으)로 끝났습니다";
+    return exit.code == 0 ? std::string() : "상태 " + WithParticle(std::to_string(exit.code), Particle::EuroRo) + " 끝났습니다";
 }
 
 struct ChildProcess::Impl {

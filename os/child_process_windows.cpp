@@ -15,6 +15,7 @@
 #include "os/os_error.h"
 #include "os/process.h"
 #include "os/windows_text.h"
+#include "text/korean.h"
 
 // Windows has no fork: the program starts itself again (GetModuleFileNameW)
 // as "PROGRAM --kaldoria-child TASK HANDLE ARGS...", where HANDLE is the
@@ -156,10 +157,10 @@ std::string DescribeChildExit(const ChildExit& exit) {
     case ChildExit::How::Killed: return "강제로 끝났습니다";
     case ChildExit::How::Signalled:
         std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(exit.code));
-        return std::string("예외 ") + hex + "(으)로 끝났습니다";
+        return std::string("예외 ") + WithParticle(hex, Particle::EuroRo) + " 끝났습니다";
     case ChildExit::How::Exited: break;
     }
-    return exit.code == 0 ? std::string() : "상태 " + std::to_string(exit.code) + "(으)로 끝났습니다";
+    return exit.code == 0 ? std::string() : "상태 " + WithParticle(std::to_string(exit.code), Particle::EuroRo) + " 끝났습니다";
 }
 
 struct ChildProcess::Impl {
@@ -182,8 +183,8 @@ ChildProcess::ChildProcess(const ChildTask& task, const std::vector<std::string>
     const auto fail = [&](DWORD e) { throw ErrnoError(ErrnoOf(e), options.startFailure); };
     const auto& listed = ListedTasks();
     if (std::find(listed.begin(), listed.end(), task.name) == listed.end())
-        throw Error(err::InvalidOperation, options.startFailure + ": 이 프로그램의 main()이 RunChildTask에 작업 '" +
-                                               task.name + "'을(를) 넘기지 않았습니다.");
+        throw Error(err::InvalidOperation, options.startFailure + ": 이 프로그램의 main()이 RunChildTask에 작업 " +
+                                               WithParticle("'" + task.name + "'", Particle::EulReul) + " 넘기지 않았습니다.");
     DWORD error = 0;
     auto [ours, theirs] = MakePipe(options.direction, error);
     if (!ours) fail(error);

@@ -7,10 +7,11 @@
 #include "os/paths.h"
 #include "os/process.h"
 #include "os/retry.h"
+#include "text/korean.h"
 
 std::int64_t LocalBinaryFile::Length() {
     const PathFacts facts = StatOpen(fd());
-    if (!facts.Exists()) RaiseErrno(facts.error, "파일 '" + path_ + "' 길이를 알 수 없습니다");
+    if (!facts.Exists()) RaiseErrno(facts.error, "파일 '" + path_ + "'의 길이를 알 수 없습니다");
     return facts.size;
 }
 
@@ -18,28 +19,28 @@ void LocalBinaryFile::Read(std::span<std::uint8_t> into) {
     const auto n = TransferAll(into.size(), [&](std::size_t done) {
         return ReadSome(fd(), into.data() + done, into.size() - done);
     });
-    if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "' 읽기 실패");
+    if (n < 0) RaiseErrno(errno, "파일 " + WithParticle("'" + path_ + "'", Particle::EulReul) + " 읽을 수 없습니다");
     if (static_cast<std::size_t>(n) < into.size())
-        throw Error(err::InputPastEnd, "파일 '" + path_ + "'이(가) 예상보다 일찍 끝났습니다.");
+        throw Error(err::InputPastEnd, "파일 " + WithParticle("'" + path_ + "'", Particle::IGa) + " 예상보다 일찍 끝났습니다.");
 }
 
 void LocalBinaryFile::Write(std::span<const std::uint8_t> bytes) {
     const auto n = TransferAll(bytes.size(), [&](std::size_t done) {
         return WriteSome(fd(), bytes.data() + done, bytes.size() - done);
     });
-    if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
+    if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "'에 쓸 수 없습니다");
 }
 
 void LocalBinaryFile::Truncate(std::int64_t length) {
-    if (!TruncateFile(fd(), length)) RaiseErrno(errno, "파일 '" + path_ + "' 길이 조정 실패");
+    if (!TruncateFile(fd(), length)) RaiseErrno(errno, "파일 '" + path_ + "'의 길이를 바꿀 수 없습니다");
 }
 
 void LocalBinaryFile::Close() {
-    if (fd_.Close() != 0) RaiseErrno(errno, "파일 '" + path_ + "' 닫기 실패");
+    if (fd_.Close() != 0) RaiseErrno(errno, "파일 " + WithParticle("'" + path_ + "'", Particle::EulReul) + " 닫을 수 없습니다");
 }
 
 int LocalBinaryFile::fd() const {
-    if (!fd_) throw Error(err::PathFileAccess, "파일 '" + path_ + "'이(가) 닫혀 있습니다.");
+    if (!fd_) throw Error(err::PathFileAccess, "파일 " + WithParticle("'" + path_ + "'", Particle::IGa) + " 닫혀 있습니다.");
     return fd_.get();
 }
 
@@ -51,32 +52,32 @@ bool LocalFileSystem::FileExists(const std::string& path) {
 
 void LocalFileSystem::Kill(const std::string& path) {
     const PathFacts entry = StatEntry(path);
-    if (entry.Exists() && entry.folder) RaiseErrno(EISDIR, "파일 '" + path + "' 삭제 실패");
-    if (!RemoveFile(path)) RaiseErrno(errno, "파일 '" + path + "' 삭제 실패");
+    if (entry.Exists() && entry.folder) RaiseErrno(EISDIR, "파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 지울 수 없습니다");
+    if (!RemoveFile(path)) RaiseErrno(errno, "파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 지울 수 없습니다");
 }
 
 std::unique_ptr<BinaryFile> LocalFileSystem::OpenBinary(const std::string& path) {
     UniqueFd fd = OpenForReading(path);
-    if (!fd) RaiseErrno(errno, "파일 '" + path + "' 열기 실패");
+    if (!fd) RaiseErrnoAt(errno, "파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 열 수 없습니다", path);
     return std::make_unique<LocalBinaryFile>(std::move(fd), path);
 }
 
 std::unique_ptr<BinaryFile> LocalFileSystem::OpenForWriting(const std::string& path) {
     UniqueFd fd = OpenExistingForWriting(path);
-    if (!fd) RaiseErrno(errno, "파일 '" + path + "' 열기 실패");
+    if (!fd) RaiseErrnoAt(errno, "파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 열 수 없습니다", path);
     return std::make_unique<LocalBinaryFile>(std::move(fd), path);
 }
 
 bool PathTaken(const std::string& path) { return StatEntry(path).error != ENOENT; }
 
 Error NameTakenError(const std::string& path, int number) {
-    return Error(number, "'" + path + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+    return Error(number, WithParticle("'" + path + "'", Particle::IGa) + " 이미 있어 덮어쓰지 않습니다. 다른 이름을 주거나 있는 것을 먼저 옮기십시오.");
 }
 
 void RefuseTakenName(const std::string& path) {
     const PathFacts entry = StatEntry(path);
     if (entry.Exists()) throw NameTakenError(path);
-    if (entry.error != ENOENT) RaiseErrno(entry.error, "'" + path + "'을(를) 확인할 수 없습니다");
+    if (entry.error != ENOENT) RaiseErrno(entry.error, WithParticle("'" + path + "'", Particle::EulReul) + " 확인할 수 없습니다");
 }
 
 std::string FreshNameBeside(const std::string& path, const std::function<bool(const std::string&)>& attempt) {

@@ -11,6 +11,7 @@
 #include "os/local_binary_file.h"
 #include "os/os_error.h"
 #include "os/unique_fd.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -28,14 +29,14 @@ public:
             const std::string self = "/proc/self/fd/" + std::to_string(fd());
             named_ = FreshNameBeside(path_, [&](const std::string& name) {
                 if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-                if (errno != EEXIST) RaiseErrno(errno, "파일 '" + path_ + "' 만들기 실패");
+                if (errno != EEXIST) RaiseErrnoAt(errno, "파일 " + WithParticle("'" + path_ + "'", Particle::EulReul) + " 만들 수 없습니다", path_);
                 return false;
             });
             Guard();
         }
         LocalBinaryFile::Close();
         // Replaces the entry itself: a link there is never followed.
-        if (::rename(named_.c_str(), path_.c_str()) != 0) RaiseErrno(errno, "파일 '" + path_ + "' 바꾸기 실패");
+        if (::rename(named_.c_str(), path_.c_str()) != 0) RaiseErrno(errno, "파일 " + WithParticle("'" + path_ + "'", Particle::EulReul) + " 새 내용으로 바꿀 수 없습니다");
         namedGuard_->Keep();
     }
 
@@ -76,7 +77,7 @@ UniqueFd CreateFreshBeside(const std::string& path, std::string& name) {
     name = FreshNameBeside(path, [&](const std::string& candidate) {
         fd.reset(::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (fd) return true;
-        if (errno != EEXIST) RaiseErrno(errno, "'" + FolderOf(path) + "' 폴더에 새 파일을 만들 수 없습니다");
+        if (errno != EEXIST) RaiseErrnoAt(errno, "폴더 '" + FolderOf(path) + "'에 새 파일을 만들 수 없습니다", path);
         return false;
     });
     return fd;
@@ -94,12 +95,12 @@ void PlaceWithoutReplacing(const std::string& from, const std::string& to) {
         e = errno;
     }
     if (e == EEXIST) throw NameTakenError(to);
-    RaiseErrno(e, "'" + to + "'(으)로 옮길 수 없습니다");
+    RaiseErrno(e, WithParticle("'" + to + "'", Particle::EuroRo) + " 옮길 수 없습니다");
 }
 
 void SyncFile(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd || ::fsync(fd.get()) != 0) RaiseErrno(errno, "'" + path + "'을(를) 디스크에 기록할 수 없습니다");
+    if (!fd || ::fsync(fd.get()) != 0) RaiseErrno(errno, WithParticle("'" + path + "'", Particle::EulReul) + " 디스크에 기록할 수 없습니다");
 }
 
 void SyncFolder(const std::string& folder) {

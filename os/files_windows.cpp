@@ -7,6 +7,7 @@
 #include "os/local_binary_file.h"
 #include "os/os_error.h"
 #include "os/paths.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -22,9 +23,9 @@ public:
 
     void Close() override {
         // Whole on the disk before it takes the path's place.
-        if (!FlushToDisk(fd())) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
+        if (!FlushToDisk(fd())) RaiseErrno(errno, "파일 " + WithParticle("'" + path_ + "'", Particle::EulReul) + " 디스크에 기록할 수 없습니다");
         LocalBinaryFile::Close();
-        if (!RenameReplacing(named_, path_)) RaiseErrno(errno, "파일 '" + path_ + "' 바꾸기 실패");
+        if (!RenameReplacing(named_, path_)) RaiseErrno(errno, "파일 " + WithParticle("'" + path_ + "'", Particle::EulReul) + " 새 내용으로 바꿀 수 없습니다");
         namedGuard_.Keep();
     }
 
@@ -71,7 +72,7 @@ UniqueFd CreateFreshBeside(const std::string& path, std::string& name) {
     name = FreshNameBeside(path, [&](const std::string& candidate) {
         fd = CreateNewFile(candidate);
         if (fd) return true;
-        if (errno != EEXIST) RaiseErrno(errno, "'" + FolderOf(path) + "' 폴더에 새 파일을 만들 수 없습니다");
+        if (errno != EEXIST) RaiseErrnoAt(errno, "폴더 '" + FolderOf(path) + "'에 새 파일을 만들 수 없습니다", path);
         return false;
     });
     return fd;
@@ -80,13 +81,13 @@ UniqueFd CreateFreshBeside(const std::string& path, std::string& name) {
 void PlaceWithoutReplacing(const std::string& from, const std::string& to) {
     if (RenameWithoutReplacing(from, to)) return;
     if (errno == EEXIST) throw NameTakenError(to);
-    RaiseErrno(errno, "'" + to + "'(으)로 옮길 수 없습니다");
+    RaiseErrno(errno, WithParticle("'" + to + "'", Particle::EuroRo) + " 옮길 수 없습니다");
 }
 
 void SyncFile(const std::string& path) {
     // FlushFileBuffers needs a handle that may write.
     UniqueFd fd = OpenExistingForWriting(path);
-    if (!fd || !FlushToDisk(fd.get())) RaiseErrno(errno, "'" + path + "'을(를) 디스크에 기록할 수 없습니다");
+    if (!fd || !FlushToDisk(fd.get())) RaiseErrno(errno, WithParticle("'" + path + "'", Particle::EulReul) + " 디스크에 기록할 수 없습니다");
 }
 
 // NTFS journals its folder entries, and MoveFileExW with

@@ -1,5 +1,7 @@
 #include "os/network_fs.h"
 
+#include "text/korean.h"
+
 const char* NetworkFileSystemName(long type) {
     switch (static_cast<unsigned long>(type) & 0xffffffffUL) {
     case 0x6969: return "NFS";
@@ -23,7 +25,7 @@ const char* NetworkFileSystemName(long type) {
 
 Error NetworkFileSystemError(const std::string& path, const std::string& name) {
     return Error(err::CannotOpen,
-                "데이터베이스 파일 '" + path + "'이(가) 네트워크 파일 시스템(" + name +
+                "데이터베이스 파일 " + WithParticle("'" + path + "'", Particle::IGa) + " 네트워크 파일 시스템(" + name +
                     ")에 있어 쓰기용으로 열지 않습니다. 네트워크 드라이브에서는 파일 잠금을 믿을 수 없어 여러 PC가 "
                     "함께 쓰면 데이터베이스가 손상됩니다. 여러 PC가 한 도장 목록을 함께 쓰려면 "
                     "'kaldoria-db link'로 PostgreSQL 서버에 연결하십시오. 읽기(list, export, backup)는 됩니다.");

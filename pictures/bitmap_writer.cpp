@@ -6,6 +6,7 @@
 #include "os/byte_order.h"
 #include "os/error.h"
 #include "pictures/pictures.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ void QtPictureService::WriteBitmap(const QImage& picture, BinaryFile& file, cons
                                       : std::int64_t{LoadLittle<std::uint32_t>(sink.head + 2)};
     const std::int64_t length = file.Length();
     if (sink.written != declared || length != declared)
-        throw Error(err::DeviceIO, "그림 파일 '" + name + "'이(가) 다 쓰이지 않았습니다 (" + std::to_string(length) +
+        throw Error(err::DeviceIO, "그림 파일 " + WithParticle("'" + name + "'", Particle::IGa) + " 다 쓰이지 않았습니다 (" + std::to_string(length) +
                                        " 바이트, 머리글로는 " + std::to_string(declared) + " 바이트).");
 }
 

@@ -6,6 +6,7 @@
 #include "os/os_error.h"
 #include "os/paths.h"
 #include "os/retry.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ std::size_t ReadHead(int fd, std::vector<std::uint8_t>& into, const std::string&
     const auto n = TransferAll(into.size(), [&](std::size_t done) {
         return ReadSomeAt(fd, into.data() + done, into.size() - done, static_cast<std::int64_t>(done));
     });
-    if (n < 0) RaiseErrno(errno, "그림 파일 '" + path + "'을(를) 읽을 수 없습니다");
+    if (n < 0) RaiseErrno(errno, "그림 파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 읽을 수 없습니다");
     return static_cast<std::size_t>(n);
 }
 
@@ -26,14 +27,14 @@ PictureFile OpenPictureFile(const std::string& path) {
     if (!file.fd) {
         const int e = errno;
         const char* why = e == ENOENT ? "찾을 수 없습니다" : e == EACCES || e == EPERM ? "읽을 권한이 없습니다" : "열 수 없습니다";
-        RaiseErrno(e, "그림 파일 '" + path + "'을(를) " + why);
+        RaiseErrnoAt(e, "그림 파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " " + why, path);
     }
     const PathFacts st = StatOpen(file.fd.get());
-    if (!st.Exists()) RaiseErrno(st.error, "그림 파일 '" + path + "'을(를) 열 수 없습니다");
-    if (st.folder) throw Error(err::PathFileAccess, "'" + path + "'은(는) 파일이 아니라 폴더입니다.");
+    if (!st.Exists()) RaiseErrno(st.error, "그림 파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 열 수 없습니다");
+    if (st.folder) throw Error(err::PathFileAccess, WithParticle("'" + path + "'", Particle::EunNeun) + " 파일이 아니라 폴더입니다.");
     if (!st.regular)
         throw Error(err::PathFileAccess,
-                    "'" + path + "'은(는) 일반 파일이 아니어서 (FIFO, 장치 따위) 그림으로 열지 않습니다.");
+                    WithParticle("'" + path + "'", Particle::EunNeun) + " 일반 파일이 아니어서 (FIFO, 장치 따위) 그림으로 열지 않습니다.");
     file.length = static_cast<std::uint64_t>(st.size);
 
     std::vector<std::uint8_t> head(kBitmapHeadBytes);
@@ -44,5 +45,5 @@ PictureFile OpenPictureFile(const std::string& path) {
 }
 
 void RaiseInvalidPicture(const std::string& path, const std::string& problem) {
-    throw Error(err::InvalidPicture, "'" + path + "'은(는) " + problem + ".");
+    throw Error(err::InvalidPicture, WithParticle("'" + path + "'", Particle::EunNeun) + " " + problem + ".");
 }

@@ -20,5 +20,5 @@ struct PictureFile {
 // a regular one, err::InvalidPicture for a bitmap that cannot be shown.
 PictureFile OpenPictureFile(const std::string& path);
 
-// Raises err::InvalidPicture: "'<path>'은(는) <problem>."
+// Raises err::InvalidPicture: "'<path>'은/는 <problem>." (the particle chosen by the path)
 [[noreturn]] void RaiseInvalidPicture(const std::string& path, const std::string& problem);

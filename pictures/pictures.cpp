@@ -8,6 +8,7 @@
 #include "os/error.h"
 #include "os/process.h"
 #include "pictures/picture_file.h"
+#include "text/korean.h"
 
 QImage QtPictureService::LoadPicture(const std::string& path) {
     if (path.empty()) return {};
@@ -15,7 +16,7 @@ QImage QtPictureService::LoadPicture(const std::string& path) {
     // The decoder reads the very file that was checked, not whatever the path names by then.
     QFile device;
     if (!device.open(file.fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-        throw Error(err::PathFileAccess, "그림 파일 '" + path + "'을(를) 열 수 없습니다.");
+        throw Error(err::PathFileAccess, "그림 파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 열 수 없습니다.");
     QImageReader reader(&device);
     ReadProblem problem;
     QImage image = ReadWithinLimit(reader, problem);
@@ -30,7 +31,7 @@ QByteArray PictureFormatOf(const std::string& path) {
     const PictureFile file = OpenPictureFile(path);
     QFile device;
     if (!device.open(file.fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-        throw Error(err::PathFileAccess, "그림 파일 '" + path + "'을(를) 열 수 없습니다.");
+        throw Error(err::PathFileAccess, "그림 파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 열 수 없습니다.");
     return QImageReader::imageFormat(&device);
 }
 

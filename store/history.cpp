@@ -6,6 +6,7 @@
 #include "store/queries.h"
 #include "store/save.h"
 #include "store/transfer.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -336,8 +337,8 @@ RestoredVersion RestoreVersion(Database& db, const std::string& name, std::optio
                 (version ? " AND id = " + std::to_string(*version) : std::string()) + " ORDER BY id DESC LIMIT 1",
             dbOpenSnapshot);
         if (rs.EOF_())
-            throw Error(err::ItemNotFound, version ? "\"" + name + "\"의 기록에 버전 " + std::to_string(*version) +
-                                                         "이(가) 없습니다. 아무것도 바꾸지 않았습니다."
+            throw Error(err::ItemNotFound, version ? "\"" + name + "\"의 기록에 버전 " + WithParticle(std::to_string(*version), Particle::IGa) +
+                                                         " 없습니다. 아무것도 바꾸지 않았습니다."
                                                    : "\"" + name + "\"의 기록에 보관된 버전이 없습니다. 아무것도 바꾸지 "
                                                                    "않았습니다.");
         restored.id = std::stoll(TextOf(rs.Fields(0).Value()));
@@ -346,14 +347,14 @@ RestoredVersion RestoreVersion(Database& db, const std::string& name, std::optio
         rs.Close();
     }
     if (restored.bytes > static_cast<long long>(kWholeValueLimit))
-        throw Error(err::InvalidOperation, "\"" + name + "\"의 버전 " + std::to_string(restored.id) + "은(는) 그림(" +
+        throw Error(err::InvalidOperation, "\"" + name + "\"의 버전 " + WithParticle(std::to_string(restored.id), Particle::EunNeun) + " 그림(" +
                                                std::to_string(restored.bytes) +
                                                " 바이트)이 너무 커서 기록에 보관하지 않았으므로 되돌릴 수 없습니다.");
     restored.replaced = static_cast<long>(Number(db, "SELECT count(*) FROM pic_list " + condition));
     // The rows put aside must be kept, or the restore itself would lose them.
     if (restored.replaced > 0) {
         if (const auto faults = HistoryFaults(db); !faults.empty())
-            throw Error(err::InvalidOperation, "기록이 꺼져 있어 지금의 \"" + name + "\"을(를) 기록에 남길 수 없으므로 "
+            throw Error(err::InvalidOperation, "기록이 꺼져 있어 지금의 " + WithParticle("\"" + name + "\"", Particle::EulReul) + " 기록에 남길 수 없으므로 "
                                                "되돌리지 않았습니다: " + faults.front() + " 아무것도 바꾸지 않았습니다.");
     }
     db.Execute(RemovalStatement(name), dbFailOnError);
@@ -362,8 +363,8 @@ RestoredVersion RestoreVersion(Database& db, const std::string& name, std::optio
                dbFailOnError);
     // What was copied back is checked, not assumed: the one row of the name.
     if (Number(db, "SELECT count(*) FROM pic_list " + condition) != 1)
-        throw Error(err::ItemNotFound, "\"" + name + "\"의 버전 " + std::to_string(restored.id) +
-                                           "이(가) 되돌리는 사이 기록에서 사라져 되돌리지 않았습니다. 아무것도 바꾸지 "
+        throw Error(err::ItemNotFound, "\"" + name + "\"의 버전 " + WithParticle(std::to_string(restored.id), Particle::IGa) +
+                                           " 되돌리는 사이 기록에서 사라져 되돌리지 않았습니다. 아무것도 바꾸지 "
                                            "않았습니다.");
     t.Commit();
     return restored;

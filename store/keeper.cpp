@@ -4,6 +4,7 @@
 
 #include "store/picture_table.h"
 #include "store/save.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ long DeletePictures(Database& db, const std::string& name) {
 
 long RenamePictures(Database& db, const std::string& from, const std::string& to, bool replace) {
     if (from == to)
-        throw Error(err::InvalidArgument, "새 이름 \"" + to + "\"이(가) 지금 이름과 같습니다. 아무것도 바꾸지 않았습니다.");
+        throw Error(err::InvalidArgument, "새 이름 " + WithParticle("\"" + to + "\"", Particle::IGa) + " 지금 이름과 같습니다. 아무것도 바꾸지 않았습니다.");
     const std::string literal = NameLiteral(to);
     RequireWritablePictureTable(db);
     Transaction t(db);

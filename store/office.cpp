@@ -5,6 +5,7 @@
 #include "store/history.h"
 #include "store/picture_table.h"
 #include "store/queries.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -25,13 +26,13 @@ bool IsPlainRoleName(const std::string& name) {
 
 OfficeSetUp SetUpOffice(Database& db, const std::string& owner, const std::vector<std::string>& clerks) {
     if (db.Server().empty())
-        throw Error(err::InvalidOperation, "'" + db.Name() + "'은(는) 이 PC의 데이터베이스라서 나눌 역할이 없습니다. "
+        throw Error(err::InvalidOperation, WithParticle("'" + db.Name() + "'", Particle::EunNeun) + " 이 PC의 데이터베이스라서 나눌 역할이 없습니다. "
                                            "서버의 도장 목록을 가리키는 연결 파일(kaldoria-db link로 만든 것)을 주십시오.");
     std::vector<std::string> names = clerks;
     names.push_back(owner);
     for (const std::string& name : names)
         if (!IsPlainRoleName(name) || name == kClerksRole || name.rfind("pg_", 0) == 0)
-            throw Error(err::InvalidArgument, "역할 이름 '" + name + "'은(는) 쓸 수 없습니다. 영어 소문자나 '_'로 시작하고 "
+            throw Error(err::InvalidArgument, "역할 이름 " + WithParticle("'" + name + "'", Particle::EunNeun) + " 쓸 수 없습니다. 영어 소문자나 '_'로 시작하고 "
                                               "소문자, 숫자, '_'만 있는 63자 이하의 이름을 주십시오 (예: kaldoria_owner, "
                                               "clerk_kim). " + kClerksRole + "과 pg_로 시작하는 이름은 쓰지 않습니다.");
     OfficeSetUp done;

@@ -54,6 +54,6 @@ void RequireTextNames(Database& db) {
                 "데이터베이스 '" + db.Name() + "'의 표 pic_list에 이름(pic_name)이 글자가 아니라 BLOB이나 숫자로 "
                 "저장된 행이 " + count + "개 있습니다 (다른 프로그램이 쓴 행). 같은 이름으로 저장해도 이런 행은 "
                 "지워지지 않아 옛 그림이 남으므로, 이 표에는 그림을 저장하지 않습니다. 이름을 글자로 바꾼 뒤 "
-                "사용하십시오: UPDATE pic_list SET pic_name = CAST(pic_name AS TEXT) "
+                "사용하십시오. 바꾸는 SQL 문:\nUPDATE pic_list SET pic_name = CAST(pic_name AS TEXT) "
                 "WHERE typeof(pic_name) IN ('blob', 'integer', 'real')");
 }

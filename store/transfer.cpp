@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "text/korean.h"
+
 bool FileToPICField(const std::string& path, LongBinaryField& field, FileSystem& files, MessageBox& messages) {
     if (path.empty() || !files.FileExists(path)) {
         messages.MsgBox("파일이 존재하지 않습니다.", vbOKOnly);
@@ -10,7 +12,7 @@ bool FileToPICField(const std::string& path, LongBinaryField& field, FileSystem&
     auto file = files.OpenBinary(path);
     std::int64_t length = file->Length();
     if (length > INT32_MAX)
-        throw Error(err::InvalidArgument, "파일 '" + path + "'이(가) 너무 커서 저장할 수 없습니다.");
+        throw Error(err::InvalidArgument, "파일 " + WithParticle("'" + path + "'", Particle::IGa) + " 너무 커서 저장할 수 없습니다.");
     const std::int32_t whole = static_cast<std::int32_t>(length) / kChunkSize;
     const std::int32_t rest = static_cast<std::int32_t>(length) % kChunkSize;
 

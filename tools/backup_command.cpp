@@ -5,6 +5,7 @@
 #include "engine/sqlite/backup.h"
 #include "os/process.h"
 #include "engine/sqlite/interrupted_write.h"
+#include "text/korean.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
 #include "migration/jet_migrate.h"
@@ -32,7 +33,7 @@ int RunBackup(const QStringList& arguments) {
             const MigrationResult r = CopyServerToFile(path, copy);
             Say("서버 " + r.target + "의 도장 " + std::to_string(r.rows.size()) + "개(" + std::to_string(r.bytes) +
                 " 바이트)" + (r.historyVersions >= 0 ? "와 기록의 버전 " + std::to_string(r.historyVersions) + "개" : "") +
-                "를 '" + copy + "'(으)로 백업했습니다 (무결성 검사: 이상 없음).");
+                "를 " + WithParticle("'" + copy + "'", Particle::EuroRo) + " 백업했습니다 (무결성 검사: 이상 없음).");
             if (r.historyUnreadable)
                 ReportFailure("주의: 이 역할에는 서버의 기록(pic_history)을 읽을 권한이 없어 기록은 백업하지 않았습니다. "
                               "기록까지 백업하려면 관리자에게 SELECT 권한을 요청하십시오.");
@@ -45,7 +46,7 @@ int RunBackup(const QStringList& arguments) {
             shown = true;
         });
         if (shown) EndProgress();
-        Say("'" + path + "'을(를) '" + copy + "'(으)로 백업했습니다 (" + std::to_string(bytes) +
+        Say(WithParticle("'" + path + "'", Particle::EulReul) + " " + WithParticle("'" + copy + "'", Particle::EuroRo) + " 백업했습니다 (" + std::to_string(bytes) +
             " 바이트, 무결성 검사: 이상 없음).");
         return exitcode::Ok;
     } catch (const Error& e) {

@@ -4,6 +4,7 @@
 #include "os/paths.h"
 #include "store/connection.h"
 #include "store/history.h"
+#include "text/korean.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
 #include "tools/sample_stamp.h"
@@ -57,7 +58,7 @@ int RunCreate(const QStringList& arguments) {
     } catch (const Error& e) {
         return ReportError(e);
     }
-    Say("새 데이터베이스 '" + path + "'을(를) 만들었습니다" +
+    Say("새 데이터베이스 " + WithParticle("'" + path + "'", Particle::EulReul) + " 만들었습니다" +
         (withSample ? std::string(" (견본 도장 \"") + kSampleName + "\" 포함)." : std::string(".")));
     return exitcode::Ok;
 }

@@ -19,6 +19,7 @@
 #include "store/names.h"
 #include "store/save.h"
 #include "store/transfer.h"
+#include "text/korean.h"
 #include "tools/cli/command.h"
 #include "tools/cli/stored_picture.h"
 #include "tools/commands.h"
@@ -34,7 +35,7 @@ public:
     // name; any other failure raises an Error.
     explicit NewFile(std::string path) : path_(std::move(path)) {
         fd_ = CreateNewFile(path_);
-        if (!fd_ && errno != EEXIST) RaiseErrno(errno, "파일 '" + path_ + "' 만들기 실패");
+        if (!fd_ && errno != EEXIST) RaiseErrnoAt(errno, "파일 " + WithParticle("'" + path_ + "'", Particle::EulReul) + " 만들 수 없습니다", path_);
         if (fd_) made_.emplace(std::vector<std::string>{path_}, LeftoverFiles::Watch::WhileRunning);
     }
     NewFile(const NewFile&) = delete;
@@ -185,7 +186,7 @@ int ExportOne(Database& db, const std::string& wanted, const std::string& file, 
     const RowContent content(rs.Fields("pic"), png);
     if (!content.Problem().empty())
         return ReportFailure(ShownName(wanted) + ": " + content.Problem() + ". PNG로 내보낼 수 없습니다.");
-    if (!content.WriteTo(file)) return ReportFailure("'" + file + "'이(가) 이미 있습니다. 덮어쓰지 않습니다.");
+    if (!content.WriteTo(file)) return ReportError(NameTakenError(file));
     const std::string summary = content.Summary();
     rs.Close();
     Say(ShownName(wanted) + " → '" + file + "' (" + summary + ")");
@@ -200,8 +201,8 @@ int ExportOne(Database& db, const std::string& wanted, const std::string& file, 
 // and the command ends with exitcode::Failure.
 int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptions>& png) {
     if (const PathFacts facts = StatPath(dir); facts.Exists() && !facts.folder)
-        return ReportFailure("'" + dir + "'은(는) 폴더가 아닙니다.");
-    if (!MakeFolders(dir)) return ReportFailure("폴더 '" + dir + "'을(를) 만들 수 없습니다: " + SystemWords(errno));
+        return ReportFailure(WithParticle("'" + dir + "'", Particle::EunNeun) + " 폴더가 아닙니다.");
+    if (!MakeFolders(dir)) return ReportFailure("폴더 " + WithParticle("'" + dir + "'", Particle::EulReul) + " 만들 수 없습니다: " + SystemWords(errno));
 
     const std::string extension = png ? ".png" : ".bmp";
     const bool terminal = IsTerminal(stdout);
@@ -280,7 +281,10 @@ int RunExport(const QStringList& arguments) {
     if (!ParseCommandLine(parser, arguments, {2, 3}, status)) return status;
     const QStringList args = parser.positionalArguments();
     if (args.size() != (parser.isSet(all) ? 2 : 3)) {
-        return ReportUsage(parser, arguments, "인수의 개수가 맞지 않습니다.");
+        return ReportUsage(parser, arguments,
+                           parser.isSet(all) ? "인수가 너무 많습니다: --all에는 PATH와 DIR만 줍니다."
+                                             : "인수가 모자랍니다: FILE이 빠졌습니다. 모든 도장을 폴더에 내보내려면 "
+                                               "--all DIR을 줍니다.");
     }
     // Every PNG option means a PNG: the stored bytes are a bitmap, whose
     // size could not be set without changing them.

@@ -5,6 +5,7 @@
 #include "os/paths.h"
 #include "pictures/picture_file.h"
 #include "pictures/pictures.h"
+#include "text/korean.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
 
@@ -51,7 +52,7 @@ int RunImport(const QStringList& arguments) {
         const std::string source = converted ? converted->Path() : file;
         const std::int64_t bytes = converted ? FileSize(source) : static_cast<std::int64_t>(picture.length);
         StoreFile(path, name, source);
-        Say(ShownName(name) + "(으)로 저장했습니다 (" + std::to_string(bytes) + " 바이트" +
+        Say(WithParticle(ShownName(name), Particle::EuroRo) + " 저장했습니다 (" + std::to_string(bytes) + " 바이트" +
             (converted ? ", " + format.toUpper().toStdString() + "에서 비트맵으로 바꿈" : std::string()) + ").");
     } catch (const Error& e) {
         return ReportError(e);

@@ -9,8 +9,8 @@
 #include "migration/jet_reader.h"
 #include "os/leftovers.h"
 #include "os/process.h"
+#include "text/korean.h"
 #include "tools/cli/command.h"
-#include "tools/cli/korean.h"
 #include "tools/cli/suggest.h"
 #include "tools/commands.h"
 

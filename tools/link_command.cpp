@@ -8,6 +8,7 @@
 #include "store/picture_table.h"
 #include "store/office.h"
 #include "store/queries.h"
+#include "text/korean.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
 
@@ -71,7 +72,7 @@ int RunLink(const QStringList& arguments) {
         const std::string where = server.Server();
         ws.Close();
         CreateLinkFile(path, conninfo);
-        Say("연결 파일 '" + path + "'을(를) 만들었습니다: 서버 " + where + ", " + done + ".");
+        Say("연결 파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 만들었습니다: 서버 " + where + ", " + done + ".");
         if (!missing.empty())
             ReportFailure("주의: 이 역할에는 pic_list의 " + missing + " 권한이 없어 저장할 수 없습니다. 관리자에게 "
                           "요청하십시오.");

@@ -4,6 +4,7 @@
 
 #include "migration/jet_migrate.h"
 #include "migration/server_migrate.h"
+#include "text/korean.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
 
@@ -46,15 +47,15 @@ int RunMigrate(const QStringList& arguments) {
         MigrationResult r = toServer ? MigrateToServer(path, *to) : MigrateJetDatabase(path, to);
         const std::string count = std::to_string(r.rows.size());
         if (toServer)
-            Say("'" + path + "'에서 도장 " + count + "개, 모두 " + Grouped(r.bytes) + "바이트를 서버 " + r.target +
-                "(으)로 옮겼습니다.");
+            Say("'" + path + "'에서 도장 " + count + "개, 모두 " + Grouped(r.bytes) + "바이트를 서버 " + WithParticle(r.target, Particle::EuroRo) +
+                " 옮겼습니다.");
         else
             Say("Jet " + std::to_string(r.jetVersion) + " 형식의 '" + path + "'에서 도장 " + count + "개, 모두 " +
                 Grouped(r.bytes) + "바이트를 옮겼습니다.");
         for (const CarriedRow& row : r.rows)
             Say("  " + Shown(row.name) + ": " + (row.valueIsNull ? "그림 없음 (Null)" : Grouped(row.bytes) + "바이트"));
         if (!toServer) Say("새 데이터베이스: '" + r.target + "'");
-        if (!r.keptOriginal.empty()) Say("원본은 '" + r.keptOriginal + "'(으)로 남겨 두었습니다.");
+        if (!r.keptOriginal.empty()) Say("원본은 " + WithParticle("'" + r.keptOriginal + "'", Particle::EuroRo) + " 남겨 두었습니다.");
         return exitcode::Ok;
     } catch (const Error& e) {
         return ReportError(e);

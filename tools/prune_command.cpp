@@ -1,5 +1,6 @@
 // prune: old versions forgotten, for books that must stay small.
 #include "store/history.h"
+#include "text/korean.h"
 #include "tools/cli/command.h"
 #include "tools/cli/history_text.h"
 #include "tools/commands.h"
@@ -27,14 +28,14 @@ int RunPrune(const QStringList& arguments) {
     if (parser.isSet(before)) {
         utc = UtcOfLocal(parser.value(before).toStdString());
         if (!utc)
-            return ReportFailure("--before '" + parser.value(before).toStdString() +
-                                 "'은(는) 날짜가 아닙니다. 2026-01-31이나 '2026-01-31 18:00'처럼 주십시오.");
+            return ReportFailure("--before " + WithParticle("'" + parser.value(before).toStdString() + "'", Particle::EunNeun) +
+                                 " 날짜가 아닙니다. 2026-01-31이나 '2026-01-31 18:00'처럼 주십시오.");
     }
     if (parser.isSet(keep)) {
         bool ok = false;
         count = parser.value(keep).toLongLong(&ok);
         if (!ok || *count < 0)
-            return ReportFailure("--keep '" + parser.value(keep).toStdString() + "'은(는) 0 이상의 정수가 아닙니다.");
+            return ReportFailure("--keep " + WithParticle("'" + parser.value(keep).toStdString() + "'", Particle::EunNeun) + " 0 이상의 정수가 아닙니다.");
     }
     try {
         OpenedDatabase opened(path, false);

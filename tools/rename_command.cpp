@@ -1,6 +1,7 @@
 // rename: every row of a name given another, in one transaction.
 #include "store/history.h"
 #include "store/keeper.h"
+#include "text/korean.h"
 #include "tools/cli/command.h"
 #include "tools/cli/history_text.h"
 #include "tools/commands.h"
@@ -28,7 +29,7 @@ int RunRename(const QStringList& arguments) {
         const long unkeptFrom = CountUnkeptRows(db, from);
         const long unkeptTo = parser.isSet(replace) ? CountUnkeptRows(db, to) : 0;
         const long renamed = RenamePictures(db, from, to, parser.isSet(replace));
-        Say(ShownName(from) + "을(를) " + ShownName(to) + "(으)로 바꾸었습니다 (행 " + std::to_string(renamed) + "개).");
+        Say(WithParticle(ShownName(from), Particle::EulReul) + " " + WithParticle(ShownName(to), Particle::EuroRo) + " 바꾸었습니다 (행 " + std::to_string(renamed) + "개).");
         WarnUnkept(from, unkeptFrom);
         WarnUnkept(to, unkeptTo);
     } catch (const Error& e) {

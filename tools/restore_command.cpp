@@ -1,5 +1,6 @@
 // restore: a kept version put back as the current row of its name.
 #include "store/history.h"
+#include "text/korean.h"
 #include "tools/cli/command.h"
 #include "tools/cli/history_text.h"
 #include "tools/commands.h"
@@ -27,7 +28,7 @@ int RunRestore(const QStringList& arguments) {
         bool ok = false;
         version = args[2].toLongLong(&ok);
         if (!ok || *version <= 0)
-            return ReportFailure("버전 '" + args[2].toStdString() + "'은(는) 버전 번호가 아닙니다 (1 이상의 정수).");
+            return ReportFailure("버전 " + WithParticle("'" + args[2].toStdString() + "'", Particle::EunNeun) + " 버전 번호가 아닙니다 (1 이상의 정수).");
     }
     try {
         OpenedDatabase opened(path, false);
@@ -35,8 +36,8 @@ int RunRestore(const QStringList& arguments) {
         if (const std::string none = NoHistoryMessage(db, path); !none.empty()) return ReportFailure(none);
         const long unkept = CountUnkeptRows(db, name);
         const RestoredVersion r = RestoreVersion(db, name, version);
-        Say(ShownName(name) + "을(를) 버전 " + std::to_string(r.id) + "(" + std::to_string(r.bytes) +
-            " 바이트)(으)로 되돌렸습니다" +
+        Say(WithParticle(ShownName(name), Particle::EulReul) + " 버전 " + std::to_string(r.id) + "(" + std::to_string(r.bytes) +
+            " 바이트)로 되돌렸습니다" +
             (r.replaced ? "; 바뀐 행 " + std::to_string(r.replaced) + "개는 기록에 남았습니다." : std::string(".")));
         WarnUnkept(name, unkept);
     } catch (const Error& e) {

@@ -11,6 +11,7 @@
 #include "engine/kinds.h"
 #include "engine/postgres/libpq_files.h"
 #include "engine/postgres/pg_backend.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -112,7 +113,7 @@ void CheckLinkConnection(const std::string& conninfo) {
         auto known = std::find_if(allowed.begin(), allowed.end(), [&](const AllowedKey& k) { return key == k.key; });
         if (known == allowed.end())
             throw Error(err::InvalidEngineArgument,
-                        "연결 문자열의 설정 '" + key + "'은(는) 연결 파일에 둘 수 없습니다. 연결 파일에는 " + AllowedList() +
+                        "연결 문자열의 설정 " + WithParticle("'" + key + "'", Particle::EunNeun) + " 연결 파일에 둘 수 없습니다. 연결 파일에는 " + AllowedList() +
                             "만 둡니다. 다른 설정이 필요하면 관리자의 서비스 파일(pg_service.conf)에 두고 service=로 "
                             "부르십시오.");
         if (!known->values.empty() &&
@@ -120,7 +121,7 @@ void CheckLinkConnection(const std::string& conninfo) {
                 known->values.end()) {
             std::string values;
             for (const char* v : known->values) values += (values.empty() ? "" : ", ") + std::string(v);
-            throw Error(err::InvalidEngineArgument, "연결 문자열의 '" + key + "=" + value + "'은(는) 연결을 덜 안전하게 "
+            throw Error(err::InvalidEngineArgument, "연결 문자열의 " + WithParticle("'" + key + "=" + value + "'", Particle::EunNeun) + " 연결을 덜 안전하게 "
                                                     "하므로 연결 파일에 둘 수 없습니다. " + key + "에는 " + values +
                                                     " 중 하나만 둡니다.");
         }

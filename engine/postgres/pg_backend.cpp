@@ -13,6 +13,7 @@
 #include "engine/sql_words.h"
 #include "os/byte_order.h"
 #include "os/paths.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -157,7 +158,7 @@ void PgRecordset::OpenTable(const std::string& source, bool oneMoment) {
     const TableShape shape = conn->ShapeOf(source);
     if (shape == TableShape::View) {
         type = dbOpenSnapshot;
-        readOnlyReason = "'" + source + "'은(는) 서버에서 보통 표가 아니라서 행을 추가할 수 없습니다.";
+        readOnlyReason = WithParticle("'" + source + "'", Particle::EunNeun) + " 서버에서 보통 표가 아니라서 행을 추가할 수 없습니다.";
         OpenSnapshot("SELECT * FROM " + QuoteId(source));
         return;
     }
@@ -619,7 +620,7 @@ std::string WhatToDo(const std::string& libpq) {
     if (has("no password supplied")) {
         const std::string ignored = IgnoredPasswordFile();
         if (!ignored.empty())
-            return "암호 파일 " + ignored + "을(를) 다른 사용자도 읽을 수 있어 쓰지 않았습니다. 'chmod 600 " + ignored +
+            return "암호 파일 " + WithParticle(ignored, Particle::EulReul) + " 다른 사용자도 읽을 수 있어 쓰지 않았습니다. 'chmod 600 " + ignored +
                    "'으로 권한을 줄인 뒤 다시 하십시오.";
         const std::string& file = files.passwordFile;
         if (std::string problem = HandSavedFileProblem(file, "암호 파일"); !problem.empty()) return problem;
@@ -666,7 +667,7 @@ PgConnection::PgConnection(std::string name, const std::string& conninfo, bool r
         while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
         // A service that could not be read names no real server: the service is what the user wrote.
         const std::string where = service.empty() ? ServerName(conn_.get()) : "(서비스 '" + service + "')";
-        throw Error(err::DiskOrNetwork, "데이터베이스 '" + path + "'이(가) 가리키는 서버 " + where + "에 연결할 수 "
+        throw Error(err::DiskOrNetwork, "데이터베이스 " + WithParticle("'" + path + "'", Particle::IGa) + " 가리키는 서버 " + where + "에 연결할 수 "
                                             "없습니다. " + WhatToDo(message) + " (libpq: " + message + ")");
     }
     server_ = ServerName(conn_.get());
@@ -901,7 +902,7 @@ void PgConnection::RequireTextColumn(const std::string& table, const std::string
                       {{PgParam::Text, QuoteId(table)}, {PgParam::Text, column}}, false, "서버의 표 " + table + " 열기");
     if (PQntuples(r.get()) != 1 || std::strcmp(PQgetvalue(r.get(), 0, 1), "S") == 0) return;
     throw Error(err::InvalidOperation,
-                "서버 " + server_ + "의 표 " + table + "의 열 " + column + "이(가) 글자 형식(text)이 아니라 " +
+                "서버 " + server_ + "의 표 " + table + "의 열 " + WithParticle(column, Particle::IGa) + " 글자 형식(text)이 아니라 " +
                     PQgetvalue(r.get(), 0, 0) + " 형식입니다. 이름을 글자로 찾고 지울 수 없어 이 표는 쓰지 않습니다. "
                     "관리자가 열을 text 형식으로 바꾸어야 합니다.");
 }

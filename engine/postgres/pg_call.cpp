@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "os/byte_order.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ Error PgError(PGconn* conn, const PGresult* result, const std::string& context, 
     if (message.empty() && conn) message = Trimmed(PQerrorMessage(conn));
     if (!conn || PQstatus(conn) != CONNECTION_OK)
         return Error(err::DiskOrNetwork, context + ": 서버 " + server +
-                                             "와(과)의 연결이 끊겼습니다. 하던 작업은 서버에서 취소되었고, 다음 "
+                                             "에 대한 연결이 끊겼습니다. 하던 작업은 서버에서 취소되었고, 다음 "
                                              "명령에서 다시 연결합니다 (" + message + ").");
     const std::string state = ErrorField(result, PG_DIAG_SQLSTATE);
     const int number = NumberForState(state);
@@ -95,7 +96,7 @@ Error PgError(PGconn* conn, const PGresult* result, const std::string& context, 
 Error PgInDoubt(PGconn* conn, const std::string& context) {
     const std::string message = conn ? Trimmed(PQerrorMessage(conn)) : std::string();
     return Error(err::DiskOrNetwork, context + ": 서버 " + ServerName(conn) +
-                                         "와(과)의 연결이 확정하는 도중에 끊겨, 이 작업이 서버에 저장되었는지 알 수 "
+                                         "에 대한 연결이 확정하는 도중에 끊겨, 이 작업이 서버에 저장되었는지 알 수 "
                                          "없습니다. 'kaldoria-db list'로 그 이름의 행이 있는지(그림 크기까지) 확인하고, "
                                          "없거나 다르면 다시 저장하십시오 (" + message + ").");
 }

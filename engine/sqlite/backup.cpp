@@ -13,6 +13,7 @@
 #include "os/leftovers.h"
 #include "os/os_error.h"
 #include "engine/sqlite/sqlite_call.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ public:
         // A journal already under the fresh name would be played into the copy.
         if (StatEntry(path_ + "-journal").Exists()) {
             RemoveQuietly(path_);
-            throw Error(err::PathFileAccess, "'" + path_ + "-journal'이(가) 있어 백업을 만들 수 없습니다.");
+            throw Error(err::PathFileAccess, WithParticle("'" + path_ + "-journal'", Particle::IGa) + " 있어 백업을 만들 수 없습니다.");
         }
         try {
             leftovers_.emplace(std::vector<std::string>{path_, path_ + "-journal"});
@@ -113,7 +114,7 @@ void Verify(sqlite3* copy, const std::string& path, const std::string& context) 
         rc == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0)) : nullptr;
     if (!verdict || std::string(verdict) != "ok")
         throw Error(err::NotADatabase, "백업본이 무결성 검사를 통과하지 못했습니다 (" + std::string(verdict ? verdict : "?") +
-                                           "). 원본 '" + path + "'이(가) 손상되었을 수 있으니 'kaldoria-db check'로 "
+                                           "). 원본 " + WithParticle("'" + path + "'", Particle::IGa) + " 손상되었을 수 있으니 'kaldoria-db check'로 "
                                            "확인하십시오.");
 }
 

@@ -10,8 +10,10 @@
 #include "os/error.h"
 #include "os/file_kind.h"
 #include "os/files.h"
+#include "os/os_error.h"
 #include "os/paths.h"
 #include "os/unique_fd.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -28,13 +30,13 @@ void CheckDatabaseFile(const std::string& path, bool readOnly) {
     if (path.empty()) throw Error(err::DatabaseNotFound, "데이터베이스 파일의 경로가 비어 있습니다.");
     const PathFacts st = StatPath(path);
     if (!st.Exists()) {
-        if (st.error == EACCES) throw Error(err::CannotOpen, "데이터베이스 파일 '" + path + "'에 접근할 수 없습니다.");
-        throw Error(err::DatabaseNotFound, "데이터베이스 파일 '" + path + "'을(를) 찾을 수 없습니다.");
+        if (st.error == EACCES) throw Error(err::CannotOpen, "데이터베이스 파일 '" + path + "'에 접근할 수 없습니다. 파일과 폴더의 권한을 확인하십시오.");
+        throw Error(err::DatabaseNotFound, "데이터베이스 파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 찾을 수 없습니다. 경로를 확인하십시오.");
     }
-    if (!st.regular) throw Error(err::NotADatabase, "'" + path + "'은(는) 데이터베이스 파일이 아닙니다.");
+    if (!st.regular) throw Error(err::NotADatabase, WithParticle("'" + path + "'", Particle::EunNeun) + " 데이터베이스 파일이 아닙니다.");
     UniqueFd fd = OpenForReading(path);
     if (!fd)
-        throw Error(err::CannotOpen, "데이터베이스 파일 '" + path + "'을(를) 읽을 수 없습니다: " + std::strerror(errno));
+        throw Error(err::CannotOpen, "데이터베이스 파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 읽을 수 없습니다: " + SystemWords(errno));
     // The header and the length it must match are read without the engine's
     // lock, while another program may be saving: a commit that grows the file
     // between the two reads would make a sound file look cut off. So the
@@ -47,19 +49,19 @@ void CheckDatabaseFile(const std::string& path, bool readOnly) {
         const DatabaseKind kind =
             got > 0 ? KindOfHeader(std::span(header, static_cast<std::size_t>(got))) : DatabaseKind::Other;
         if (kind == DatabaseKind::Jet)
-            throw Error(err::NotADatabase, "'" + path + "'은(는) 이전 Jet 형식의 데이터베이스입니다. "
+            throw Error(err::NotADatabase, WithParticle("'" + path + "'", Particle::EunNeun) + " 이전 Jet 형식의 데이터베이스입니다. "
                                            "'kaldoria-db migrate \"" + path + "\"' 명령으로 변환한 뒤 사용하십시오.");
         if (got < static_cast<long long>(kDatabaseHeaderBytes) || kind != DatabaseKind::SQLite)
-            throw Error(err::NotADatabase, "'" + path + "'은(는) 데이터베이스 파일이 아닙니다.");
+            throw Error(err::NotADatabase, WithParticle("'" + path + "'", Particle::EunNeun) + " 데이터베이스 파일이 아닙니다.");
         unsigned pageSize = LoadBig<std::uint16_t>(header + 16);
         if (pageSize == 1) pageSize = 65536;
         if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0)
-            throw Error(err::NotADatabase, "데이터베이스 파일 '" + path + "'이(가) 손상되었습니다 (머리글).");
+            throw Error(err::NotADatabase, "데이터베이스 파일 " + WithParticle("'" + path + "'", Particle::IGa) + " 손상되었습니다 (머리글).");
         const unsigned pages = LoadBig<std::uint32_t>(header + 28);
         const bool pagesValid = pages != 0 && std::memcmp(header + 24, header + 92, 4) == 0;
         const auto size = static_cast<unsigned long long>(now.Exists() ? now.size : st.size);
         if (size % pageSize == 0 && !(pagesValid && size < 1ULL * pages * pageSize)) break;
-        if (attempt == 3) throw Error(err::NotADatabase, "데이터베이스 파일 '" + path + "'이(가) 잘렸거나 손상되었습니다.");
+        if (attempt == 3) throw Error(err::NotADatabase, "데이터베이스 파일 " + WithParticle("'" + path + "'", Particle::IGa) + " 잘렸거나 손상되었습니다.");
     }
     fd.reset();
     if (readOnly) return;
@@ -73,7 +75,7 @@ void CheckDatabaseFile(const std::string& path, bool readOnly) {
 void CheckPages(sqlite3* db, const std::string& path) {
     const std::string context = "데이터베이스 " + path + " 검사";
     auto damaged = [&](const std::string& detail) {
-        return Error(err::NotADatabase, "데이터베이스 파일 '" + path + "'이(가) 손상되었습니다: " + detail);
+        return Error(err::NotADatabase, "데이터베이스 파일 " + WithParticle("'" + path + "'", Particle::IGa) + " 손상되었습니다: " + detail);
     };
     Stmt count = Prepare(db, "PRAGMA page_count");
     Check(db, sqlite3_step(count.get()), context);

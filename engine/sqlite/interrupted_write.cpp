@@ -5,6 +5,7 @@
 #include "os/paths.h"
 #include "engine/sqlite/sqlite_call.h"
 #include "os/unique_fd.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ void ExplainUnreadableWal(const std::string& path) {
     const std::string wal = path + "-wal";
     const bool pending = StatPath(wal).size > 0;
     throw Error(err::CannotOpen,
-                "데이터베이스 파일 '" + path + "'은(는) WAL 모드라서, 읽기만 하려 해도 공유 메모리 파일 '" + path +
+                "데이터베이스 파일 " + WithParticle("'" + path + "'", Particle::EunNeun) + " WAL 모드라서, 읽기만 하려 해도 공유 메모리 파일 '" + path +
                     "-shm'이 있어야 하는데 폴더 '" + folder + "'에 쓸 수 없어 그 파일을 만들 수 없습니다" +
                     (pending ? " (데이터베이스 파일에 아직 옮겨 적지 않은 저장이 로그 '" + wal +
                                    "'에 남아 있습니다. 이 로그는 지우지 마십시오. 지우면 그 저장이 사라집니다)"

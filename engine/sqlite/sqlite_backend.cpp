@@ -6,6 +6,7 @@
 #include "engine/sqlite/lazy_select.h"
 #include "engine/sqlite/table_shape.h"
 #include "os/process.h"
+#include "text/korean.h"
 
 namespace {
 
@@ -114,13 +115,13 @@ void SqliteRecordset::OpenTable(const std::string& source) {
     const TableShape shape = ShapeOfTable(h, source);
     std::optional<std::string> alias = shape == TableShape::RowidTable ? RowidAlias(h, source) : "_rowid_";
     if (shape == TableShape::WithoutRowid || !alias)
-        throw Error(err::InvalidOperation, "표 '" + source + "'은(는) rowid가 없는 표" +
+        throw Error(err::InvalidOperation, "표 " + WithParticle("'" + source + "'", Particle::EunNeun) + " rowid가 없는 표" +
                                                (alias ? " (WITHOUT ROWID)" : " (열 이름이 rowid를 모두 가림)") +
                                                "라서 열 수 없습니다. rowid가 있는 보통 표만 다룰 수 있습니다.");
     if (shape == TableShape::View) {
         // A view's rows are read as they are; nothing can be added through it.
         type = dbOpenSnapshot;
-        readOnlyReason = "'" + source + "'은(는) 표가 아니라 뷰라서 행을 추가할 수 없습니다.";
+        readOnlyReason = WithParticle("'" + source + "'", Particle::EunNeun) + " 표가 아니라 뷰라서 행을 추가할 수 없습니다.";
         OpenSnapshot("SELECT * FROM " + QuoteId(source));
         return;
     }
@@ -387,8 +388,8 @@ RowKey SqliteRecordset::Insert() {
         } else if (stage->Size() > kWholeValueLimit) {
             throw Error(err::ValueTooLarge,
                         "열 " + table + "." + names[i] + "의 값(" + std::to_string(stage->Size()) +
-                            " 바이트)을 저장할 수 없습니다: 표의 " + Joined(*observers[i]) +
-                            "이(가) 값을 보므로 값을 한 번에 넣어야 하는데, 한 번에 넣을 수 있는 값은 " +
+                            " 바이트)을 저장할 수 없습니다: 표의 " + WithParticle(Joined(*observers[i]), Particle::IGa) +
+                            " 값을 보므로 값을 한 번에 넣어야 하는데, 한 번에 넣을 수 있는 값은 " +
                             std::to_string(kWholeValueLimit >> 20) + " MiB까지입니다.");
         } else {
             whole[i] = stage->Read(0, stage->Size());

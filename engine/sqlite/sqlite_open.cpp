@@ -13,6 +13,7 @@
 #include "os/network_fs.h"
 #include "os/os_error.h"
 #include "os/unique_fd.h"
+#include "text/korean.h"
 
 Db OpenSqlite(const std::string& path, int flags, const std::string& context, int busyTimeoutMs) {
     sqlite3* raw = nullptr;
@@ -49,7 +50,7 @@ std::shared_ptr<ConnectionImpl> OpenLocalBook(const std::string& path, bool read
     } catch (const Error& e) {
         if (e.Number() == err::Locked)
             throw Error(err::InUseExclusively,
-                        "데이터베이스 파일 '" + path + "'을(를) 다른 프로그램이 독점적으로 사용하고 있습니다.");
+                        "데이터베이스 파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 다른 프로그램이 독점적으로 사용하고 있습니다.");
         throw;
     }
     sqlite3_busy_timeout(raw, kBusyTimeoutMs);
@@ -60,7 +61,7 @@ std::shared_ptr<ConnectionImpl> CreateLocalBook(const std::string& path) {
     UniqueFd fd = CreateNewFile(path);
     if (!fd) {
         if (errno == EEXIST) throw NameTakenError(path, err::CannotOpen);
-        RaiseErrno(errno, "'" + path + "'을(를) 만들 수 없습니다");
+        RaiseErrnoAt(errno, "데이터베이스 파일 " + WithParticle("'" + path + "'", Particle::EulReul) + " 만들 수 없습니다", path);
     }
     fd.reset();
     try {

@@ -159,7 +159,7 @@ TEST(ChildProcess, ReceivesItsArgumentsAndItsExitStatusIsRead) {
     const ChildExit exit = child.Finish();
     EXPECT_EQ(exit.how, ChildExit::How::Exited);
     EXPECT_EQ(exit.code, 7);
-    EXPECT_EQ(DescribeChildExit(exit), "상태 7(으)로 끝났습니다");
+    EXPECT_EQ(DescribeChildExit(exit), "상태 7로 끝났습니다");
 }
 
 struct LimitCase {

@@ -194,7 +194,7 @@ TEST_F(PictureService, SaysAFileItMayNotReadIsUnreadable) {
     std::filesystem::permissions(file, std::filesystem::perms::none);
     EXPECT_EQ(RunAsUnprivileged([&] {
                   const Error e = ErrorOf([&] { QtPictureService().LoadPicture(file); });
-                  const bool said = e.Description().find("'" + file + "'을(를) 읽을 권한이 없습니다") != std::string::npos;
+                  const bool said = e.Description().find("'" + file + "'를 읽을 권한이 없습니다") != std::string::npos;
                   return e.Number() == err::PermissionDenied && said ? 0 : 1;
               }),
               0);

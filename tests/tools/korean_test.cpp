@@ -1,7 +1,8 @@
 // The particle after a word, chosen by how the word's last sound is read.
 #include <gtest/gtest.h>
 
-#include "tools/cli/korean.h"
+#include "text/korean.h"
+
 
 namespace {
 
@@ -30,6 +31,8 @@ TEST(Particles, FollowTheLastSound) {
         {"PNG", Particle::IGa, "PNG가"},            // 피엔지
         {"URL", Particle::EulReul, "URL을"},        // 유알엘
         {"dojang.mdb", Particle::EulReul, "dojang.mdb를"},  // 디
+        {"'scan.png'", Particle::EulReul, "'scan.png'를"},  // 피엔지, not "-ng" as in ping
+        {"ping", Particle::EulReul, "ping을"},
         {"C:\\", Particle::EulReul, "C:\\을(를)"},  // no sound to go by: both forms
     };
     for (const auto& row : rows) EXPECT_EQ(WithParticle(row.word, row.particle), row.said) << row.word;

@@ -72,7 +72,7 @@ struct FaultyFileSystem : LocalFileSystem {
     }
     void Kill(const std::string& path) override {
         calls.push_back("Kill " + path);
-        if (path == undeletable) throw Error(err::PermissionDenied, "'" + path + "'을(를) 지울 수 없습니다.");
+        if (path == undeletable) throw Error(err::PermissionDenied, "'" + path + "'를 지울 수 없습니다.");
         LocalFileSystem::Kill(path);
     }
     std::unique_ptr<BinaryFile> OpenBinary(const std::string& path) override {
@@ -89,7 +89,7 @@ private:
         std::int64_t Length() override { return inner->Length(); }
         void Read(std::span<std::uint8_t> into) override {
             if (static_cast<std::int64_t>(into.size()) > left)
-                throw Error(err::DeviceIO, "'" + path + "'을(를) 읽는 중 장치 오류가 났습니다.");
+                throw Error(err::DeviceIO, "'" + path + "'를 읽는 중 장치 오류가 났습니다.");
             left -= static_cast<std::int64_t>(into.size());
             inner->Read(into);
         }

@@ -4,8 +4,8 @@
 #include "store/names.h"
 #include "store/picture_table.h"
 #include "store/save.h"
+#include "text/korean.h"
 #include "tools/cli/history_text.h"
-#include "tools/cli/korean.h"
 #include "tools/cli/suggest.h"
 #include "os/process.h"
 
@@ -47,6 +47,37 @@ std::vector<std::string> OptionNames(const QCommandLineParser& parser) {
     return names;
 }
 
+// What is wrong with the count of positional arguments, naming them as the
+// usage line does: "NEW가 빠졌습니다", or the first one too many.
+std::string CountProblem(const std::string& help, const QStringList& given, std::initializer_list<int> counts) {
+    std::vector<std::string> names;  // the usage line's words after "[옵션]"
+    const std::string usage = help.substr(0, help.find('\n'));
+    if (const std::size_t at = usage.find("] "); at != std::string::npos) {
+        std::size_t from = at + 2;
+        while (from < usage.size()) {
+            std::size_t end = usage.find(' ', from);
+            if (end == std::string::npos) end = usage.size();
+            std::string word = usage.substr(from, end - from);
+            if (word == "|") break;  // another form of the command follows
+            if (word.size() > 2 && word.front() == '[') word = word.substr(1, word.size() - 2);
+            names.push_back(word);
+            from = end + 1;
+        }
+    }
+    const int n = static_cast<int>(given.size());
+    const int fewest = *std::min_element(counts.begin(), counts.end());
+    if (n < fewest) {
+        std::string missing;
+        for (int i = n; i < fewest && i < static_cast<int>(names.size()); ++i)
+            missing += (missing.empty() ? "" : ", ") + names[static_cast<std::size_t>(i)];
+        if (!missing.empty()) return "인수가 모자랍니다: " + WithParticle(missing, Particle::IGa) + " 빠졌습니다.";
+        return "인수가 모자랍니다.";
+    }
+    const int most = *std::max_element(counts.begin(), counts.end());
+    return "인수가 너무 많습니다: " + WithParticle("'" + given.value(most).toStdString() + "'", Particle::EunNeun) +
+           " 이 명령이 받지 않습니다. 이름이나 경로에 빈칸이 있으면 따옴표로 묶으십시오.";
+}
+
 }  // namespace
 
 bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, std::initializer_list<int> positionals,
@@ -68,15 +99,16 @@ bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, 
                 return false;
             }
         }
-        problem = unknown.isEmpty() ? "명령줄을 해석할 수 없습니다: " + parser.errorText()
-                                    : "알 수 없는 옵션입니다: " + unknown.join(", ");
+        problem = unknown.isEmpty() ? "명령줄을 해석할 수 없습니다 — " + parser.errorText()
+                                    : "알 수 없는 옵션입니다: --" + unknown.join(", --") + ".";
     } else if (parser.isSet(help)) {
         WriteText(stdout, HelpText(parser, arguments.value(0)));
         status = exitcode::Ok;
         return false;
     } else if (std::find(positionals.begin(), positionals.end(), parser.positionalArguments().size()) ==
                positionals.end()) {
-        problem = "인수의 개수가 맞지 않습니다.";
+        problem = QString::fromStdString(CountProblem(HelpText(parser, arguments.value(0)),
+                                                      parser.positionalArguments(), positionals));
     }
     if (problem.isEmpty()) return true;
     status = ReportUsage(parser, arguments, problem.toStdString());
@@ -84,12 +116,18 @@ bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, 
 }
 
 int ReportUsage(const QCommandLineParser& parser, const QStringList& arguments, const std::string& problem) {
-    WriteText(stderr, "kaldoria-db: " + problem + "\n\n" + HelpText(parser, arguments.value(0)));
+    const std::string help = HelpText(parser, arguments.value(0));
+    WriteText(stderr, "kaldoria-db: " + problem + "\n" + help.substr(0, help.find('\n') + 1) + "자세한 도움말은 '" +
+                          arguments.value(0).toStdString() + " --help'로 봅니다.\n");
     return exitcode::Usage;
 }
 
 int ReportError(const Error& e) {
-    WriteText(stderr, "kaldoria-db: 오류 " + std::to_string(e.Number()) + ": " + e.what() + "\n");
+    // The number goes after the first line's words: a statement or the
+    // system's own words on the lines after it stay whole for copying.
+    std::string text = e.what();
+    text.insert(std::min(text.find('\n'), text.size()), " (오류 " + std::to_string(e.Number()) + ")");
+    WriteText(stderr, "kaldoria-db: " + text + "\n");
     return exitcode::Failure;
 }
 

@@ -35,11 +35,13 @@ bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, 
 // The command's help, its usage line naming "kaldoria-db <command>".
 std::string HelpText(const QCommandLineParser& parser, const QString& command);
 
-// Prints "kaldoria-db: <problem>", a blank line and the command's help on
-// stderr; returns exitcode::Usage.
+// Prints "kaldoria-db: <problem>", the command's usage line and where its
+// help is on stderr; returns exitcode::Usage.
 int ReportUsage(const QCommandLineParser& parser, const QStringList& arguments, const std::string& problem);
 
-// Prints "kaldoria-db: 오류 <number>: <description>" on stderr; returns exitcode::Failure.
+// Prints "kaldoria-db: <description> (오류 <number>)" on stderr, the number
+// at the end of the description's first line: the words a clerk reads come
+// first, the number stays for callers; returns exitcode::Failure.
 int ReportError(const Error& e);
 // Prints "kaldoria-db: <message>" on stderr; returns exitcode::Failure.
 int ReportFailure(const std::string& message);

@@ -13,7 +13,8 @@ enum class Particle {
 // `word` followed by `particle` in the form its last sound takes. The sound
 // is read from the last Hangul syllable, digit (as read in Korean: 1 일,
 // 3 삼, 6 육…) or Latin letter (an upper-case run as letter names, L M N R
-// ending in a consonant; a lower-case word as Korean spells such loanwords:
+// ending in a consonant, as is a run without a vowel letter (png, mdb);
+// a lower-case word as Korean spells such loanwords:
 // a final l, m, n, "ng", or p, b, k after a vowel);
 // quotes and brackets after it are passed over. Anything else keeps both
 // forms ("을(를)").

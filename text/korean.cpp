@@ -1,4 +1,4 @@
-#include "tools/cli/korean.h"
+#include "text/korean.h"
 
 #include <cctype>
 
@@ -27,10 +27,14 @@ Ending LatinEnding(const std::string& word, std::size_t end) {
     while (start > 0 && std::isalpha(static_cast<unsigned char>(word[start - 1]))) --start;
     const std::string run = word.substr(start, end - start);
     const char last = run.back();
-    if (std::isupper(static_cast<unsigned char>(last))) {
+    // A run without a vowel letter (png, mdb, html) is read letter by letter,
+    // as an upper-case one is.
+    const bool spelled = run.find_first_of("aeiouAEIOU") == std::string::npos;
+    if (spelled || std::isupper(static_cast<unsigned char>(last))) {
         // Read as letter names: 엘, 알 end in ㄹ; 엠, 엔 in a consonant.
-        if (last == 'L' || last == 'R') return Ending::Rieul;
-        return last == 'M' || last == 'N' ? Ending::Consonant : Ending::Vowel;
+        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(last)));
+        if (letter == 'L' || letter == 'R') return Ending::Rieul;
+        return letter == 'M' || letter == 'N' ? Ending::Consonant : Ending::Vowel;
     }
     if (last == 'l') return Ending::Rieul;
     if (last == 'm' || last == 'n' || (run.size() >= 2 && run.compare(run.size() - 2, 2, "ng") == 0))
