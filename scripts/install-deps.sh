@@ -13,6 +13,7 @@ packages=(
   mdbtools-dev
   libpq-dev postgresql
   libicu-dev
+  desktop-file-utils man-db groff-base
 )
 
 . "$(dirname "$0")/apt-missing.sh"

@@ -25,6 +25,30 @@ icon="$data/icons/hicolor/scalable/apps/kaldoria.svg"
 entry="$data/applications/kaldoria.desktop"
 bin="$HOME/.local/bin"
 command_link="$bin/kaldoria-db"
+# Beside ~/.local/bin, where man(1) looks for the pages of the commands on the PATH.
+man_folder="$HOME/.local/share/man/man1"
+man_pages=(kaldoria.1 kaldoria-db.1)
+
+# Messages in the user's language: Korean when the locale says so.
+korean=false
+case "${LC_ALL:-${LC_MESSAGES:-${LANG:-}}}" in ko*) korean=true ;; esac
+say() { if $korean; then printf '%s\n' "$1"; else printf '%s\n' "$2"; fi; }
+complain() { say "$1" "$2" >&2; }
+
+# True when a login of this user puts ~/.local/bin on the PATH by itself
+# (Debian's ~/.profile does once the folder exists): logging in again is
+# then all the PATH needs.
+login_adds_local_bin() {
+  local file
+  for file in "$HOME/.bash_profile" "$HOME/.bash_login" "$HOME/.profile"; do
+    if [ -f "$file" ]; then
+      grep -q '\.local/bin' "$file" && return 0
+      # bash reads only the first of these that exists, unless it reads on.
+      case "$file" in *.profile) ;; *) grep -q '\.profile' "$file" || return 1 ;; esac
+    fi
+  done
+  return 1
+}
 
 # True when the command on the PATH is our link to the installed copy.
 ours() { [ -L "$command_link" ] && [ "$(readlink "$command_link")" = "$app/kaldoria-db" ]; }
@@ -50,22 +74,31 @@ string_value() { printf '%s' "$1" | sed -e 's/\\/\\\\/g'; }
 if [ "${1:-}" = "--uninstall" ]; then
   if ours; then rm -f "$command_link"; fi
   rm -f "$app/kaldoria" "$app/kaldoria-db" "$app/temp.bmp" "$icon" "$entry"
+  for page in "${man_pages[@]}"; do rm -f "$man_folder/$page"; done
   rmdir "$app" 2>/dev/null || true  # stays as long as it holds the database
   refresh_menu
   if [ -e "$app/dojang.mdb" ]; then
-    echo "Kaldoria removed; the database stays at $app/dojang.mdb"
+    say "Kaldoria를 지웠습니다. 도장 데이터베이스는 $app/dojang.mdb에 그대로 있습니다." \
+        "Kaldoria removed; the database stays at $app/dojang.mdb"
   else
-    echo "Kaldoria removed"
+    say "Kaldoria를 지웠습니다." "Kaldoria removed"
   fi
   exit 0
 fi
 
 build="${1:?usage: scripts/install.sh BUILD_DIR | --uninstall}"
 for program in kaldoria kaldoria-db; do
-  [ -x "$build/$program" ] || { echo "install: $build/$program is missing; run make first" >&2; exit 1; }
+  [ -x "$build/$program" ] || {
+    complain "install: $build/$program 파일이 없습니다. 먼저 make로 빌드하십시오." \
+             "install: $build/$program is missing; run make first"
+    exit 1
+  }
 done
 case "$app" in
-  *$'\n'* | *$'\r'*) echo "install: cannot install under a folder whose name holds a line break: $app" >&2; exit 1 ;;
+  *$'\n'* | *$'\r'*)
+    complain "install: 이름에 줄바꿈이 든 폴더에는 설치할 수 없습니다: $app" \
+             "install: cannot install under a folder whose name holds a line break: $app"
+    exit 1 ;;
 esac
 
 mkdir -p "$app"
@@ -92,12 +125,14 @@ Exec=$(exec_argument "$app/kaldoria")
 Path=$(string_value "$app")
 Icon=$(string_value "$icon")
 Terminal=false
-Categories=Graphics;Office;
+Categories=Office;
 ENTRY
 chmod 644 "$tmp"
 mv -f "$tmp" "$entry"
 refresh_menu
-echo "Kaldoria installed in $app (menu: 도장 관리 Kaldoria)"
+for page in "${man_pages[@]}"; do install -D -m 644 "$root/docs/man/$page" "$man_folder/$page"; done
+say "Kaldoria를 $app에 설치했습니다 (메뉴: 도장 관리 Kaldoria, 설명서: man kaldoria, man kaldoria-db)." \
+    "Kaldoria installed in $app (menu: 도장 관리 Kaldoria; manual: man kaldoria, man kaldoria-db)"
 
 # The command on the PATH. A kaldoria-db there that is not our link (another
 # program, the user's own script) is left as it is.
@@ -105,8 +140,8 @@ mkdir -p "$bin"
 if ours; then
   :
 elif [ -e "$command_link" ] || [ -L "$command_link" ]; then
-  echo "install: $command_link already exists and is not Kaldoria's; left as it is." >&2
-  echo "install: kaldoria-db is at $app/kaldoria-db" >&2
+  complain "install: $command_link는 Kaldoria의 것이 아니라서 그대로 두었습니다. kaldoria-db는 $app/kaldoria-db에 있습니다." \
+           "install: $command_link already exists and is not Kaldoria's; left as it is. kaldoria-db is at $app/kaldoria-db"
 else
   ln -s "$app/kaldoria-db" "$command_link"
 fi
@@ -114,9 +149,15 @@ if ours; then
   case ":$PATH:" in
     *":$bin:"* | *":$bin/:"*) echo "kaldoria-db: $command_link" ;;
     *)
-      echo "kaldoria-db: $command_link — $bin is not on your PATH; add this line to ~/.profile and log in again:"
-      # Printed as it is to be pasted: $HOME and $PATH unexpanded.
-      printf '  export PATH="$HOME/.local/bin:$PATH"\n'
+      if login_adds_local_bin; then
+        say "kaldoria-db: $command_link — 로그아웃했다가 다시 로그인하면 어느 터미널에서나 kaldoria-db를 쓸 수 있습니다." \
+            "kaldoria-db: $command_link — log out and in again, and every terminal finds kaldoria-db."
+      else
+        say "kaldoria-db: $command_link — $bin 폴더가 PATH에 없습니다. ~/.profile에 다음 줄을 넣고 다시 로그인하십시오:" \
+            "kaldoria-db: $command_link — $bin is not on your PATH; add this line to ~/.profile and log in again:"
+        # Printed as it is to be pasted: $HOME and $PATH unexpanded.
+        printf '  export PATH="$HOME/.local/bin:$PATH"\n'
+      fi
       ;;
   esac
 fi
