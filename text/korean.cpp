@@ -39,11 +39,11 @@ Ending LatinEnding(const std::string& word, std::size_t end) {
     if (last == 'l') return Ending::Rieul;
     if (last == 'm' || last == 'n' || (run.size() >= 2 && run.compare(run.size() - 2, 2, "ng") == 0))
         return Ending::Consonant;
-    // A p, b or k right after a vowel is read as a final consonant (backup
-    // 백업, stop 스톱, book 북); after a consonant as a syllable of its own
-    // (help 헬프, check 체크).
+    // A p, b, k or t right after a vowel is read as a final consonant (backup
+    // 백업, stop 스톱, book 북, out 아웃); after a consonant as a syllable of
+    // its own (help 헬프, check 체크, list 리스트).
     const bool afterVowel = run.size() >= 2 && std::string("aeiou").find(run[run.size() - 2]) != std::string::npos;
-    if (afterVowel && (last == 'p' || last == 'b' || last == 'k')) return Ending::Consonant;
+    if (afterVowel && (last == 'p' || last == 'b' || last == 'k' || last == 't')) return Ending::Consonant;
     return Ending::Vowel;
 }
 

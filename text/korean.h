@@ -15,7 +15,7 @@ enum class Particle {
 // 3 삼, 6 육…) or Latin letter (an upper-case run as letter names, L M N R
 // ending in a consonant, as is a run without a vowel letter (png, mdb);
 // a lower-case word as Korean spells such loanwords:
-// a final l, m, n, "ng", or p, b, k after a vowel);
+// a final l, m, n, "ng", or p, b, k, t after a vowel);
 // quotes and brackets after it are passed over. Anything else keeps both
 // forms ("을(를)").
 std::string WithParticle(const std::string& word, Particle particle);

@@ -283,7 +283,7 @@ int RunExport(const QStringList& arguments) {
     if (args.size() != (parser.isSet(all) ? 2 : 3)) {
         return ReportUsage(parser, arguments,
                            parser.isSet(all) ? "인수가 너무 많습니다: --all에는 PATH와 DIR만 줍니다."
-                                             : "인수가 모자랍니다: FILE이 빠졌습니다. 모든 도장을 폴더에 내보내려면 "
+                                             : "인수가 모자랍니다. 빠진 인수: FILE. 모든 도장을 폴더에 내보내려면 "
                                                "--all DIR을 줍니다.");
     }
     // Every PNG option means a PNG: the stored bytes are a bitmap, whose

@@ -45,6 +45,7 @@ struct InstallTest : ::testing::Test {
     }
     std::string bin = home + "/.local/bin";
     std::string command = bin + "/kaldoria-db";
+    std::string manFolder = home + "/.local/share/man/man1";
 };
 
 std::string ReadText(const std::string& path) {
@@ -79,6 +80,15 @@ TEST_F(InstallTest, InstallsAStartableCopyAndUninstallKeepsTheDatabase) {
     EXPECT_NE(text.find("\nType=Application\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nExec=\"" + app + "/kaldoria\"\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nIcon=" + icon + "\n"), std::string::npos) << text;
+    // Not even a hint from the validator.
+    const Outcome valid = RunProgram("desktop-file-validate", {Q(entry)}, dir.path(), Env());
+    EXPECT_EQ(valid.status, 0) << valid.out << valid.err;
+    EXPECT_EQ(valid.out + valid.err, "");
+    // man finds the pages beside ~/.local/bin, as a login's PATH has it.
+    for (const char* page : {"kaldoria", "kaldoria-db"}) {
+        const Outcome found = Shell(std::string("man -w ") + page);
+        EXPECT_EQ(found.out, manFolder + "/" + page + ".1\n") << found.err;
+    }
 
     // The entry's program starts with the installed database: start-up writes
     // the stored "도장" to the transfer file beside it.
@@ -105,7 +115,8 @@ TEST_F(InstallTest, InstallsAStartableCopyAndUninstallKeepsTheDatabase) {
 
     r = Uninstall();
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const std::string& gone : {app + "/kaldoria", app + "/kaldoria-db", transfer, entry, icon})
+    for (const std::string& gone : {app + "/kaldoria", app + "/kaldoria-db", transfer, entry, icon,
+                                    manFolder + "/kaldoria.1", manFolder + "/kaldoria-db.1"})
         EXPECT_FALSE(fs::exists(gone)) << gone;
     EXPECT_EQ(ReadBytes(app + "/dojang.mdb"), filled);
     EXPECT_EQ(Uninstall().status, 0);  // nothing left to remove is no failure
@@ -132,26 +143,43 @@ TEST_F(InstallTest, PutsKaldoriaDbOnThePathAndTakesItAwayAgain) {
     EXPECT_TRUE(fs::is_regular_file(app + "/dojang.mdb"));
 }
 
-// Whether `make install` tells the user how to reach kaldoria-db: only when
-// ~/.local/bin is not on the PATH it runs with.
-TEST_F(InstallTest, SaysWhichLineToAddWhenLocalBinIsNotOnThePath) {
-    const std::string hint = "export PATH=\"$HOME/.local/bin:$PATH\"";
+// What `make install` tells the user about reaching kaldoria-db: nothing
+// when ~/.local/bin is on the PATH it runs with, to log in again when the
+// login adds it (Debian's ~/.profile), else the line to add; in Korean in a
+// Korean locale.
+TEST_F(InstallTest, SaysWhatThePathNeeds) {
+    const std::string line = "export PATH=\"$HOME/.local/bin:$PATH\"";
+    const std::string debianProfile = "if [ -d \"$HOME/.local/bin\" ] ; then\n    PATH=\"$HOME/.local/bin:$PATH\"\nfi\n";
     struct Row {
         const char* name;
         std::string path;
-        bool hinted;
+        std::string profile;  // ~/.profile, none when empty
+        const char* lang;
+        const char* said;     // in the output, or nothing but the path when null
     };
-    for (const Row& row : {Row{"not on the PATH", "/usr/bin:/bin", true},
-                           Row{"first on the PATH", bin + ":/usr/bin:/bin", false},
-                           Row{"last, with a slash", "/usr/bin:/bin:" + bin + "/", false}}) {
+    for (const Row& row : {Row{"not on the PATH", "/usr/bin:/bin", "", "C.UTF-8", "add this line to ~/.profile"},
+                           Row{"a login adds it", "/usr/bin:/bin", debianProfile, "C.UTF-8", "log out and in again"},
+                           Row{"in Korean", "/usr/bin:/bin", debianProfile, "ko_KR.UTF-8", "로그아웃했다가 다시 로그인하면"},
+                           Row{"first on the PATH", bin + ":/usr/bin:/bin", "", "C.UTF-8", nullptr},
+                           Row{"last, with a slash", "/usr/bin:/bin:" + bin + "/", "", "C.UTF-8", nullptr}}) {
         SCOPED_TRACE(row.name);
         fs::remove_all(home);
         fs::create_directory(home);
+        if (!row.profile.empty()) std::ofstream(home + "/.profile") << row.profile;
         auto env = Env();
         env.insert("PATH", Q(row.path));
+        env.remove("LC_ALL");
+        env.remove("LC_MESSAGES");
+        env.insert("LANG", row.lang);
         Outcome r = RunProgram("/bin/bash", {KALDORIA_SOURCE_DIR "/scripts/install.sh", KALDORIA_BIN_DIR}, dir.path(), env);
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.out.find(hint) != std::string::npos, row.hinted) << r.out;
+        const std::string told = r.out.substr(r.out.find("kaldoria-db: "));
+        if (row.said) {
+            EXPECT_NE(told.find(row.said), std::string::npos) << r.out;
+        } else {
+            EXPECT_EQ(told, "kaldoria-db: " + command + "\n");
+        }
+        EXPECT_EQ(told.find(line) != std::string::npos, row.profile.empty() && row.said) << r.out;
     }
 }
 

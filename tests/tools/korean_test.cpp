@@ -33,6 +33,7 @@ TEST(Particles, FollowTheLastSound) {
         {"dojang.mdb", Particle::EulReul, "dojang.mdb를"},  // 디
         {"'scan.png'", Particle::EulReul, "'scan.png'를"},  // 피엔지, not "-ng" as in ping
         {"ping", Particle::EulReul, "ping을"},
+        {"/tmp/out", Particle::IGa, "/tmp/out이"},  // 아웃
         {"C:\\", Particle::EulReul, "C:\\을(를)"},  // no sound to go by: both forms
     };
     for (const auto& row : rows) EXPECT_EQ(WithParticle(row.word, row.particle), row.said) << row.word;

@@ -2,6 +2,8 @@
 // made by the sqlite3 shell, checked through what a user would see: exit
 // statuses, messages, rows read back with SQLite directly and files written.
 #include <gtest/gtest.h>
+
+#include <regex>
 #include <sys/stat.h>
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -1235,38 +1237,90 @@ INSTANTIATE_TEST_SUITE_P(
                       Stray{"list_missing_database", {"list", "DIR/none.mdb"}}),
     [](const auto& info) { return std::string(info.param.what); });
 
-struct UsageCase {
+// The tool's answer to a user's mistake: its exit status, and a first line
+// that names the thing (`said`) and is Korean throughout: once what the user
+// typed, the things it names, options, usage words (PATH, NEW) and the
+// program's own name are taken out, no Latin letter is left. In the
+// arguments "@book" is a book with the sample stamp, "@dir" a folder.
+struct MistakeCase {
     const char* what;
     QStringList args;
     int status;
-    const char* said = "";  // a part of what it says
-    friend void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.what; }
+    std::vector<std::string> said;  // parts of what it says
+    friend void PrintTo(const MistakeCase& c, std::ostream* os) { *os << c.what; }
 };
 
-struct Usage : ::testing::TestWithParam<UsageCase> {};
+struct Mistakes : ::testing::TestWithParam<MistakeCase> {
+    TempDir dir;
+};
 
-TEST_P(Usage, ExitStatusAndAMessage) {
-    Outcome r = RunTool(GetParam().args);
-    EXPECT_EQ(r.status, GetParam().status) << r.err;
-    const std::string& said = GetParam().status == 0 ? r.out : r.err;
-    EXPECT_FALSE(said.empty());
-    EXPECT_TRUE(Has(said, GetParam().said)) << said;
+bool KoreanThroughout(std::string line, const QStringList& typed, const std::vector<std::string>& named) {
+    std::vector<std::string> known{"kaldoria-db"};
+    for (const QString& t : typed) known.push_back(t.toStdString());
+    known.insert(known.end(), named.begin(), named.end());
+    std::sort(known.begin(), known.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
+    for (const std::string& k : known)
+        for (std::size_t at; !k.empty() && (at = line.find(k)) != std::string::npos;) line.erase(at, k.size());
+    static const std::regex kNamed(R"(--[a-z-]+|\b[A-Z]{2,}\b)");
+    line = std::regex_replace(line, kNamed, "");
+    return std::none_of(line.begin(), line.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
 }
 
-INSTANTIATE_TEST_SUITE_P(Tool, Usage,
-                         ::testing::Values(UsageCase{"nothing", {}, 2}, UsageCase{"unknown", {"drop", "x"}, 2},
-                                           UsageCase{"too_few", {"import", "x", "y"}, 2},
-                                           UsageCase{"too_many", {"list", "x", "y"}, 2},
-                                           UsageCase{"all_with_a_name", {"export", "x", "--all", "n", "d"}, 2},
-                                           UsageCase{"unknown_option", {"list", "--fast", "x"}, 2},
-                                           UsageCase{"size_without_value", {"export", "x", "n", "f", "--size"}, 2},
-                                           UsageCase{"mistyped_command", {"lsit", "x"}, 2, "list를 말씀하셨습니까?"},
-                                           UsageCase{"mistyped_option", {"export", "x", "n", "f", "--transparant"}, 2,
-                                                     "--transparent를 말씀하셨습니까?"},
-                                           UsageCase{"version", {"--version"}, 0, "kaldoria-db 1.0"},
-                                           UsageCase{"help", {"--help"}, 0, "종료 상태:"},
-                                           UsageCase{"command_help", {"check", "--help"}, 0}),
-                         [](const auto& info) { return std::string(info.param.what); });
+TEST_P(Mistakes, AreAnsweredInKoreanNamingTheThing) {
+    const MistakeCase& c = GetParam();
+    const std::string book = dir.File("도장부.mdb");
+    ASSERT_EQ(RunTool({"create", Q(book), "--sample"}).status, 0);
+    QStringList args;
+    std::vector<std::string> said;
+    const auto placed = [&](std::string text) {
+        for (const auto& [token, value] : {std::pair{"@book", book}, std::pair{"@dir", dir.path()}})
+            if (const std::size_t at = text.find(token); at != std::string::npos)
+                text.replace(at, std::string_view(token).size(), value);
+        return text;
+    };
+    for (const QString& a : c.args) args << Q(placed(a.toStdString()));
+    for (const std::string& s : c.said) said.push_back(placed(s));
+    const Bytes before = ReadBytes(book);
+
+    Outcome r = RunTool(args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    const std::string& text = c.status == 0 ? r.out : r.err;
+    const std::string first = text.substr(0, text.find('\n'));
+    for (const std::string& s : said) EXPECT_TRUE(Has(first, s)) << first;
+    if (c.status != 0) {
+        EXPECT_TRUE(KoreanThroughout(first, args, said)) << first;
+    }
+    EXPECT_EQ(ReadBytes(book), before);  // a mistake changes nothing
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, Mistakes,
+    ::testing::Values(
+        MistakeCase{"nothing", {}, 2, {}},
+        MistakeCase{"missing_book", {"list", "@dir/없는.mdb"}, 1, {"'@dir/없는.mdb'를 찾을 수 없습니다", "(오류 3024)"}},
+        MistakeCase{"missing_picture", {"import", "@book", "회사", "@dir/scan.png"}, 1, {"'@dir/scan.png'를 찾을 수 없습니다"}},
+        MistakeCase{"picture_in_a_missing_folder", {"import", "@book", "회사", "@dir/스캔/scan.png"}, 1,
+                    {"폴더 '@dir/스캔'이 없습니다"}},
+        MistakeCase{"export_to_a_missing_folder", {"export", "@book", "도장", "@dir/out/x.bmp"}, 1, {"폴더 '@dir/out'이 없습니다"}},
+        MistakeCase{"book_in_a_missing_folder", {"create", "@dir/new/dojang.mdb"}, 1, {"폴더 '@dir/new'가 없습니다"}},
+        MistakeCase{"existing_output", {"export", "@book", "도장", "@book"}, 1, {"'@book'가 이미 있어 덮어쓰지 않습니다"}},
+        MistakeCase{"existing_backup", {"backup", "@book", "@book"}, 1, {"'@book'가 이미 있어"}},
+        MistakeCase{"missing_name", {"export", "@book", "없는 이름", "@dir/x.bmp"}, 1, {"\"없는 이름\""}},
+        MistakeCase{"unknown", {"drop", "x"}, 2, {"drop"}},
+        MistakeCase{"too_few", {"import", "@book", "회사"}, 2, {"빠진 인수: FILE."}},
+        MistakeCase{"too_few_of_two", {"rename", "@book"}, 2, {"빠진 인수: OLD, NEW."}},
+        MistakeCase{"too_many", {"list", "@book", "y"}, 2, {"'y'는 이 명령이 받지 않습니다"}},
+        MistakeCase{"all_with_a_name", {"export", "@book", "--all", "n", "d"}, 2, {"--all"}},
+        MistakeCase{"export_without_file", {"export", "@book", "도장"}, 2, {"빠진 인수: FILE."}},
+        MistakeCase{"unknown_option", {"list", "--fast", "@book"}, 2, {"--fast"}},
+        MistakeCase{"size_without_value", {"export", "@book", "n", "f", "--size"}, 2, {"size"}},
+        MistakeCase{"mistyped_command", {"lsit", "@book"}, 2, {"list를 말씀하셨습니까?"}},
+        MistakeCase{"mistyped_option", {"export", "@book", "n", "f", "--transparant"}, 2, {"--transparent를 말씀하셨습니까?"}},
+        MistakeCase{"version_not_a_number", {"restore", "@book", "도장", "x"}, 1, {"'x'는 버전 번호가 아닙니다"}},
+        MistakeCase{"version", {"--version"}, 0, {"kaldoria-db 1.0"}},
+        MistakeCase{"help", {"--help"}, 0, {"사용 방법"}},
+        MistakeCase{"command_help", {"check", "--help"}, 0, {"kaldoria-db check"}}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 // The headings are Qt's own, from its Korean translation.
 TEST(Help, SpeaksKoreanAndNamesTheCommand) {

@@ -48,7 +48,7 @@ std::vector<std::string> OptionNames(const QCommandLineParser& parser) {
 }
 
 // What is wrong with the count of positional arguments, naming them as the
-// usage line does: "NEW가 빠졌습니다", or the first one too many.
+// usage line does ("빠진 인수: NEW"), or the first one too many.
 std::string CountProblem(const std::string& help, const QStringList& given, std::initializer_list<int> counts) {
     std::vector<std::string> names;  // the usage line's words after "[옵션]"
     const std::string usage = help.substr(0, help.find('\n'));
@@ -70,7 +70,7 @@ std::string CountProblem(const std::string& help, const QStringList& given, std:
         std::string missing;
         for (int i = n; i < fewest && i < static_cast<int>(names.size()); ++i)
             missing += (missing.empty() ? "" : ", ") + names[static_cast<std::size_t>(i)];
-        if (!missing.empty()) return "인수가 모자랍니다: " + WithParticle(missing, Particle::IGa) + " 빠졌습니다.";
+        if (!missing.empty()) return "인수가 모자랍니다. 빠진 인수: " + missing + ".";
         return "인수가 모자랍니다.";
     }
     const int most = *std::max_element(counts.begin(), counts.end());
