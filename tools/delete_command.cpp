@@ -34,7 +34,7 @@ int RunDelete(const QStringList& arguments) {
         else if (history && !keeps)
             after = "; 기록이 꺼져 있어 되돌릴 수 없습니다 ('kaldoria-db check " + path + "'가 까닭과 고치는 법을 알려 "
                     "줍니다).";
-        Say(WithParticle(ShownName(name), Particle::EulReul) + " 지웠습니다 (행 " + std::to_string(removed) + "개)" + after);
+        Say(WithParticle(ShownName(name), Particle::EulReul) + " 지웠습니다 (도장 " + std::to_string(removed) + "개)" + after);
         WarnUnkept(name, unkept);
     } catch (const Error& e) {
         return ReportError(e);

@@ -243,7 +243,7 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
     if (noMemory > 0)
         ReportFailure("메모리가 부족해 " + std::to_string(noMemory) +
                       "개는 PNG로 내보내지 못했습니다. 메모리를 더 쓸 수 있을 때 다시 하십시오.");
-    if (skipped > 0) return ReportFailure("그림이 아닌 행 " + std::to_string(skipped) + "개는 내보내지 않았습니다.");
+    if (skipped > 0) return ReportFailure("그림이 아닌 값 " + std::to_string(skipped) + "개는 내보내지 않았습니다.");
     if (noMemory > 0) return exitcode::Failure;
     return exitcode::Ok;
 }

@@ -32,7 +32,7 @@ int RunList(const QStringList& arguments) {
             Say(line);
         }
         rs.Close();
-        Say("행 " + std::to_string(rows) + "개" +
+        Say("도장 " + std::to_string(rows) + "개" +
             (unreadable ? ", 그 가운데 그림이 아닌 값 " + std::to_string(unreadable) + "개" : std::string()));
         return exitcode::Ok;
     } catch (const Error& e) {

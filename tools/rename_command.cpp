@@ -29,7 +29,7 @@ int RunRename(const QStringList& arguments) {
         const long unkeptFrom = CountUnkeptRows(db, from);
         const long unkeptTo = parser.isSet(replace) ? CountUnkeptRows(db, to) : 0;
         const long renamed = RenamePictures(db, from, to, parser.isSet(replace));
-        Say(WithParticle(ShownName(from), Particle::EulReul) + " " + WithParticle(ShownName(to), Particle::EuroRo) + " 바꾸었습니다 (행 " + std::to_string(renamed) + "개).");
+        Say(WithParticle(ShownName(from), Particle::EulReul) + " " + WithParticle(ShownName(to), Particle::EuroRo) + " 바꾸었습니다 (도장 " + std::to_string(renamed) + "개).");
         WarnUnkept(from, unkeptFrom);
         WarnUnkept(to, unkeptTo);
     } catch (const Error& e) {

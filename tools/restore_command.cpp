@@ -38,7 +38,7 @@ int RunRestore(const QStringList& arguments) {
         const RestoredVersion r = RestoreVersion(db, name, version);
         Say(WithParticle(ShownName(name), Particle::EulReul) + " 버전 " + std::to_string(r.id) + "(" + std::to_string(r.bytes) +
             " 바이트)로 되돌렸습니다" +
-            (r.replaced ? "; 바뀐 행 " + std::to_string(r.replaced) + "개는 기록에 남았습니다." : std::string(".")));
+            (r.replaced ? "; 바뀐 도장 " + std::to_string(r.replaced) + "개는 기록에 남았습니다." : std::string(".")));
         WarnUnkept(name, unkept);
     } catch (const Error& e) {
         return ReportError(e);

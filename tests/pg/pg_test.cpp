@@ -189,7 +189,7 @@ TEST_F(LinkedBook, EveryToolCommandWorksAsOnALocalFile) {
     EXPECT_EQ(list.status, 0) << list.err;
     EXPECT_TRUE(Has(list.out, "\"큰 도장\"\t" + std::to_string(fs::file_size(dir.File("large.bmp"))) + " 바이트\t900×800 BMP"))
         << list.out;
-    EXPECT_TRUE(Has(list.out, "행 2개")) << list.out;
+    EXPECT_TRUE(Has(list.out, "도장 2개")) << list.out;
     Outcome check = RunTool({"check", Q(link)});
     EXPECT_EQ(check.status, 0) << check.out << check.err;
     ASSERT_EQ(RunTool({"export", Q(link), "큰 도장", Q(dir.File("back.bmp"))}).status, 0);
@@ -926,7 +926,7 @@ TEST_P(ThousandStamps, ToolReportsWhatTheShellReads) {
     for (const auto& row : shell) stored.push_back(row.substr(0, row.rfind('\t')));
     std::sort(listed.begin(), listed.end());
     EXPECT_EQ(listed, stored);
-    EXPECT_TRUE(Has(list.out, "행 " + std::to_string(kStamps) + "개")) << list.out.substr(list.out.size() - 200);
+    EXPECT_TRUE(Has(list.out, "도장 " + std::to_string(kStamps) + "개")) << list.out.substr(list.out.size() - 200);
 
     Outcome check = RunTool({"check", Q(book)});
     EXPECT_EQ(check.status, 0) << check.err;

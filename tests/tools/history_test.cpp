@@ -92,10 +92,10 @@ TEST_F(KeeperTool, DeleteRenameAndPruneSayWhatTheyDid) {
     Import("나", Bitmap(17, Qt::green));
     Outcome deleted = RunTool({"delete", Q(db), "가"});
     EXPECT_EQ(deleted.status, 0) << deleted.err;
-    EXPECT_EQ(deleted.out, "\"가\"를 지웠습니다 (행 1개); 기록에 남아 있어 되돌릴 수 있습니다.\n");
+    EXPECT_EQ(deleted.out, "\"가\"를 지웠습니다 (도장 1개); 기록에 남아 있어 되돌릴 수 있습니다.\n");
     Outcome renamed = RunTool({"rename", Q(db), "나", "다"});
     EXPECT_EQ(renamed.status, 0) << renamed.err;
-    EXPECT_EQ(renamed.out, "\"나\"를 \"다\"로 바꾸었습니다 (행 1개).\n");
+    EXPECT_EQ(renamed.out, "\"나\"를 \"다\"로 바꾸었습니다 (도장 1개).\n");
     EXPECT_EQ(ShellOut(db, "SELECT pic_name FROM pic_list"), "다\n");
     const struct {
         QStringList rule;

@@ -158,7 +158,7 @@ TEST_F(OfficeOverTls, LinkImportAndListReachTheServerOverVerifiedTls) {
         if (line.find("\t12342 바이트\t64×64 BMP") != std::string::npos) ++stamps;
     EXPECT_EQ(stamps, 1002);
     EXPECT_EQ(OfficeQuery(*server_, "SELECT count(*) FROM pic_list WHERE length(pic) = 12342"), "1002");
-    EXPECT_NE(list.out.find("행 1002개"), std::string::npos) << list.out.substr(list.out.size() - 200);
+    EXPECT_NE(list.out.find("도장 1002개"), std::string::npos) << list.out.substr(list.out.size() - 200);
     EXPECT_NE(list.out.find("\"대표이사\"\t12342 바이트"), std::string::npos);
 }
 

@@ -1094,7 +1094,7 @@ TEST_P(TableShapes, ReadExactlyOrRefusedClearly) {
     for (const Outcome& r : reads) EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(Has(reads[0].out, "\"갑\"\t" + std::to_string(a.size()) + " 바이트")) << reads[0].out;
     EXPECT_TRUE(Has(reads[0].out, "\"을\"\t" + std::to_string(b.size()) + " 바이트")) << reads[0].out;
-    EXPECT_TRUE(Has(reads[0].out, "행 2개")) << reads[0].out;
+    EXPECT_TRUE(Has(reads[0].out, "도장 2개")) << reads[0].out;
     EXPECT_EQ(ReadBytes(dir.File("갑.out")), a);
     EXPECT_EQ(ReadBytes(dir.File("all/갑.bmp")), a);
     EXPECT_EQ(ReadBytes(dir.File("all/을.bmp")), b);
