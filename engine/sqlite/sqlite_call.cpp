@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "text/korean.h"
+
 int NumberFor(int rc, const std::string& message) {
     switch (rc & 0xff) {
     case SQLITE_BUSY:
@@ -27,11 +29,47 @@ int NumberFor(int rc, const std::string& message) {
     return err::Engine;
 }
 
+namespace {
+
+// What a failure the engine reports means to the one who meets it, and what
+// to do; empty where the engine's own words are all there is to say.
+std::string KoreanWords(int rc, const std::string& message) {
+    const auto named = [&](std::string_view prefix) { return message.substr(prefix.size()); };
+    if (message.starts_with("no such table: "))
+        return "표 " + WithParticle(named("no such table: "), Particle::IGa) +
+               " 없습니다. 도장 데이터베이스인지 확인하십시오 (새 데이터베이스는 'kaldoria-db create'로 만듭니다).";
+    if (message.starts_with("no such column: "))
+        return "열 " + WithParticle(named("no such column: "), Particle::IGa) +
+               " 없습니다. 표 pic_list에는 pic_name과 pic 열이 있어야 합니다.";
+    switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return "다른 프로그램이 데이터베이스를 쓰고 있어 기다렸지만 끝나지 않았습니다. 아무것도 바뀌지 않았습니다. 잠시 뒤 "
+               "다시 하십시오.";
+    case SQLITE_FULL: return "디스크 공간이 부족합니다. 공간을 비운 뒤 다시 하십시오. 저장된 도장은 그대로입니다.";
+    case SQLITE_READONLY:
+        return "데이터베이스 파일에 쓸 수 없습니다. 파일과 그 폴더의 권한을 확인하거나 관리자에게 요청하십시오.";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return "데이터베이스 파일이 손상되었습니다. 'kaldoria-db check'로 검사하고 백업에서 되살리십시오.";
+    case SQLITE_IOERR: return "디스크나 네트워크에서 읽기/쓰기 오류가 났습니다. 장치와 연결을 확인하고 다시 하십시오.";
+    case SQLITE_CANTOPEN: return "데이터베이스 파일을 열 수 없습니다. 경로와 권한을 확인하십시오.";
+    case SQLITE_NOMEM: return "메모리가 부족합니다. 다른 프로그램을 닫고 다시 하십시오.";
+    default: return {};
+    }
+}
+
+}  // namespace
+
 void Raise(sqlite3* db, int rc, const std::string& context, const std::string& statement) {
     // The connection's extended code, when it has one for this failure.
     if (db && (sqlite3_extended_errcode(db) & 0xff) == (rc & 0xff)) rc = sqlite3_extended_errcode(db);
     std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    throw Error(NumberFor(rc, message), context + ": " + message, EngineCause{rc, {}, statement});
+    // The reader's words first; what was done and the engine's own words on
+    // a line of their own, for an administrator.
+    const std::string words = KoreanWords(rc, message);
+    std::string description = (words.empty() ? "" : words + "\n") + context + " — " + message;
+    throw Error(NumberFor(rc, message), description, EngineCause{rc, {}, statement});
 }
 
 void Check(sqlite3* db, int rc, const std::string& context) {
