@@ -184,7 +184,7 @@ ChildProcess::ChildProcess(const ChildTask& task, const std::vector<std::string>
     const auto& listed = ListedTasks();
     if (std::find(listed.begin(), listed.end(), task.name) == listed.end())
         throw Error(err::InvalidOperation, options.startFailure + ": 이 프로그램의 main()이 RunChildTask에 작업 " +
-                                               WithParticle("'" + task.name + "'", Particle::EulReul) + " 넘기지 않았습니다.");
+                                               WithParticle("'" + std::string(task.name) + "'", Particle::EulReul) + " 넘기지 않았습니다.");
     DWORD error = 0;
     auto [ours, theirs] = MakePipe(options.direction, error);
     if (!ours) fail(error);

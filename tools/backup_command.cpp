@@ -2,14 +2,12 @@
 
 #include <cstdio>
 
-#include "engine/sqlite/backup.h"
+#include "keeper/backup.h"
 #include "os/process.h"
 #include "engine/sqlite/interrupted_write.h"
 #include "text/korean.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
-#include "migration/jet_migrate.h"
-#include "migration/server_migrate.h"
 
 int RunBackup(const QStringList& arguments) {
     QCommandLineParser parser;
@@ -28,10 +26,15 @@ int RunBackup(const QStringList& arguments) {
     bool shown = false;
     try {
         if (RollBackInterruptedWrite(path)) Say("끝나지 않은 저장이 남아 있어, 먼저 저장 전 상태로 되돌렸습니다.");
-        if (IsLinkFile(path)) {
-            // A linked book is copied off its server into a local picture database.
-            const MigrationResult r = CopyServerToFile(path, copy);
-            Say("서버 " + r.target + "의 도장 " + std::to_string(r.rows.size()) + "개(" + std::to_string(r.bytes) +
+        const BackupResult r = BackupBook(path, copy, [&](long long done, long long total) {
+            // Only a copy of more than one step is worth a progress line.
+            if (!terminal || (!shown && done == total)) return;
+            ShowProgress("백업하는 중 " + std::to_string(total ? done * 100 / total : 100) + "%");
+            shown = true;
+        });
+        if (shown) EndProgress();
+        if (r.linked) {
+            Say("서버 " + r.server + "의 도장 " + std::to_string(r.stamps) + "개(" + std::to_string(r.bytes) +
                 " 바이트)" + (r.historyVersions >= 0 ? "와 기록의 버전 " + std::to_string(r.historyVersions) + "개" : "") +
                 "를 " + WithParticle("'" + copy + "'", Particle::EuroRo) + " 백업했습니다 (무결성 검사: 이상 없음).");
             if (r.historyUnreadable)
@@ -39,14 +42,7 @@ int RunBackup(const QStringList& arguments) {
                               "기록까지 백업하려면 관리자에게 SELECT 권한을 요청하십시오.");
             return exitcode::Ok;
         }
-        const long long bytes = BackupDatabase(path, copy, [&](long long done, long long total) {
-            // Only a copy of more than one step is worth a progress line.
-            if (!terminal || (!shown && done == total)) return;
-            ShowProgress("백업하는 중 " + std::to_string(total ? done * 100 / total : 100) + "%");
-            shown = true;
-        });
-        if (shown) EndProgress();
-        Say(WithParticle("'" + path + "'", Particle::EulReul) + " " + WithParticle("'" + copy + "'", Particle::EuroRo) + " 백업했습니다 (" + std::to_string(bytes) +
+        Say(WithParticle("'" + path + "'", Particle::EulReul) + " " + WithParticle("'" + copy + "'", Particle::EuroRo) + " 백업했습니다 (" + std::to_string(r.bytes) +
             " 바이트, 무결성 검사: 이상 없음).");
         return exitcode::Ok;
     } catch (const Error& e) {

@@ -6,7 +6,7 @@
 #include "os/file_kind.h"
 #include "store/office.h"
 #include "tools/cli/command.h"
-#include "tools/cli/stored_picture.h"
+#include "keeper/book_check.h"
 #include "tools/check_history.h"
 #include "tools/commands.h"
 
@@ -50,17 +50,9 @@ int RunCheck(const QStringList& arguments) {
         Say("무결성 검사: 이상 없음");
         if (const std::string owner = OwnerWarning(db); !owner.empty()) ReportFailure(owner);
 
-        Recordset rs = db.OpenRecordset("pic_list", dbOpenTable, dbReadOnly);
-        const Field pic = rs.Fields("pic"), name = rs.Fields("pic_name");
-        long rows = 0, unreadable = 0, unchecked = 0;
-        for (; !rs.EOF_(); rs.MoveNext()) {
-            ++rows;
-            const StoredPicture picture = InspectPicture(pic);
-            if (picture.readable) continue;
-            ++(picture.outOfMemory ? unchecked : unreadable);
-            Say("  " + RowLabel(rows, name.Value()) + ": " + picture.problem);
-        }
-        rs.Close();
+        const PictureCheck check = CheckPictures(db);
+        for (const UnreadableRow& row : check.unreadable) Say("  " + RowLabel(row.row, row.name) + ": " + row.problem);
+        const long rows = check.rows, unreadable = check.Unreadable(), unchecked = check.Unchecked();
         int pictures = exitcode::Ok;
         if (unreadable) {
             Say("그림 검사: " + std::to_string(rows) + "개 가운데 " + std::to_string(unreadable) +

@@ -4,7 +4,7 @@
 
 #include "store/history.h"
 #include "tools/cli/command.h"
-#include "tools/cli/stored_picture.h"
+#include "keeper/stored_picture.h"
 
 int CheckHistory(Database& db, const std::string& path) {
     if (!HasHistory(db)) return exitcode::Ok;

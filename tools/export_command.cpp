@@ -21,9 +21,9 @@
 #include "store/transfer.h"
 #include "text/korean.h"
 #include "tools/cli/command.h"
-#include "tools/cli/stored_picture.h"
+#include "keeper/stored_picture.h"
 #include "tools/commands.h"
-#include "tools/document_png.h"
+#include "keeper/document_png.h"
 
 namespace {
 

@@ -1,22 +1,9 @@
 // import: a picture file stored under a name, as the window's save does it.
 
-#include <optional>
-
-#include "os/paths.h"
-#include "pictures/picture_file.h"
-#include "pictures/pictures.h"
+#include "keeper/picture_import.h"
 #include "text/korean.h"
 #include "tools/cli/command.h"
 #include "tools/commands.h"
-
-namespace {
-
-std::int64_t FileSize(const std::string& path) {
-    const PathFacts facts = StatPath(path);
-    return facts.Exists() ? facts.size : -1;
-}
-
-}  // namespace
 
 int RunImport(const QStringList& arguments) {
     QCommandLineParser parser;
@@ -38,22 +25,11 @@ int RunImport(const QStringList& arguments) {
     if (file.empty()) return ReportFailure("파일이 존재하지 않습니다.");
 
     try {
-        // Refuses before the database is touched what the window could not
-        // show; a bitmap is checked from its header and length, not decoded.
-        const PictureFile picture = OpenPictureFile(file);
-        std::optional<AnonymousFile> converted;
-        QByteArray format = "bmp";
-        if (!picture.bitmap.bitmap) {
-            QtPictureService pictures;
-            const QImage image = pictures.LoadPicture(file);
-            format = PictureFormatOf(file);
-            pictures.SavePicture(image, converted.emplace().Path());
-        }
-        const std::string source = converted ? converted->Path() : file;
-        const std::int64_t bytes = converted ? FileSize(source) : static_cast<std::int64_t>(picture.length);
-        StoreFile(path, name, source);
-        Say(WithParticle(ShownName(name), Particle::EuroRo) + " 저장했습니다 (" + std::to_string(bytes) + " 바이트" +
-            (converted ? ", " + format.toUpper().toStdString() + "에서 비트맵으로 바꿈" : std::string()) + ").");
+        const ImportSource source = PrepareImport(file);
+        StoreFile(path, name, source.path);
+        Say(WithParticle(ShownName(name), Particle::EuroRo) + " 저장했습니다 (" + std::to_string(source.bytes) + " 바이트" +
+            (source.Converted() ? ", " + source.format.toUpper().toStdString() + "에서 비트맵으로 바꿈" : std::string()) +
+            ").");
     } catch (const Error& e) {
         return ReportError(e);
     }

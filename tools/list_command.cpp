@@ -1,7 +1,7 @@
 // list: every row of the book in table order, one line each.
 #include "engine/sqlite/interrupted_write.h"
 #include "tools/cli/command.h"
-#include "tools/cli/stored_picture.h"
+#include "keeper/stored_picture.h"
 #include "tools/commands.h"
 
 int RunList(const QStringList& arguments) {

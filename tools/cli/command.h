@@ -10,6 +10,7 @@
 #include "pictures/pictures.h"
 #include "os/temp_file.h"
 #include "engine/engine.h"
+#include "keeper/book.h"
 
 // Exit statuses of every command; `check` adds the last two.
 namespace exitcode {
@@ -76,21 +77,6 @@ public:
     void MsgBox(const std::string& prompt, int style) override;
 };
 
-// A database opened for one command: closed (recordsets first) when it goes.
-// Read-only opens work on files and folders the user cannot write.
-class OpenedDatabase {
-public:
-    OpenedDatabase(const std::string& path, bool readOnly);
-    ~OpenedDatabase();
-    OpenedDatabase(const OpenedDatabase&) = delete;
-    OpenedDatabase& operator=(const OpenedDatabase&) = delete;
-    Database& db() { return db_; }
-
-private:
-    Workspace ws_;
-    Database db_;
-};
-
 // The help's words for a command's PATH argument.
 inline constexpr const char* kDatabaseArgument = "데이터베이스 파일 (예: dojang.mdb)";
 // Said by list and check when they found and rolled back an unfinished save.
@@ -101,8 +87,4 @@ inline constexpr const char* kRolledBack =
 // delete-then-insert in one transaction.
 void StoreFile(const std::string& path, const std::string& name, const std::string& file);
 
-// A name as `list` and the messages show it: in double quotes with
-// backslashes, quotes and control characters escaped, so that an empty name
-// or one of blanks is visible; a Null name shows as Null and one stored as a
-// BLOB as its SQL literal, x'EB8F84'.
-std::string ShownName(const Variant& name);
+

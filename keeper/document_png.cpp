@@ -1,4 +1,4 @@
-#include "tools/document_png.h"
+#include "keeper/document_png.h"
 
 #include <QBuffer>
 #include <QImageWriter>

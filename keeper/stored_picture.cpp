@@ -1,4 +1,4 @@
-#include "tools/cli/stored_picture.h"
+#include "keeper/stored_picture.h"
 
 #include <QImage>
 #include <QImageReader>
