@@ -2,7 +2,7 @@
 // and giving a book its history.
 #include "store/history.h"
 #include "tools/cli/command.h"
-#include "tools/cli/history_text.h"
+#include "keeper/history_text.h"
 #include "tools/commands.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include "store/keeper.h"
 #include "text/korean.h"
 #include "tools/cli/command.h"
-#include "tools/cli/history_text.h"
+#include "keeper/history_text.h"
 #include "tools/commands.h"
 
 int RunRename(const QStringList& arguments) {

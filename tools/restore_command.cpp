@@ -2,7 +2,7 @@
 #include "store/history.h"
 #include "text/korean.h"
 #include "tools/cli/command.h"
-#include "tools/cli/history_text.h"
+#include "keeper/history_text.h"
 #include "tools/commands.h"
 
 int RunRestore(const QStringList& arguments) {

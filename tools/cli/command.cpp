@@ -5,7 +5,7 @@
 #include "store/picture_table.h"
 #include "store/save.h"
 #include "text/korean.h"
-#include "tools/cli/history_text.h"
+#include "keeper/history_text.h"
 #include "tools/cli/suggest.h"
 #include "os/process.h"
 
@@ -134,6 +134,10 @@ int ReportError(const Error& e) {
 int ReportFailure(const std::string& message) {
     WriteText(stderr, "kaldoria-db: " + message + "\n");
     return exitcode::Failure;
+}
+
+void WarnUnkept(const std::string& name, long count) {
+    if (const std::string warning = UnkeptWarning(name, count); !warning.empty()) ReportFailure(warning);
 }
 
 void Say(const std::string& line) {

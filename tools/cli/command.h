@@ -46,6 +46,8 @@ int ReportUsage(const QCommandLineParser& parser, const QStringList& arguments, 
 int ReportError(const Error& e);
 // Prints "kaldoria-db: <message>" on stderr; returns exitcode::Failure.
 int ReportFailure(const std::string& message);
+// Tells on stderr that `count` rows of `name` left without their pictures.
+void WarnUnkept(const std::string& name, long count);
 // A line on stdout.
 void Say(const std::string& line);
 // A progress line on a terminal: `text` from the line's start, shown at once;

@@ -1,6 +1,6 @@
 #pragma once
-// What the keeper's commands share: the history's times shown in the PC's own time zone, and the warning for
-// pictures too large for the history to keep.
+// The history in words: its times in the PC's own time zone, the warning for
+// pictures too large for it to keep, and why a book has none.
 #include <QString>
 #include <optional>
 #include <string>
@@ -14,8 +14,8 @@ std::string LocalTimeOf(const std::string& utc);
 // UTC text; none when `text` is no such date.
 std::optional<std::string> UtcOfLocal(const std::string& text);
 
-// Tells on stderr that `count` rows of `name` left without their pictures.
-void WarnUnkept(const std::string& name, long count);
+// That `count` rows of `name` left without their pictures; empty for none.
+std::string UnkeptWarning(const std::string& name, long count);
 
 // Why the book at `path` has no history to read or change, and what to do:
 // it has none, or its pic_history is another table that only has the name.

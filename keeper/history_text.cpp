@@ -1,4 +1,4 @@
-#include "tools/cli/history_text.h"
+#include "keeper/history_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 
 #include "os/process.h"
 #include "store/history.h"
-#include "tools/cli/command.h"
+#include "keeper/book.h"
 
 namespace {
 
@@ -65,11 +65,10 @@ std::optional<std::string> UtcOfLocal(const std::string& text) {
     return Format(UtcCalendar(t));
 }
 
-void WarnUnkept(const std::string& name, long count) {
-    if (count <= 0) return;
-    ReportFailure("주의: " + ShownName(name) + "의 행 " + std::to_string(count) +
-                  "개는 그림이 16 MiB보다 커서 기록에 그림을 보관하지 않았습니다 (크기와 시각만 남았습니다). 되돌릴 수 "
-                  "없습니다.");
+std::string UnkeptWarning(const std::string& name, long count) {
+    if (count <= 0) return {};
+    return "주의: " + ShownName(name) + "의 도장 " + std::to_string(count) +
+           "개는 그림이 16 MiB보다 커서 기록에 그림을 보관하지 않았습니다 (크기와 시각만 남았습니다). 되돌릴 수 없습니다.";
 }
 
 std::string NoHistoryMessage(Database& db, const std::string& path) {

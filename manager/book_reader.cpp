@@ -1,0 +1,90 @@
+#include "manager/book_reader.h"
+
+#include <QMetaObject>
+
+#include "keeper/book.h"
+#include "keeper/stored_picture.h"
+#include "store/save.h"
+
+std::vector<StampEntry> ReadStampList(Database& db, const std::atomic<bool>* cancelled) {
+    std::vector<StampEntry> stamps;
+    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable, dbReadOnly);
+    const Field pic = rs.Fields("pic"), name = rs.Fields("pic_name");
+    for (; !rs.EOF_(); rs.MoveNext()) {
+        if (cancelled && *cancelled) return {};
+        const Variant value = name.Value();
+        if (IsNull(value)) continue;  // a row no name can reach is not the manager's to show
+        StampEntry entry;
+        entry.name = TextOf(value);
+        const StoredPicture picture = InspectPicture(pic);
+        entry.bytes = picture.bytes;
+        entry.size = picture.size;
+        entry.format = picture.format;
+        if (!picture.readable) entry.problem = picture.problem.empty() ? "읽을 수 없는 값입니다" : picture.problem;
+        stamps.push_back(std::move(entry));
+    }
+    rs.Close();
+    return stamps;
+}
+
+namespace {
+
+QImage Decoded(Database& db, const std::string& statement, std::string* problem) {
+    Recordset rs = db.OpenRecordset(statement, dbOpenSnapshot, dbReadOnly);
+    if (rs.EOF_()) {
+        if (problem) *problem = "그런 이름의 도장이 없습니다";
+        return {};
+    }
+    QImage image;
+    const StoredPicture picture = InspectPicture(rs.Fields("pic"), &image);
+    rs.Close();
+    if (!picture.readable && problem) *problem = picture.problem;
+    return picture.readable ? image : QImage();
+}
+
+}  // namespace
+
+QImage ReadStampPicture(Database& db, const std::string& name, std::string* problem) {
+    return Decoded(db, "SELECT * FROM pic_list " + NameCondition(name), problem);
+}
+
+QImage ReadVersionPicture(Database& db, long long id, std::string* problem) {
+    return Decoded(db, "SELECT pic FROM pic_history WHERE id = " + std::to_string(id), problem);
+}
+
+QImage Thumbnail(const QImage& picture) {
+    if (picture.isNull()) return {};
+    if (picture.width() <= kThumbnailSide && picture.height() <= kThumbnailSide) return picture;
+    return picture.scaled(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+ThumbnailMaker::ThumbnailMaker(std::string path) : path_(std::move(path)) {}
+
+ThumbnailMaker::~ThumbnailMaker() = default;
+
+void ThumbnailMaker::Want(const QString& name) {
+    waiting_.removeAll(name);
+    waiting_.append(name);
+    if (scheduled_) return;
+    scheduled_ = true;
+    QMetaObject::invokeMethod(this, [this] { MakeNext(); }, Qt::QueuedConnection);
+}
+
+void ThumbnailMaker::MakeNext() {
+    scheduled_ = false;
+    if (waiting_.isEmpty()) return;
+    // The newest request is the row the user looks at now.
+    const QString name = waiting_.takeLast();
+    QImage thumbnail;
+    try {
+        if (!book_) book_ = std::make_unique<OpenedDatabase>(path_, true);
+        thumbnail = Thumbnail(ReadStampPicture(book_->db(), name.toStdString()));
+    } catch (const Error&) {
+        book_.reset();  // a lost connection is opened again for the next one
+    }
+    emit Made(name, thumbnail);
+    if (!waiting_.isEmpty()) {
+        scheduled_ = true;
+        QMetaObject::invokeMethod(this, [this] { MakeNext(); }, Qt::QueuedConnection);
+    }
+}

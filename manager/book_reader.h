@@ -1,0 +1,52 @@
+#pragma once
+// Reading a book for the manager, each piece of work on a connection of its
+// own so it may run off the interface thread.
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "manager/stamp_model.h"
+
+class OpenedDatabase;
+
+// Every row of pic_list with its facts, read as `list` reads them (a bitmap
+// from its header). `cancelled` stops the walk early (an empty result).
+std::vector<StampEntry> ReadStampList(Database& db, const std::atomic<bool>* cancelled = nullptr);
+
+// The picture stored under `name` (the row the window would show), decoded;
+// a null image with `problem` set when there is none or it is no picture.
+QImage ReadStampPicture(Database& db, const std::string& name, std::string* problem = nullptr);
+
+// A version kept in the history, decoded.
+QImage ReadVersionPicture(Database& db, long long id, std::string* problem = nullptr);
+
+// `picture` scaled to fit a thumbnail, its aspect kept.
+QImage Thumbnail(const QImage& picture);
+
+// Makes thumbnails on a thread of its own, newest request first, over one
+// read-only connection it opens there.
+class ThumbnailMaker : public QObject {
+    Q_OBJECT
+public:
+    explicit ThumbnailMaker(std::string path);
+    ~ThumbnailMaker() override;
+
+public slots:
+    void Want(const QString& name);
+
+signals:
+    void Made(const QString& name, const QImage& thumbnail);
+
+private:
+    void MakeNext();
+
+    std::string path_;
+    std::unique_ptr<OpenedDatabase> book_;
+    QStringList waiting_;
+    bool scheduled_ = false;
+};

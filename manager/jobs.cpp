@@ -1,0 +1,91 @@
+#include "manager/jobs.h"
+
+#include <QEventLoop>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QThread>
+#include <QTimer>
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include "os/error.h"
+
+namespace {
+
+class Control : public JobControl {
+public:
+    void Progress(long long done, long long total) override {
+        std::lock_guard lock(mutex_);
+        done_ = done;
+        total_ = total;
+    }
+    bool Cancelled() const override { return cancelled_; }
+    void Cancel() { cancelled_ = true; }
+    std::pair<long long, long long> Where() {
+        std::lock_guard lock(mutex_);
+        return {done_, total_};
+    }
+
+private:
+    std::atomic<bool> cancelled_{false};
+    std::mutex mutex_;
+    long long done_ = 0, total_ = 0;
+};
+
+}  // namespace
+
+void RunJob(QWidget* parent, const QString& label, bool cancellable, std::function<void(JobControl&)> work,
+            std::function<void(const std::string&)> finished) {
+    auto control = std::make_shared<Control>();
+    auto failure = std::make_shared<std::string>();
+    QThread* thread = QThread::create([control, failure, work = std::move(work)] {
+        try {
+            work(*control);
+        } catch (const Error& e) {
+            *failure = e.what();
+        } catch (const std::bad_alloc&) {
+            *failure = "메모리가 부족해 작업을 끝내지 못했습니다. 다른 프로그램을 닫고 다시 하십시오.";
+        } catch (const std::exception& e) {
+            *failure = std::string("작업을 끝내지 못했습니다 — ") + e.what();
+        }
+    });
+    auto* dialog = new QProgressDialog(label, cancellable ? "취소" : QString(), 0, 0, parent);
+    dialog->setWindowTitle("도장 관리");
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setMinimumDuration(500);
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    dialog->setAccessibleName(label);
+    if (!cancellable) dialog->setCancelButton(nullptr);
+    QObject::connect(dialog, &QProgressDialog::canceled, dialog, [control, dialog] {
+        control->Cancel();
+        dialog->setLabelText("취소하는 중…");
+    });
+    auto* timer = new QTimer(dialog);
+    QObject::connect(timer, &QTimer::timeout, dialog, [control, dialog] {
+        const auto [done, total] = control->Where();
+        if (total > 0) {
+            dialog->setMaximum(1000);
+            dialog->setValue(static_cast<int>(done * 1000 / total));
+        }
+    });
+    timer->start(100);
+    QObject::connect(thread, &QThread::finished, dialog, [thread, dialog, failure, finished = std::move(finished)] {
+        thread->deleteLater();
+        dialog->deleteLater();
+        if (finished) finished(*failure);
+    });
+    thread->start();
+}
+
+std::string RunAndWait(QWidget* parent, const QString& label, std::function<void(JobControl&)> work) {
+    QEventLoop loop;
+    std::string result;
+    RunJob(parent, label, false, std::move(work), [&](const std::string& failure) {
+        result = failure;
+        loop.quit();
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return result;
+}

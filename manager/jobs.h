@@ -1,0 +1,31 @@
+#pragma once
+// Long work off the interface thread: a thread of its own, a progress bar
+// that shows only after half a second, a cancel button where the work can
+// stop, and the result handed back on the interface thread.
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <string>
+
+class QWidget;
+
+class JobControl {
+public:
+    // `done` of `total` steps; 0 of 0 for work that cannot say how far it is.
+    virtual void Progress(long long done, long long total) = 0;
+    virtual bool Cancelled() const = 0;
+    virtual ~JobControl() = default;
+};
+
+// Runs `work` on its own thread and then `finished` on the interface thread
+// with the Error's words when `work` raised one (empty on success). The
+// window stays responsive meanwhile; `parent` gets a modal progress dialog
+// labelled `label` after half a second. `cancellable` shows a cancel button.
+// Returns at once; the work holds no reference to `parent`.
+void RunJob(QWidget* parent, const QString& label, bool cancellable, std::function<void(JobControl&)> work,
+            std::function<void(const std::string& failure)> finished);
+
+// Runs `work` the same way and waits for it, the interface still painting;
+// returns the Error's words or empty. For short work whose result the next
+// step needs at once.
+std::string RunAndWait(QWidget* parent, const QString& label, std::function<void(JobControl&)> work);

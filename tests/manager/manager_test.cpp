@@ -1,0 +1,176 @@
+// 도장 관리 on a book of a thousand stamps: the list in Korean order, found by
+// initial consonants, a replace that asks first, a restore that can itself
+// be undone, a delete that says whether it can be undone, a stamp copied for
+// a document. The same bodies run on an SQLite file and on a server.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
+#include <QListView>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTableWidget>
+
+#include "book_kinds.h"
+#include "keeper/book.h"
+#include "manager/document_dialog.h"
+#include "manager/history_dialog.h"
+#include "manager/manager_window.h"
+#include "store/history.h"
+
+namespace {
+
+Bytes Encoded(const QImage& image, const char* format) {
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return Bytes(data.begin(), data.end());
+}
+
+QImage Seal(int side, QColor ink) {
+    QImage image(side, side, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    for (int y = side / 4; y < side * 3 / 4; ++y)
+        for (int x = side / 4; x < side * 3 / 4; ++x) image.setPixelColor(x, y, ink);
+    return image;
+}
+
+// The names the list must order, as a Korean reader orders them.
+const std::vector<std::string> kOrdered = {"결산", "김수현", "도장", "박영희", "회사"};
+constexpr int kOthers = 1000;
+
+struct Manager : ::testing::TestWithParam<std::string> {
+    TempDir dir;
+    std::unique_ptr<Book> book;
+    Bytes original = Encoded(Seal(40, Qt::red), "BMP");
+    std::vector<QString> told, asked;
+    bool answer = true;
+    std::unique_ptr<ManagerWindow> window;
+
+    void SetUp() override {
+        book = MakeBook(GetParam(), dir);
+        if (!book) GTEST_SKIP() << PgServer::NotFound() << ": server tests skipped";
+        {
+            OpenedDatabase opened(book->Path(), false);
+            EnableHistory(opened.db());
+        }
+        std::vector<std::pair<std::string, Bytes>> rows;
+        for (const char* name : {"회사", "도장", "김수현", "박영희", "결산"}) rows.emplace_back(name, original);
+        for (int i = 0; i < kOthers; ++i) rows.emplace_back("직원 " + std::to_string(i), original);
+        book->Insert(rows);
+        window = std::make_unique<ManagerWindow>(book->Path(), Questions());
+        Loaded();
+    }
+
+    ManagerQuestions Questions() {
+        ManagerQuestions q;
+        q.confirm = [this](QWidget*, const QString& question) {
+            asked.push_back(question);
+            return answer;
+        };
+        q.replace = [this](QWidget*, const QString& name, const QImage& stored, const QString&, const QImage& incoming,
+                           const QString&, bool keeps) {
+            asked.push_back("replace " + name + (keeps ? " kept" : "") +
+                            QString(" %1->%2").arg(stored.width()).arg(incoming.width()));
+            return answer;
+        };
+        q.nameFor = [](QWidget*, const QString&) { return QString("회사"); };
+        q.tell = [this](QWidget*, const QString& text, bool failure) {
+            if (failure) told.push_back(text);
+        };
+        return q;
+    }
+
+    void Loaded() {
+        QSignalSpy loaded(window.get(), &ManagerWindow::Loaded);
+        ASSERT_TRUE(loaded.wait(60000));
+        ASSERT_TRUE(told.empty()) << told.front().toStdString();
+    }
+
+    std::vector<std::string> Shown() const {
+        std::vector<std::string> names;
+        const QAbstractItemModel* shown = window->View()->model();
+        for (int row = 0; row < shown->rowCount(); ++row)
+            names.push_back(shown->index(row, 0).data(StampModel::NameRole).toString().toStdString());
+        return names;
+    }
+};
+
+TEST_P(Manager, ListsEveryStampInKoreanOrderAndFindsThemByInitialConsonants) {
+    const std::vector<std::string> shown = Shown();
+    ASSERT_EQ(shown.size(), kOrdered.size() + kOthers);
+    std::vector<std::string> known;
+    for (const std::string& name : shown)
+        if (std::find(kOrdered.begin(), kOrdered.end(), name) != kOrdered.end()) known.push_back(name);
+    EXPECT_EQ(known, kOrdered);
+    // Numbers inside names count as numbers: 직원 9 before 직원 10.
+    EXPECT_LT(std::find(shown.begin(), shown.end(), "직원 9"), std::find(shown.begin(), shown.end(), "직원 10"));
+
+    const struct {
+        const char* typed;
+        std::vector<std::string> found;
+    } searches[] = {
+        {"ㄱㅅ", {"결산", "김수현"}}, {"ㄷㅈ", {"도장"}}, {"수현", {"김수현"}}, {"ㅎㅅ", {"회사"}}, {"ㅈㅇ 99", {"직원 99", "직원 990", "직원 991", "직원 992", "직원 993", "직원 994", "직원 995", "직원 996", "직원 997", "직원 998", "직원 999"}},
+    };
+    for (const auto& search : searches) {
+        window->Search()->setText(QString::fromUtf8(search.typed));
+        EXPECT_EQ(Shown(), search.found) << search.typed;
+    }
+}
+
+TEST_P(Manager, AReplaceAsksFirstAndARestoreCanItselfBeUndone) {
+    const std::string scan = dir.File("스캔.png");
+    WriteBytes(scan, Encoded(Seal(200, QColor(200, 30, 40)), "PNG"));
+
+    answer = false;  // "취소": the stored stamp stays
+    window->AddFiles({QString::fromStdString(scan)});
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], "replace 회사 kept 40->200");
+    EXPECT_EQ(book->Pictures()["회사"], original);
+
+    answer = true;
+    window->AddFiles({QString::fromStdString(scan)});
+    Loaded();
+    const Bytes stored = book->Pictures()["회사"];
+    const QImage whole = QImage::fromData(QByteArray(reinterpret_cast<const char*>(stored.data()), static_cast<int>(stored.size())));
+    EXPECT_EQ(whole.size(), QSize(200, 200));  // the whole scan, never a box's corner
+    EXPECT_EQ(whole.pixelColor(100, 100), QColor(200, 30, 40));
+
+    HistoryDialog history(book->Path(), "회사");
+    history.confirm = [](const QString&) { return true; };
+    history.Reload();
+    ASSERT_EQ(history.Table()->rowCount(), 1);
+    ASSERT_TRUE(history.RestoreSelected());
+    EXPECT_EQ(book->Pictures()["회사"], original);
+    ASSERT_EQ(history.Table()->rowCount(), 2);  // the scan it replaced, newest first
+    ASSERT_TRUE(history.RestoreSelected());
+    EXPECT_EQ(book->Pictures()["회사"], stored);
+}
+
+TEST_P(Manager, ADeleteSaysItCanBeUndoneAndACopyIsAPngForDocuments) {
+    ASSERT_TRUE(window->Select("박영희"));
+    window->DeleteSelected();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_TRUE(asked[0].contains("되살릴 수 있습니다")) << asked[0].toStdString();
+    Loaded();
+    EXPECT_EQ(book->Pictures().count("박영희"), 0u);
+    EXPECT_EQ(Shown().size(), kOrdered.size() - 1 + kOthers);
+
+    DocumentDialog document("도장", Seal(300, Qt::red));
+    ASSERT_FALSE(document.Png().isEmpty());
+    document.Copy();
+    const QMimeData* copied = QApplication::clipboard()->mimeData();
+    ASSERT_TRUE(copied->hasFormat("image/png"));
+    const QImage png = QImage::fromData(copied->data("image/png"), "PNG");
+    EXPECT_TRUE(png.hasAlphaChannel());
+    EXPECT_EQ(png.pixelColor(0, 0).alpha(), 0);  // the paper is transparent
+    EXPECT_TRUE(copied->hasImage());             // and a plain bitmap for other programs
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, Manager, ::testing::Values("sqlite", "pg"),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
