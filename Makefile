@@ -13,9 +13,9 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The two programs only: a first `make run` compiles no test.
+# The programs only: a first `make run` compiles no test.
 programs: deps $(BUILD)/build.ninja
-	cmake --build $(BUILD) -j $(JOBS) --target kaldoria kaldoria-db
+	cmake --build $(BUILD) -j $(JOBS) --target kaldoria kaldoria-db kaldoria-manager
 
 run: programs
 	@test -e $(BUILD)/dojang.mdb || $(BUILD)/kaldoria-db create $(BUILD)/dojang.mdb --sample

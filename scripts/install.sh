@@ -23,11 +23,12 @@ data="${XDG_DATA_HOME:-$HOME/.local/share}"
 app="$data/kaldoria"
 icon="$data/icons/hicolor/scalable/apps/kaldoria.svg"
 entry="$data/applications/kaldoria.desktop"
+manager_entry="$data/applications/kaldoria-manager.desktop"
 bin="$HOME/.local/bin"
 command_link="$bin/kaldoria-db"
 # Beside ~/.local/bin, where man(1) looks for the pages of the commands on the PATH.
 man_folder="$HOME/.local/share/man/man1"
-man_pages=(kaldoria.1 kaldoria-db.1)
+man_pages=(kaldoria.1 kaldoria-db.1 kaldoria-manager.1)
 
 # Messages in the user's language: Korean when the locale says so.
 korean=false
@@ -73,7 +74,7 @@ string_value() { printf '%s' "$1" | sed -e 's/\\/\\\\/g'; }
 
 if [ "${1:-}" = "--uninstall" ]; then
   if ours; then rm -f "$command_link"; fi
-  rm -f "$app/kaldoria" "$app/kaldoria-db" "$app/temp.bmp" "$icon" "$entry"
+  rm -f "$app/kaldoria" "$app/kaldoria-db" "$app/kaldoria-manager" "$app/temp.bmp" "$icon" "$entry" "$manager_entry"
   for page in "${man_pages[@]}"; do rm -f "$man_folder/$page"; done
   rmdir "$app" 2>/dev/null || true  # stays as long as it holds the database
   refresh_menu
@@ -87,7 +88,7 @@ if [ "${1:-}" = "--uninstall" ]; then
 fi
 
 build="${1:?usage: scripts/install.sh BUILD_DIR | --uninstall}"
-for program in kaldoria kaldoria-db; do
+for program in kaldoria kaldoria-db kaldoria-manager; do
   [ -x "$build/$program" ] || {
     complain "install: $build/$program 파일이 없습니다. 먼저 make로 빌드하십시오." \
              "install: $build/$program is missing; run make first"
@@ -105,6 +106,7 @@ mkdir -p "$app"
 # install(1) replaces the file rather than writing into it, so a running copy keeps working.
 install -m 755 "$build/kaldoria" "$app/kaldoria"
 install -m 755 "$build/kaldoria-db" "$app/kaldoria-db"
+install -m 755 "$build/kaldoria-manager" "$app/kaldoria-manager"
 if [ ! -e "$app/dojang.mdb" ]; then
   "$app/kaldoria-db" create "$app/dojang.mdb" --sample
 fi
@@ -129,10 +131,28 @@ Categories=Office;
 ENTRY
 chmod 644 "$tmp"
 mv -f "$tmp" "$entry"
+tmp="$(mktemp "$manager_entry.XXXXXX")"
+cat >"$tmp" <<ENTRY
+[Desktop Entry]
+Type=Application
+Name=Kaldoria Manager
+Name[ko]=도장 관리
+GenericName=Stamp keeper
+GenericName[ko]=도장 보기, 되돌리기, 문서용 도장
+Comment=Every stored stamp: add, replace, restore, copy for documents
+Comment[ko]=저장된 도장을 보고, 추가하고, 되돌리고, 문서용으로 복사합니다
+Exec=$(exec_argument "$app/kaldoria-manager")
+Path=$(string_value "$app")
+Icon=$(string_value "$icon")
+Terminal=false
+Categories=Office;
+ENTRY
+chmod 644 "$tmp"
+mv -f "$tmp" "$manager_entry"
 refresh_menu
 for page in "${man_pages[@]}"; do install -D -m 644 "$root/docs/man/$page" "$man_folder/$page"; done
-say "Kaldoria를 $app에 설치했습니다 (메뉴: 도장 관리 Kaldoria, 설명서: man kaldoria, man kaldoria-db)." \
-    "Kaldoria installed in $app (menu: 도장 관리 Kaldoria; manual: man kaldoria, man kaldoria-db)"
+say "Kaldoria를 $app에 설치했습니다 (메뉴: 도장 관리 Kaldoria와 도장 관리, 설명서: man kaldoria, man kaldoria-db, man kaldoria-manager)." \
+    "Kaldoria installed in $app (menu: 도장 관리 Kaldoria and 도장 관리; manual: man kaldoria, man kaldoria-db, man kaldoria-manager)"
 
 # The command on the PATH. A kaldoria-db there that is not our link (another
 # program, the user's own script) is left as it is.

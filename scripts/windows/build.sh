@@ -17,14 +17,14 @@ repo=$(cd "$here/../.." && pwd)
 . "$here/configure.sh"
 . "$here/wine-lib.sh"
 
-cmake --build "$build" -j 2 --target kaldoria kaldoria-db
+cmake --build "$build" -j 2 --target kaldoria kaldoria-db kaldoria-manager
 
 app=$repo/build-windows/Kaldoria
 stage=$build/dist
 rm -rf "$stage"
 echo "windows: DLLs beside the programs:"
-"$here/deploy.sh" "$prefix" "$stage" "$build/kaldoria.exe" "$build/kaldoria-db.exe" | sed 's/^/  /'
-x86_64-w64-mingw32-strip "$stage/kaldoria.exe" "$stage/kaldoria-db.exe"
+"$here/deploy.sh" "$prefix" "$stage" "$build/kaldoria.exe" "$build/kaldoria-db.exe" "$build/kaldoria-manager.exe" | sed 's/^/  /'
+x86_64-w64-mingw32-strip "$stage/kaldoria.exe" "$stage/kaldoria-db.exe" "$stage/kaldoria-manager.exe"
 mkdir -p "$stage/translations"
 cp /usr/share/qt6/translations/qtbase_ko.qm "$stage/translations/"
 mkdir -p "$app"

@@ -30,6 +30,7 @@ AllowSkipFiles off  ; a file in use (a running Kaldoria) stops the install, neve
 !define APPNAME "도장 관리 Kaldoria"
 !define UNINSTKEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Kaldoria"
 !define SHORTCUT "$SMPROGRAMS\${APPNAME}.lnk"
+!define MANAGER_SHORTCUT "$SMPROGRAMS\도장 관리.lnk"
 
 Name "${APPNAME}"
 OutFile "${OUTFILE}"
@@ -77,8 +78,17 @@ Function ${un}RefuseWhileRunning
       FileClose $R0
     ${EndIf}
   ${EndIf}
+  ${If} ${FileExists} "$INSTDIR\kaldoria-manager.exe"
+    ClearErrors
+    FileOpen $R0 "$INSTDIR\kaldoria-manager.exe" a
+    ${If} ${Errors}
+      StrCpy $R1 "kaldoria-manager.exe"
+    ${Else}
+      FileClose $R0
+    ${EndIf}
+  ${EndIf}
   ${If} $R1 != ""
-    MessageBox MB_OK|MB_ICONEXCLAMATION "Kaldoria($R1)가 실행 중입니다. 도장 창과 콘솔의 kaldoria-db를 모두 닫은 뒤 다시 실행하십시오. 아무것도 바꾸지 않았습니다." /SD IDOK
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Kaldoria($R1)가 실행 중입니다. 도장 창, 도장 관리 창과 콘솔의 kaldoria-db를 모두 닫은 뒤 다시 실행하십시오. 아무것도 바꾸지 않았습니다." /SD IDOK
     SetErrorLevel 2
     Quit
   ${EndIf}
@@ -173,6 +183,8 @@ Section "Kaldoria"
 
   CreateShortCut "${SHORTCUT}" "$INSTDIR\kaldoria.exe" "" "$INSTDIR\kaldoria.exe" 0 \
     SW_SHOWNORMAL "" "도장 그림을 데이터베이스에 보관합니다"
+  CreateShortCut "${MANAGER_SHORTCUT}" "$INSTDIR\kaldoria-manager.exe" "" "$INSTDIR\kaldoria.exe" 0 \
+    SW_SHOWNORMAL "" "도장을 보고, 되돌리고, 문서용으로 만듭니다"
 
   WriteRegStr HKCU "${UNINSTKEY}" "DisplayName" "${APPNAME}"
   WriteRegStr HKCU "${UNINSTKEY}" "DisplayVersion" "${VERSION}"
@@ -188,7 +200,7 @@ Section "Kaldoria"
   ; kaldoria-db in a new console: the folder on the user's PATH, once.
   !insertmacro READ_USER_PATH
   ${If} ${Errors}
-    MessageBox MB_OK|MB_ICONEXCLAMATION "사용자 PATH가 너무 길어 설치 프로그램이 바꾸지 않았습니다. 콘솔에서 kaldoria-db를 쓰려면 PATH에 '$INSTDIR'을(를) 직접 추가하세요." /SD IDOK
+    MessageBox MB_OK|MB_ICONEXCLAMATION "사용자 PATH가 너무 길어 설치 프로그램이 바꾸지 않았습니다. 콘솔에서 kaldoria-db를 쓰려면 다음 폴더를 PATH에 직접 추가하세요: $INSTDIR" /SD IDOK
   ${Else}
     StrCpy $0 $pathValue
     StrCpy $1 $INSTDIR
@@ -208,7 +220,7 @@ Section "Kaldoria"
       IntOp $4 $4 + $5
       IntOp $4 $4 + 1
       ${If} $4 >= ${NSIS_MAX_STRLEN}
-        MessageBox MB_OK|MB_ICONEXCLAMATION "사용자 PATH가 너무 길어 설치 프로그램이 바꾸지 않았습니다. 콘솔에서 kaldoria-db를 쓰려면 PATH에 '$INSTDIR'을(를) 직접 추가하세요." /SD IDOK
+        MessageBox MB_OK|MB_ICONEXCLAMATION "사용자 PATH가 너무 길어 설치 프로그램이 바꾸지 않았습니다. 콘솔에서 kaldoria-db를 쓰려면 다음 폴더를 PATH에 직접 추가하세요: $INSTDIR" /SD IDOK
       ${Else}
         ; Expandable, as Windows keeps it: entries such as %USERPROFILE%\bin keep working.
         WriteRegExpandStr HKCU "Environment" "Path" $0
@@ -230,12 +242,14 @@ Section "Uninstall"
   ; its key and the PATH entry stay, so it can be run again once it is closed.
   ${If} ${FileExists} "$INSTDIR\kaldoria.exe"
   ${OrIf} ${FileExists} "$INSTDIR\kaldoria-db.exe"
+  ${OrIf} ${FileExists} "$INSTDIR\kaldoria-manager.exe"
     MessageBox MB_OK|MB_ICONEXCLAMATION "Kaldoria가 실행 중이라 지우지 못한 파일이 있습니다. Kaldoria를 닫고 다시 제거하십시오." /SD IDOK
     SetErrorLevel 2
     Abort
   ${EndIf}
   Delete "$INSTDIR\uninstall.exe"
   Delete "${SHORTCUT}"
+  Delete "${MANAGER_SHORTCUT}"
   RMDir "$INSTDIR"
 
   ReadRegDWORD $R0 HKCU "${UNINSTKEY}" "PathAdded"

@@ -101,7 +101,7 @@ TEST(Documents, EveryLinkLeadsToAFileAndAHeadingThatAreThere) {
 // groff, as man runs it, says nothing about the pages.
 TEST(ManualPages, RenderWithoutAWarning) {
     if (std::system("command -v groff >/dev/null 2>&1") != 0) GTEST_SKIP() << "groff is not installed";
-    for (const char* page : {"kaldoria.1", "kaldoria-db.1"}) {
+    for (const char* page : {"kaldoria.1", "kaldoria-db.1", "kaldoria-manager.1"}) {
         const std::string command = "LC_ALL=C.UTF-8 groff -K utf8 -Tutf8 -man -ww -z '" +
                                     (kRoot / "docs/man" / page).string() + "' 2>&1";
         std::FILE* pipe = ::popen(command.c_str(), "r");

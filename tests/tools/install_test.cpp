@@ -21,6 +21,7 @@ struct InstallTest : ::testing::Test {
     std::string home = dir.File("my home");
     std::string app = home + "/.local/share/kaldoria";
     std::string entry = home + "/.local/share/applications/kaldoria.desktop";
+    std::string managerEntry = home + "/.local/share/applications/kaldoria-manager.desktop";
     std::string icon = home + "/.local/share/icons/hicolor/scalable/apps/kaldoria.svg";
 
     QProcessEnvironment Env() const {
@@ -65,7 +66,7 @@ TEST_F(InstallTest, InstallsAStartableCopyAndUninstallKeepsTheDatabase) {
     Outcome r = Install();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
-    for (const char* program : {"kaldoria", "kaldoria-db"}) {
+    for (const char* program : {"kaldoria", "kaldoria-db", "kaldoria-manager"}) {
         EXPECT_TRUE(Executable(app + "/" + program)) << program;
         EXPECT_EQ(ReadBytes(app + "/" + program), ReadBytes(std::string(KALDORIA_BIN_DIR) + "/" + program));
     }
@@ -80,12 +81,16 @@ TEST_F(InstallTest, InstallsAStartableCopyAndUninstallKeepsTheDatabase) {
     EXPECT_NE(text.find("\nType=Application\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nExec=\"" + app + "/kaldoria\"\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nIcon=" + icon + "\n"), std::string::npos) << text;
-    // Not even a hint from the validator.
-    const Outcome valid = RunProgram("desktop-file-validate", {Q(entry)}, dir.path(), Env());
-    EXPECT_EQ(valid.status, 0) << valid.out << valid.err;
-    EXPECT_EQ(valid.out + valid.err, "");
+    // Not even a hint from the validator, for either entry.
+    for (const std::string& e : {entry, managerEntry}) {
+        const Outcome valid = RunProgram("desktop-file-validate", {Q(e)}, dir.path(), Env());
+        EXPECT_EQ(valid.status, 0) << valid.out << valid.err;
+        EXPECT_EQ(valid.out + valid.err, "") << e;
+    }
+    EXPECT_NE(ReadText(managerEntry).find("\nName[ko]=도장 관리\n"), std::string::npos);
+    EXPECT_NE(ReadText(managerEntry).find("\nExec=\"" + app + "/kaldoria-manager\"\n"), std::string::npos);
     // man finds the pages beside ~/.local/bin, as a login's PATH has it.
-    for (const char* page : {"kaldoria", "kaldoria-db"}) {
+    for (const char* page : {"kaldoria", "kaldoria-db", "kaldoria-manager"}) {
         const Outcome found = Shell(std::string("man -w ") + page);
         EXPECT_EQ(found.out, manFolder + "/" + page + ".1\n") << found.err;
     }
@@ -115,8 +120,9 @@ TEST_F(InstallTest, InstallsAStartableCopyAndUninstallKeepsTheDatabase) {
 
     r = Uninstall();
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const std::string& gone : {app + "/kaldoria", app + "/kaldoria-db", transfer, entry, icon,
-                                    manFolder + "/kaldoria.1", manFolder + "/kaldoria-db.1"})
+    for (const std::string& gone : {app + "/kaldoria", app + "/kaldoria-db", app + "/kaldoria-manager", transfer, entry,
+                                    managerEntry, icon, manFolder + "/kaldoria.1", manFolder + "/kaldoria-db.1",
+                                    manFolder + "/kaldoria-manager.1"})
         EXPECT_FALSE(fs::exists(gone)) << gone;
     EXPECT_EQ(ReadBytes(app + "/dojang.mdb"), filled);
     EXPECT_EQ(Uninstall().status, 0);  // nothing left to remove is no failure
