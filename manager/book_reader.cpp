@@ -24,6 +24,7 @@ std::vector<StampEntry> ReadStampList(Database& db, const std::atomic<bool>* can
         stamps.push_back(std::move(entry));
     }
     rs.Close();
+    SortForKoreanReaders(stamps);
     return stamps;
 }
 

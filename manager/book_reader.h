@@ -15,7 +15,8 @@
 class OpenedDatabase;
 
 // Every row of pic_list with its facts, read as `list` reads them (a bitmap
-// from its header). `cancelled` stops the walk early (an empty result).
+// from its header), in Korean order. `cancelled` stops the walk early (an
+// empty result).
 std::vector<StampEntry> ReadStampList(Database& db, const std::atomic<bool>* cancelled = nullptr);
 
 // The picture stored under `name` (the row the window would show), decoded;

@@ -55,8 +55,8 @@ HistoryDialog::HistoryDialog(std::string path, std::string name, QWidget* parent
     table_->setAccessibleName("버전 목록");
     layout->addWidget(table_);
     auto* buttons = new QDialogButtonBox;
-    restore_ = buttons->addButton("되돌리기", QDialogButtonBox::ActionRole);
-    QPushButton* prune = buttons->addButton("정리…", QDialogButtonBox::ActionRole);
+    restore_ = buttons->addButton("되돌리기(&R)", QDialogButtonBox::ActionRole);
+    QPushButton* prune = buttons->addButton("정리(&P)…", QDialogButtonBox::ActionRole);
     QPushButton* close = buttons->addButton("닫기", QDialogButtonBox::RejectRole);
     restore_->setAccessibleName("되돌리기");
     prune->setAccessibleName("정리");

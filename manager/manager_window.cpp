@@ -163,7 +163,10 @@ ManagerWindow::ManagerWindow(std::string bookPath, ManagerQuestions questions)
     splitter->addWidget(left);
     splitter->addWidget(right);
     splitter->setStretchFactor(1, 1);
+    splitter->setSizes({340, 560});
     setCentralWidget(splitter);
+    // The list has the keys first: arrows, F2, Del and Ctrl+C act on a stamp.
+    view_->setFocus();
 
     bookLabel_ = new QLabel;
     bookLabel_->setAccessibleName("데이터베이스");
@@ -348,17 +351,23 @@ void ManagerWindow::ShowPreview() {
 void ManagerWindow::Tell(const std::string& text, bool failure) { ask_.tell(this, QString::fromStdString(text), failure); }
 
 void ManagerWindow::AddFiles(const QStringList& files) {
-    for (const QString& file : files) AddFile(file);
-    if (!files.isEmpty()) Reload();
+    QString added;
+    for (const QString& file : files)
+        if (const QString name = AddFile(file); !name.isEmpty()) added = name;
+    if (files.isEmpty()) return;
+    // The stamp just stored is the one the clerk looks at next.
+    if (!added.isEmpty())
+        connect(this, &ManagerWindow::Loaded, this, [this, added] { Select(added); }, Qt::SingleShotConnection);
+    Reload();
 }
 
-bool ManagerWindow::AddFile(const QString& file) {
+QString ManagerWindow::AddFile(const QString& file) {
     const QString named = ask_.nameFor(this, QFileInfo(file).completeBaseName());
-    if (named.isEmpty()) return false;
+    if (named.isEmpty()) return {};
     const std::string name = named.toStdString();
     if (IsBlankName(name)) {
         Tell("이름을 입력해 주십시요.");
-        return false;
+        return {};
     }
     // Read first, off the interface thread: the file as import takes it,
     // and the stored stamp of that name for the question.
@@ -382,7 +391,7 @@ bool ManagerWindow::AddFile(const QString& file) {
     });
     if (!failure.empty()) {
         Tell(failure);
-        return false;
+        return {};
     }
     const QString incomingFacts = QString("%1×%2 %3, %4 바이트")
                                       .arg(prepared->incoming.width())
@@ -394,7 +403,7 @@ bool ManagerWindow::AddFile(const QString& file) {
         const QString storedFacts = row >= 0 ? FactsOf(model_->Stamps()[static_cast<std::size_t>(row)])
                                              : QString::fromStdString(prepared->storedProblem);
         if (!ask_.replace(this, named, prepared->stored, storedFacts, prepared->incoming, incomingFacts, prepared->keeps))
-            return false;
+            return {};
     }
     auto held = std::make_shared<HeldMessages>();
     auto stored = std::make_shared<bool>(false);
@@ -405,11 +414,11 @@ bool ManagerWindow::AddFile(const QString& file) {
     });
     if (!failure.empty() || !*stored) {
         Tell(failure.empty() ? (held->said.empty() ? "저장에 실패했습니다." : held->said) : failure);
-        return false;
+        return {};
     }
     statusBar()->showMessage(QString::fromStdString(Particled(named, Particle::EuroRo)) + " 저장했습니다 (" +
                                  incomingFacts + ").", 5000);
-    return true;
+    return named;
 }
 
 void ManagerWindow::RenameSelected() {

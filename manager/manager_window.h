@@ -86,7 +86,8 @@ private:
     void StopThumbnails();
     void ShowPreview();
     void ShowTitle(const std::string& server);
-    bool AddFile(const QString& file);
+    // The name stored under, or empty when nothing was.
+    QString AddFile(const QString& file);
     void Tell(const std::string& text, bool failure = true);
 
     std::string path_;

@@ -47,7 +47,7 @@ ReplaceDialog::ReplaceDialog(const QString& name, const QImage& stored, const QS
     grid->addWidget(new QLabel(incomingFacts), 2, 1, Qt::AlignCenter);
     layout->addLayout(grid);
     auto* buttons = new QDialogButtonBox;
-    QPushButton* replace = buttons->addButton("바꾸기", QDialogButtonBox::AcceptRole);
+    QPushButton* replace = buttons->addButton("바꾸기(&R)", QDialogButtonBox::AcceptRole);
     QPushButton* keep = buttons->addButton("취소", QDialogButtonBox::RejectRole);
     replace->setAccessibleName("바꾸기");
     keep->setAccessibleName("취소");

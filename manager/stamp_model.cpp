@@ -29,23 +29,27 @@ QString FactsOf(const StampEntry& entry) {
     return QString("%1×%2 %3, %4").arg(entry.size.width()).arg(entry.size.height()).arg(QString(entry.format.toUpper()), bytes);
 }
 
-StampModel::StampModel(QObject* parent) : QAbstractListModel(parent), collator_(QLocale(QLocale::Korean)) {
-    collator_.setNumericMode(true);
+StampModel::StampModel(QObject* parent) : QAbstractListModel(parent) {
     thumbnails_.setMaxCost(4000);
 }
 
-void StampModel::SetStamps(std::vector<StampEntry> stamps) {
+void SortForKoreanReaders(std::vector<StampEntry>& stamps) {
+    QCollator collator{QLocale(QLocale::Korean)};
+    collator.setNumericMode(true);
     // Sort keys once per name: comparing 100,000 names pairwise through the
     // collator would cost a second.
     std::vector<std::pair<QCollatorSortKey, std::size_t>> keys;
     keys.reserve(stamps.size());
     for (std::size_t i = 0; i < stamps.size(); ++i)
-        keys.emplace_back(collator_.sortKey(QString::fromStdString(stamps[i].name)), i);
+        keys.emplace_back(collator.sortKey(QString::fromStdString(stamps[i].name)), i);
     std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
     std::vector<StampEntry> sorted;
     sorted.reserve(stamps.size());
     for (const auto& [key, i] : keys) sorted.push_back(std::move(stamps[i]));
+    stamps = std::move(sorted);
+}
 
+void StampModel::SetStamps(std::vector<StampEntry> sorted) {
     beginResetModel();
     // A name whose value changed (a replace, a restore) gets a new thumbnail.
     QHash<QString, int> rows;

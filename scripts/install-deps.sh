@@ -13,7 +13,7 @@ packages=(
   mdbtools-dev
   libpq-dev postgresql
   libicu-dev
-  desktop-file-utils man-db groff-base
+  desktop-file-utils man-db groff-base xclip
 )
 
 . "$(dirname "$0")/apt-missing.sh"
