@@ -6,26 +6,41 @@
 #include "keeper/stored_picture.h"
 #include "store/save.h"
 
-std::vector<StampEntry> ReadStampList(Database& db, const std::atomic<bool>* cancelled) {
+StampList ReadStampList(Database& db, const std::atomic<bool>* cancelled) {
     std::vector<StampEntry> stamps;
-    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable, dbReadOnly);
-    const Field pic = rs.Fields("pic"), name = rs.Fields("pic_name");
+    // The names alone, as the stamp window lists them: the name's index
+    // holds them, so the pictures' pages are not read.
+    Recordset rs = db.OpenRecordset("SELECT pic_name FROM pic_list", dbOpenSnapshot, dbReadOnly);
+    const Field name = rs.Fields(0);
     for (; !rs.EOF_(); rs.MoveNext()) {
         if (cancelled && *cancelled) return {};
         const Variant value = name.Value();
         if (IsNull(value)) continue;  // a row no name can reach is not the manager's to show
-        StampEntry entry;
-        entry.name = TextOf(value);
-        const StoredPicture picture = InspectPicture(pic);
-        entry.bytes = picture.bytes;
-        entry.size = picture.size;
-        entry.format = picture.format;
-        if (!picture.readable) entry.problem = picture.problem.empty() ? "읽을 수 없는 값입니다" : picture.problem;
-        stamps.push_back(std::move(entry));
+        stamps.emplace_back().name = TextOf(value);
     }
     rs.Close();
     SortForKoreanReaders(stamps);
-    return stamps;
+    StampList list{std::move(stamps), {}};
+    list.rows = RowsOf(list.stamps);
+    return list;
+}
+
+StampEntry ReadStampFacts(Database& db, const std::string& name, QImage* decoded) {
+    StampEntry entry;
+    entry.name = name;
+    entry.known = true;
+    Recordset rs = db.OpenRecordset("SELECT * FROM pic_list " + NameCondition(name), dbOpenSnapshot, dbReadOnly);
+    if (rs.EOF_()) {
+        entry.problem = "그런 이름의 도장이 없습니다 (다른 PC에서 지웠을 수 있습니다)";
+        return entry;
+    }
+    const StoredPicture picture = InspectPicture(rs.Fields("pic"), decoded);
+    rs.Close();
+    entry.bytes = picture.bytes;
+    entry.size = picture.size;
+    entry.format = picture.format;
+    if (!picture.readable) entry.problem = picture.problem.empty() ? "읽을 수 없는 값입니다" : picture.problem;
+    return entry;
 }
 
 namespace {
@@ -77,13 +92,18 @@ void ThumbnailMaker::MakeNext() {
     // The newest request is the row the user looks at now.
     const QString name = waiting_.takeLast();
     QImage thumbnail;
+    StampEntry facts;
     try {
         if (!book_) book_ = std::make_unique<OpenedDatabase>(path_, true);
-        thumbnail = Thumbnail(ReadStampPicture(book_->db(), name.toStdString()));
-    } catch (const Error&) {
+        QImage picture;
+        facts = ReadStampFacts(book_->db(), name.toStdString(), &picture);
+        thumbnail = Thumbnail(picture);
+    } catch (const Error& e) {
         book_.reset();  // a lost connection is opened again for the next one
+        facts.known = true;
+        facts.problem = e.what();
     }
-    emit Made(name, thumbnail);
+    emit Made(name, thumbnail, facts);
     if (!waiting_.isEmpty()) {
         scheduled_ = true;
         QMetaObject::invokeMethod(this, [this] { MakeNext(); }, Qt::QueuedConnection);

@@ -14,10 +14,14 @@
 
 class OpenedDatabase;
 
-// Every row of pic_list with its facts, read as `list` reads them (a bitmap
-// from its header), in Korean order. `cancelled` stops the walk early (an
-// empty result).
-std::vector<StampEntry> ReadStampList(Database& db, const std::atomic<bool>* cancelled = nullptr);
+// The name of every row of pic_list, in Korean order, their facts not yet
+// read. `cancelled` stops the walk early (an empty result).
+StampList ReadStampList(Database& db, const std::atomic<bool>* cancelled = nullptr);
+
+// The facts of the row the window would show for `name`, read as `list`
+// reads them (a bitmap from its header), and the picture decoded into
+// `decoded` when it is given and the value is readable.
+StampEntry ReadStampFacts(Database& db, const std::string& name, QImage* decoded = nullptr);
 
 // The picture stored under `name` (the row the window would show), decoded;
 // a null image with `problem` set when there is none or it is no picture.
@@ -41,7 +45,7 @@ public slots:
     void Want(const QString& name);
 
 signals:
-    void Made(const QString& name, const QImage& thumbnail);
+    void Made(const QString& name, const QImage& thumbnail, const StampEntry& facts);
 
 private:
     void MakeNext();

@@ -250,7 +250,7 @@ void ManagerWindow::StopThumbnails() {
 void ManagerWindow::OpenBook(const std::string& path) {
     path_ = path;
     StopThumbnails();
-    model_->SetStamps({});
+    model_->Clear();
     StartThumbnails();
     ShowTitle({});
     Reload();
@@ -269,7 +269,7 @@ void ManagerWindow::Reload() {
         return;
     }
     loading_ = true;
-    auto stamps = std::make_shared<std::vector<StampEntry>>();
+    auto stamps = std::make_shared<StampList>();
     auto server = std::make_shared<std::string>();
     const std::string path = path_;
     RunJob(this, "도장 목록을 읽는 중…", false, [path, stamps, server](JobControl&) {
@@ -322,23 +322,19 @@ void ManagerWindow::ShowPreview() {
         previewImage_ = QImage();
         return;
     }
-    const StampEntry& entry = model_->Stamps()[static_cast<std::size_t>(row)];
-    facts_->setText(Quoted(name) + "\n" + FactsOf(entry));
-    if (!entry.Readable()) {
-        preview_->setText("그림이 아닙니다:\n" + QString::fromStdString(entry.problem));
-        return;
-    }
+    facts_->setText(Quoted(name) + "\n" + FactsOf(model_->Stamps()[static_cast<std::size_t>(row)]));
     auto image = std::make_shared<QImage>();
-    auto problem = std::make_shared<std::string>();
+    auto facts = std::make_shared<StampEntry>();
     const std::string path = path_;
-    RunJob(this, "도장을 읽는 중…", false, [path, name, image, problem](JobControl&) {
+    RunJob(this, "도장을 읽는 중…", false, [path, name, image, facts](JobControl&) {
         OpenedDatabase book(path, true);
-        *image = ReadStampPicture(book.db(), name.toStdString(), problem.get());
-    }, [this, name, image, problem](const std::string& failure) {
+        *facts = ReadStampFacts(book.db(), name.toStdString(), image.get());
+    }, [this, name, image, facts](const std::string& failure) {
         if (Selected() != name) return;  // the selection moved on meanwhile
         previewImage_ = *image;
+        if (failure.empty()) facts_->setText(Quoted(name) + "\n" + FactsOf(*facts));
         if (!failure.empty() || image->isNull()) {
-            preview_->setText(QString::fromStdString(failure.empty() ? *problem : failure));
+            preview_->setText("그림이 아닙니다:\n" + QString::fromStdString(failure.empty() ? facts->problem : failure));
             return;
         }
         const QSize room = previewArea_->viewport()->size() - QSize(8, 8);
@@ -399,9 +395,9 @@ QString ManagerWindow::AddFile(const QString& file) {
                                       .arg(QString(prepared->source->format.toUpper()))
                                       .arg(prepared->source->bytes);
     if (prepared->exists) {
-        const int row = model_->RowOf(name);
-        const QString storedFacts = row >= 0 ? FactsOf(model_->Stamps()[static_cast<std::size_t>(row)])
-                                             : QString::fromStdString(prepared->storedProblem);
+        const QString storedFacts =
+            prepared->stored.isNull() ? QString::fromStdString(prepared->storedProblem)
+                                      : QString("%1×%2").arg(prepared->stored.width()).arg(prepared->stored.height());
         if (!ask_.replace(this, named, prepared->stored, storedFacts, prepared->incoming, incomingFacts, prepared->keeps))
             return {};
     }

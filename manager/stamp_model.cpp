@@ -3,6 +3,8 @@
 #include <QLocale>
 #include <QPainter>
 #include <algorithm>
+#include <iterator>
+#include <thread>
 
 #include "text/hangul_search.h"
 
@@ -24,6 +26,7 @@ const QImage& Placeholder() {
 }  // namespace
 
 QString FactsOf(const StampEntry& entry) {
+    if (!entry.known) return "읽는 중…";
     const QString bytes = QLocale(QLocale::Korean).toString(entry.bytes) + " 바이트";
     if (!entry.Readable()) return bytes + " — " + QString::fromStdString(entry.problem);
     return QString("%1×%2 %3, %4").arg(entry.size.width()).arg(entry.size.height()).arg(QString(entry.format.toUpper()), bytes);
@@ -34,14 +37,26 @@ StampModel::StampModel(QObject* parent) : QAbstractListModel(parent) {
 }
 
 void SortForKoreanReaders(std::vector<StampEntry>& stamps) {
-    QCollator collator{QLocale(QLocale::Korean)};
-    collator.setNumericMode(true);
     // Sort keys once per name: comparing 100,000 names pairwise through the
-    // collator would cost a second.
-    std::vector<std::pair<QCollatorSortKey, std::size_t>> keys;
-    keys.reserve(stamps.size());
-    for (std::size_t i = 0; i < stamps.size(); ++i)
-        keys.emplace_back(collator.sortKey(QString::fromStdString(stamps[i].name)), i);
+    // collator would cost a second. Made on every core, each half with a
+    // collator of its own (one is not to be shared between threads).
+    const auto keysOf = [&stamps](std::size_t from, std::size_t to) {
+        QCollator collator{QLocale(QLocale::Korean)};
+        collator.setNumericMode(true);
+        std::vector<std::pair<QCollatorSortKey, std::size_t>> keys;
+        keys.reserve(to - from);
+        for (std::size_t i = from; i < to; ++i) keys.emplace_back(collator.sortKey(QString::fromStdString(stamps[i].name)), i);
+        return keys;
+    };
+    const std::size_t half = stamps.size() / 2;
+    std::vector<std::pair<QCollatorSortKey, std::size_t>> later;
+    std::thread second;
+    if (half > 1000) second = std::thread([&] { later = keysOf(half, stamps.size()); });
+    std::vector<std::pair<QCollatorSortKey, std::size_t>> keys = keysOf(0, second.joinable() ? half : stamps.size());
+    if (second.joinable()) {
+        second.join();
+        keys.insert(keys.end(), std::make_move_iterator(later.begin()), std::make_move_iterator(later.end()));
+    }
     std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
     std::vector<StampEntry> sorted;
     sorted.reserve(stamps.size());
@@ -49,27 +64,32 @@ void SortForKoreanReaders(std::vector<StampEntry>& stamps) {
     stamps = std::move(sorted);
 }
 
-void StampModel::SetStamps(std::vector<StampEntry> sorted) {
+std::unordered_map<std::string_view, int> RowsOf(const std::vector<StampEntry>& stamps) {
+    std::unordered_map<std::string_view, int> rows;
+    rows.reserve(stamps.size());
+    for (std::size_t i = 0; i < stamps.size(); ++i) rows[stamps[i].name] = static_cast<int>(i);
+    return rows;
+}
+
+void StampModel::SetStamps(StampList list) {
     beginResetModel();
-    // A name whose value changed (a replace, a restore) gets a new thumbnail.
-    QHash<QString, int> rows;
-    rows.reserve(static_cast<qsizetype>(sorted.size()));
-    QSet<QString> unchanged;
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-        const QString name = QString::fromStdString(sorted[i].name);
-        const int old = rows_.value(name, -1);
-        if (old >= 0 && stamps_[static_cast<std::size_t>(old)].bytes == sorted[i].bytes) unchanged.insert(name);
-        rows.insert(name, static_cast<int>(i));  // two rows of one name: the later one
-    }
-    for (const QString& name : thumbnails_.keys())
-        if (!unchanged.contains(name)) thumbnails_.remove(name);
-    asked_.intersect(unchanged);
-    stamps_ = std::move(sorted);
-    rows_ = std::move(rows);
+    // Every row is read again when next shown: another PC may have changed
+    // it. Until then a row shows the thumbnail it had.
+    asked_.clear();
+    stamps_ = std::move(list.stamps);
+    rows_ = std::move(list.rows);
     endResetModel();
 }
 
-int StampModel::RowOf(const std::string& name) const { return rows_.value(QString::fromStdString(name), -1); }
+void StampModel::Clear() {
+    SetStamps({});
+    thumbnails_.clear();
+}
+
+int StampModel::RowOf(const std::string& name) const {
+    const auto found = rows_.find(name);
+    return found == rows_.end() ? -1 : found->second;
+}
 
 int StampModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : static_cast<int>(stamps_.size()); }
 
@@ -86,22 +106,32 @@ QVariant StampModel::data(const QModelIndex& index, int role) const {
     case BytesRole: return e.bytes;
     case ProblemRole: return QString::fromStdString(e.problem);
     case Qt::DecorationRole: {
-        if (const QImage* made = thumbnails_.object(name)) return made->isNull() ? Placeholder() : *made;
-        if (e.Readable() && !asked_.contains(name)) {
+        // Read when first shown, and again when the cache has let its
+        // thumbnail go.
+        const bool wanted = !e.known || (e.Readable() && !thumbnails_.contains(name));
+        if (wanted && !asked_.contains(name)) {
             asked_.insert(name);
             emit ThumbnailWanted(name);
         }
+        if (const QImage* made = thumbnails_.object(name); made && !made->isNull()) return *made;
         return Placeholder();
     }
     default: return {};
     }
 }
 
-void StampModel::ThumbnailReady(const QString& name, const QImage& thumbnail) {
+void StampModel::ThumbnailReady(const QString& name, const QImage& thumbnail, const StampEntry& facts) {
     thumbnails_.insert(name, new QImage(thumbnail), 1);
-    asked_.remove(name);  // asked again should the cache let it go
+    asked_.remove(name);
     const int row = RowOf(name.toStdString());
-    if (row >= 0) emit dataChanged(index(row), index(row), {Qt::DecorationRole});
+    if (row < 0) return;
+    StampEntry& entry = stamps_[static_cast<std::size_t>(row)];
+    entry.known = true;
+    entry.bytes = facts.bytes;
+    entry.size = facts.size;
+    entry.format = facts.format;
+    entry.problem = facts.problem;
+    emit dataChanged(index(row), index(row), {Qt::DecorationRole, Qt::DisplayRole, Qt::ToolTipRole});
 }
 
 StampFilter::StampFilter(QObject* parent) : QSortFilterProxyModel(parent) {}

@@ -6,6 +6,8 @@
 #include <QCache>
 #include <QCollator>
 #include <QHash>
+#include <string_view>
+#include <unordered_map>
 #include <QImage>
 #include <QSet>
 #include <QSize>
@@ -15,12 +17,27 @@
 
 struct StampEntry {
     std::string name;
+    // Read with the thumbnail, when the row is first shown: a book of
+    // 100,000 stamps opens on its names alone.
+    bool known = false;
     qint64 bytes = 0;
     QSize size;           // when readable
     QByteArray format;    // "bmp", "png"… when readable
     std::string problem;  // why the value is no readable picture, else empty
     bool Readable() const { return problem.empty(); }
 };
+
+// A book's stamps in the order the list shows them, with the row of each
+// name; made off the interface thread (ReadStampList), handed to the model.
+struct StampList {
+    std::vector<StampEntry> stamps;
+    // The row of each name (two rows of one name: the later), viewing the
+    // names inside `stamps`: moving the list keeps them where they are.
+    std::unordered_map<std::string_view, int> rows;
+};
+
+// The row of each name of `stamps`.
+std::unordered_map<std::string_view, int> RowsOf(const std::vector<StampEntry>& stamps);
 
 // Orders `stamps` as a Korean reader expects (Qt's collation for Korean,
 // ICU's where Qt is built with it), numbers inside names by their value.
@@ -37,33 +54,41 @@ public:
 
     explicit StampModel(QObject* parent = nullptr);
 
-    // Replaces the list with `sorted` (SortForKoreanReaders); thumbnails of
-    // names whose entry is unchanged are kept.
-    void SetStamps(std::vector<StampEntry> sorted);
+    // Replaces the list with `sorted` (SortForKoreanReaders); each row's
+    // facts and thumbnail are read again when it is next shown.
+    void SetStamps(StampList list);
+    // No book: no rows and no thumbnails.
+    void Clear();
     const std::vector<StampEntry>& Stamps() const { return stamps_; }
     // The row of `name`, or -1.
     int RowOf(const std::string& name) const;
+    // Whether the thumbnail of `name` has been made (and is still held).
+    bool HasThumbnail(const QString& name) const { return thumbnails_.contains(name); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
 public slots:
-    // A thumbnail made off the interface thread; an empty image marks a
-    // value that could not be made one.
-    void ThumbnailReady(const QString& name, const QImage& thumbnail);
+    // A thumbnail made off the interface thread with the facts of the value
+    // it was made from; an empty image marks a value that is no picture.
+    void ThumbnailReady(const QString& name, const QImage& thumbnail, const StampEntry& facts);
 
 signals:
-    // The view wants a thumbnail not yet made; asked once per name.
+    // The view shows a row whose facts and thumbnail are not yet read; asked
+    // once per name and list.
     void ThumbnailWanted(const QString& name) const;
 
 private:
     std::vector<StampEntry> stamps_;
-    QHash<QString, int> rows_;  // a name's row
-    mutable QCache<QString, QImage> thumbnails_;  // bounded: a 100,000-stamp book is not held whole
+    std::unordered_map<std::string_view, int> rows_;  // a name's row, viewing stamps_
+    // Bounded: a 100,000-stamp book is not held whole. A row whose thumbnail
+    // the cache let go shows an empty frame until it is read again.
+    mutable QCache<QString, QImage> thumbnails_;
     mutable QSet<QString> asked_;
 };
 
-// "64×64 BMP, 12,342 바이트", or the reason the value is no picture.
+// "64×64 BMP, 12,342 바이트", the reason the value is no picture, or that it
+// is still being read.
 QString FactsOf(const StampEntry& entry);
 
 // The filter of the search box: a substring or initial consonants (초성).
