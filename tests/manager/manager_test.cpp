@@ -60,6 +60,7 @@ struct Manager : ::testing::TestWithParam<std::string> {
         std::vector<std::pair<std::string, Bytes>> rows;
         for (const char* name : {"회사", "도장", "김수현", "박영희", "결산"}) rows.emplace_back(name, original);
         for (int i = 0; i < kOthers; ++i) rows.emplace_back("직원 " + std::to_string(i), original);
+        rows.emplace_back("깨진", Bytes{'B', 'M', 1, 2, 3});
         book->Insert(rows);
         window = std::make_unique<ManagerWindow>(book->Path(), Questions());
         Loaded();
@@ -101,13 +102,25 @@ struct Manager : ::testing::TestWithParam<std::string> {
 
 TEST_P(Manager, ListsEveryStampInKoreanOrderAndFindsThemByInitialConsonants) {
     const std::vector<std::string> shown = Shown();
-    ASSERT_EQ(shown.size(), kOrdered.size() + kOthers);
+    ASSERT_EQ(shown.size(), kOrdered.size() + kOthers + 1);
     std::vector<std::string> known;
     for (const std::string& name : shown)
         if (std::find(kOrdered.begin(), kOrdered.end(), name) != kOrdered.end()) known.push_back(name);
     EXPECT_EQ(known, kOrdered);
     // Numbers inside names count as numbers: 직원 9 before 직원 10.
     EXPECT_LT(std::find(shown.begin(), shown.end(), "직원 9"), std::find(shown.begin(), shown.end(), "직원 10"));
+
+    // A row's facts come with its thumbnail, when it is first shown; a value
+    // that is no picture says why, as check says it.
+    const StampModel& model = window->Model();
+    for (const char* name : {"깨진", "김수현"}) {
+        const QModelIndex row = model.index(model.RowOf(name));
+        QSignalSpy read(&model, &QAbstractItemModel::dataChanged);
+        row.data(Qt::DecorationRole);
+        ASSERT_TRUE(read.wait(30000)) << name;
+    }
+    EXPECT_TRUE(model.index(model.RowOf("깨진")).data(StampModel::FactsRole).toString().contains("5 바이트 — "));
+    EXPECT_EQ(model.index(model.RowOf("김수현")).data(StampModel::FactsRole).toString(), "40×40 BMP, 4,854 바이트");
 
     const struct {
         const char* typed;
@@ -157,7 +170,7 @@ TEST_P(Manager, ADeleteSaysItCanBeUndoneAndACopyIsAPngForDocuments) {
     EXPECT_TRUE(asked[0].contains("되살릴 수 있습니다")) << asked[0].toStdString();
     Loaded();
     EXPECT_EQ(book->Pictures().count("박영희"), 0u);
-    EXPECT_EQ(Shown().size(), kOrdered.size() - 1 + kOthers);
+    EXPECT_EQ(Shown().size(), kOrdered.size() - 1 + kOthers + 1);
 
     DocumentDialog document("도장", Seal(300, Qt::red));
     ASSERT_FALSE(document.Png().isEmpty());
