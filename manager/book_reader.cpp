@@ -1,5 +1,6 @@
 #include "manager/book_reader.h"
 
+#include <QImageReader>
 #include <QMetaObject>
 
 #include "keeper/book.h"
@@ -7,7 +8,7 @@
 #include "store/save.h"
 
 StampList ReadStampList(Database& db, const std::atomic<bool>* cancelled) {
-    std::vector<StampEntry> stamps;
+    KoreanOrder order;
     // The names alone, as the stamp window lists them: the name's index
     // holds them, so the pictures' pages are not read.
     Recordset rs = db.OpenRecordset("SELECT pic_name FROM pic_list", dbOpenSnapshot, dbReadOnly);
@@ -16,11 +17,10 @@ StampList ReadStampList(Database& db, const std::atomic<bool>* cancelled) {
         if (cancelled && *cancelled) return {};
         const Variant value = name.Value();
         if (IsNull(value)) continue;  // a row no name can reach is not the manager's to show
-        stamps.emplace_back().name = TextOf(value);
+        order.Add(TextOf(value));
     }
     rs.Close();
-    SortForKoreanReaders(stamps);
-    StampList list{std::move(stamps), {}};
+    StampList list{order.Finish(), {}};
     list.rows = RowsOf(list.stamps);
     return list;
 }
@@ -77,6 +77,17 @@ QImage Thumbnail(const QImage& picture) {
 ThumbnailMaker::ThumbnailMaker(std::string path) : path_(std::move(path)) {}
 
 ThumbnailMaker::~ThumbnailMaker() = default;
+
+void ThumbnailMaker::Open() {
+    // Qt looks for its picture-format plugins on the first picture it reads:
+    // done now, not on the first screen's thumbnails.
+    QImageReader::supportedImageFormats();
+    try {
+        if (!book_) book_ = std::make_unique<OpenedDatabase>(path_, true);
+    } catch (const Error&) {
+        // Said by the list's own read; the first request tries again.
+    }
+}
 
 void ThumbnailMaker::Want(const QString& name) {
     waiting_.removeAll(name);

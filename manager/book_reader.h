@@ -42,6 +42,9 @@ public:
     ~ThumbnailMaker() override;
 
 public slots:
+    // Opens the connection ahead of the first request, while the list is
+    // still being read.
+    void Open();
     void Want(const QString& name);
 
 signals:

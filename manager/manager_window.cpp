@@ -123,6 +123,10 @@ ManagerWindow::ManagerWindow(std::string bookPath, ManagerQuestions questions)
     view_->setAccessibleName("도장 목록");
     view_->setIconSize(QSize(kThumbnailSide, kThumbnailSide));
     view_->setUniformItemSizes(true);  // 100,000 rows are laid out without asking each
+    // The first screen first, the rest of the layout in later turns of the
+    // event loop.
+    view_->setLayoutMode(QListView::Batched);
+    view_->setBatchSize(200);
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->setSpacing(2);
@@ -232,6 +236,7 @@ void ManagerWindow::StartThumbnails() {
     thumbnails_ = new ThumbnailMaker(path_);
     thumbnails_->moveToThread(thumbnailThread_);
     connect(thumbnailThread_, &QThread::finished, thumbnails_, &QObject::deleteLater);
+    connect(thumbnailThread_, &QThread::started, thumbnails_, &ThumbnailMaker::Open);
     connect(model_, &StampModel::ThumbnailWanted, thumbnails_, &ThumbnailMaker::Want);
     connect(thumbnails_, &ThumbnailMaker::Made, model_, &StampModel::ThumbnailReady);
     thumbnailThread_->start(QThread::LowPriority);

@@ -4,7 +4,6 @@
 #include <QPainter>
 #include <algorithm>
 #include <iterator>
-#include <thread>
 
 #include "text/hangul_search.h"
 
@@ -36,32 +35,76 @@ StampModel::StampModel(QObject* parent) : QAbstractListModel(parent) {
     thumbnails_.setMaxCost(4000);
 }
 
-void SortForKoreanReaders(std::vector<StampEntry>& stamps) {
-    // Sort keys once per name: comparing 100,000 names pairwise through the
-    // collator would cost a second. Made on every core, each half with a
-    // collator of its own (one is not to be shared between threads).
-    const auto keysOf = [&stamps](std::size_t from, std::size_t to) {
-        QCollator collator{QLocale(QLocale::Korean)};
-        collator.setNumericMode(true);
-        std::vector<std::pair<QCollatorSortKey, std::size_t>> keys;
-        keys.reserve(to - from);
-        for (std::size_t i = from; i < to; ++i) keys.emplace_back(collator.sortKey(QString::fromStdString(stamps[i].name)), i);
-        return keys;
-    };
-    const std::size_t half = stamps.size() / 2;
-    std::vector<std::pair<QCollatorSortKey, std::size_t>> later;
-    std::thread second;
-    if (half > 1000) second = std::thread([&] { later = keysOf(half, stamps.size()); });
-    std::vector<std::pair<QCollatorSortKey, std::size_t>> keys = keysOf(0, second.joinable() ? half : stamps.size());
-    if (second.joinable()) {
-        second.join();
-        keys.insert(keys.end(), std::make_move_iterator(later.begin()), std::make_move_iterator(later.end()));
+KoreanOrder::KoreanOrder() : helper_([this] { MakeKeys(false); }) {}
+
+KoreanOrder::~KoreanOrder() {
+    if (helper_.joinable()) {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        arrived_.notify_all();
+        helper_.join();
     }
-    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
-    std::vector<StampEntry> sorted;
-    sorted.reserve(stamps.size());
-    for (const auto& [key, i] : keys) sorted.push_back(std::move(stamps[i]));
-    stamps = std::move(sorted);
+}
+
+void KoreanOrder::Add(std::string name) {
+    filling_.push_back(std::move(name));
+    if (filling_.size() == kChunk) Pass();
+}
+
+void KoreanOrder::Pass() {
+    if (filling_.empty()) return;
+    {
+        std::lock_guard lock(mutex_);
+        chunks_.push_back(Chunk{std::move(filling_), {}});
+    }
+    filling_ = {};
+    filling_.reserve(kChunk);
+    arrived_.notify_one();
+}
+
+// Takes chunks without keys and makes their keys, until every chunk has
+// them (`last`: the reader, after its last name) or the reader is done and
+// nothing is left (the helper).
+void KoreanOrder::MakeKeys(bool last) {
+    QCollator collator{QLocale(QLocale::Korean)};
+    collator.setNumericMode(true);
+    for (;;) {
+        Chunk* chunk = nullptr;
+        {
+            std::unique_lock lock(mutex_);
+            arrived_.wait(lock, [&] { return next_ < chunks_.size() || finished_ || last; });
+            if (next_ == chunks_.size()) return;
+            chunk = &chunks_[next_++];
+        }
+        std::vector<QCollatorSortKey> keys;
+        keys.reserve(chunk->names.size());
+        for (const std::string& name : chunk->names) keys.push_back(collator.sortKey(QString::fromStdString(name)));
+        std::lock_guard lock(mutex_);
+        chunk->keys = std::move(keys);
+    }
+}
+
+std::vector<StampEntry> KoreanOrder::Finish() {
+    Pass();
+    {
+        std::lock_guard lock(mutex_);
+        finished_ = true;
+    }
+    arrived_.notify_all();
+    MakeKeys(true);  // the reader takes its share of what is left
+    helper_.join();
+    // Sort keys once per name: comparing 100,000 names pairwise through the
+    // collator would cost a second.
+    std::vector<std::pair<const QCollatorSortKey*, std::string*>> order;
+    for (Chunk& chunk : chunks_)
+        for (std::size_t i = 0; i < chunk.names.size(); ++i) order.emplace_back(&chunk.keys[i], &chunk.names[i]);
+    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first->compare(*b.first) < 0; });
+    std::vector<StampEntry> sorted(order.size());
+    for (std::size_t i = 0; i < order.size(); ++i) sorted[i].name = std::move(*order[i].second);
+    chunks_.clear();
+    return sorted;
 }
 
 std::unordered_map<std::string_view, int> RowsOf(const std::vector<StampEntry>& stamps) {

@@ -6,7 +6,11 @@
 #include <QCache>
 #include <QCollator>
 #include <QHash>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <QImage>
 #include <QSet>
@@ -39,10 +43,39 @@ struct StampList {
 // The row of each name of `stamps`.
 std::unordered_map<std::string_view, int> RowsOf(const std::vector<StampEntry>& stamps);
 
-// Orders `stamps` as a Korean reader expects (Qt's collation for Korean,
-// ICU's where Qt is built with it), numbers inside names by their value.
-// Run off the interface thread: 100,000 names take a tenth of a second.
-void SortForKoreanReaders(std::vector<StampEntry>& stamps);
+// Names put in the order a Korean reader expects (Qt's collation for
+// Korean, ICU's where Qt is built with it), numbers inside names by their
+// value. Off the interface thread: names are added as a book is read, and a
+// second thread makes their sort keys meanwhile, so reading and ordering
+// 100,000 names costs little more than reading them.
+class KoreanOrder {
+public:
+    KoreanOrder();
+    ~KoreanOrder();
+    KoreanOrder(const KoreanOrder&) = delete;
+    KoreanOrder& operator=(const KoreanOrder&) = delete;
+    void Add(std::string name);
+    // Every name added, in order, as entries whose facts are not yet read.
+    std::vector<StampEntry> Finish();
+
+private:
+    static constexpr std::size_t kChunk = 2048;
+    struct Chunk {
+        std::vector<std::string> names;
+        std::vector<QCollatorSortKey> keys;
+    };
+    void Pass();
+    void MakeKeys(bool last);
+
+    std::vector<std::string> filling_;
+    std::deque<Chunk> chunks_;  // a deque: a chunk stays where it is while others are added
+    std::size_t next_ = 0;      // the first chunk no thread has taken
+    bool finished_ = false;
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::thread helper_;
+};
+
 
 // A thumbnail's longer side, in pixels.
 inline constexpr int kThumbnailSide = 64;
@@ -54,7 +87,7 @@ public:
 
     explicit StampModel(QObject* parent = nullptr);
 
-    // Replaces the list with `sorted` (SortForKoreanReaders); each row's
+    // Replaces the list with `list` (in KoreanOrder); each row's
     // facts and thumbnail are read again when it is next shown.
     void SetStamps(StampList list);
     // No book: no rows and no thumbnails.
