@@ -50,7 +50,7 @@ install: programs
 uninstall:
 	@scripts/install.sh --uninstall
 
-# Refreshes docs/screenshot.png from the built window under Xvfb.
+# Refreshes docs/screenshot.png and docs/screenshot-manager.png from the built programs under Xvfb.
 screenshot: programs
 	@scripts/screenshot.sh $(BUILD)
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Writes docs/screenshot.png (`make screenshot`): the built window, started
-# under a private Xvfb display in a temporary application folder that holds
-# a fresh sample database, captured with ImageMagick's `import`. Builds
-# nothing: run it after `make`, with the build folder as argument.
+# Writes docs/screenshot.png and docs/screenshot-manager.png (`make
+# screenshot`): the built stamp window and 도장 관리, started under a private
+# Xvfb display in a temporary application folder that holds a fresh sample
+# database (for the manager, with a few more stamps made by the tool),
+# captured with ImageMagick's `import`. Builds nothing: run it after `make`,
+# with the build folder as argument.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -11,7 +13,7 @@ out="$root/docs/screenshot.png"
 for program in Xvfb xdotool import; do
   command -v "$program" >/dev/null || { echo "screenshot: $program is missing; run scripts/install-deps.sh" >&2; exit 1; }
 done
-for program in kaldoria kaldoria-db; do
+for program in kaldoria kaldoria-db kaldoria-manager; do
   [ -x "$build/$program" ] || { echo "screenshot: $build/$program is missing; run make first" >&2; exit 1; }
 done
 
@@ -56,3 +58,35 @@ done
 mkdir -p "$(dirname "$out")"
 import -window "$window" -strip "$out"
 echo "screenshot: wrote $out"
+
+# 도장 관리 on a book of a few stamps, the sample one selected.
+"$build/kaldoria-db" create "$work/manager.mdb" --sample >/dev/null
+i=0
+for name in 김수현 결산 박영희 회사 이철수; do
+  i=$((i + 1))
+  convert -size 280x280 xc:'#f4f1ea' -fill none -stroke "rgb($((150 + i * 15)),30,40)" -strokewidth 14 \
+    -draw "circle 140,140 140,$((30 + i * 4))" -stroke none -fill "rgb($((150 + i * 15)),30,40)" \
+    -font "$(fc-match -f '%{file}' 'Noto Sans CJK KR:bold')" -pointsize 64 -gravity center -annotate +0+0 "${name:0:2}" \
+    "$work/$name.png"
+  "$build/kaldoria-db" import "$work/manager.mdb" "$name" "$work/$name.png" >/dev/null
+done
+env -u QT_QPA_PLATFORM LANG=C.UTF-8 HOME="$work" "$build/kaldoria-manager" "$work/manager.mdb" 2>"$work/manager.log" &
+pids+=($!)
+manager="$(timeout 30 xdotool search --sync --onlyvisible --pid "${pids[-1]}" --name '^도장 관리 — ' | head -n1)" || {
+  echo "screenshot: the manager did not appear" >&2
+  cat "$work/manager.log" >&2
+  exit 1
+}
+xdotool windowsize --sync "$manager" 760 440
+xdotool windowfocus --sync "$manager"
+sleep 1
+xdotool key Home Down Down Down
+previous=""
+for i in $(seq 50); do
+  sleep 0.3
+  import -window "$manager" "$work/manager-$i.ppm"
+  if [ -n "$previous" ] && cmp -s "$previous" "$work/manager-$i.ppm"; then break; fi
+  previous="$work/manager-$i.ppm"
+done
+import -window "$manager" -strip "$root/docs/screenshot-manager.png"
+echo "screenshot: wrote $root/docs/screenshot-manager.png"
