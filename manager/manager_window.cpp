@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include "desktop/messagebox.h"
+#include "engine/sqlite/interrupted_write.h"
 #include "keeper/backup.h"
 #include "keeper/book.h"
 #include "keeper/book_check.h"
@@ -276,12 +277,15 @@ void ManagerWindow::Reload() {
     loading_ = true;
     auto stamps = std::make_shared<StampList>();
     auto server = std::make_shared<std::string>();
+    auto rolledBack = std::make_shared<bool>(false);
     const std::string path = path_;
-    RunJob(this, "도장 목록을 읽는 중…", false, [path, stamps, server](JobControl&) {
+    RunJob(this, "도장 목록을 읽는 중…", false, [path, stamps, server, rolledBack](JobControl&) {
+        // A save killed part way is rolled back first, as every reader does.
+        *rolledBack = RollBackInterruptedWrite(path);
         OpenedDatabase book(path, true);
         *server = book.db().Server();
         *stamps = ReadStampList(book.db());
-    }, [this, stamps, server, path](const std::string& failure) {
+    }, [this, stamps, server, path, rolledBack](const std::string& failure) {
         loading_ = false;
         loadedAt_ = QDateTime::currentMSecsSinceEpoch();
         if (path != path_) return Reload();  // another book was opened meanwhile
@@ -293,7 +297,9 @@ void ManagerWindow::Reload() {
             model_->SetStamps(std::move(*stamps));
             ShowTitle(*server);
             if (!selected.isEmpty()) Select(selected);
-            statusBar()->showMessage(QString("도장 %1개").arg(model_->rowCount()), 3000);
+            statusBar()->showMessage(QString("도장 %1개").arg(model_->rowCount()) +
+                                         (*rolledBack ? "  —  끝나지 않은 저장이 남아 있어 저장 전 상태로 되돌렸습니다." : ""),
+                                     *rolledBack ? 0 : 3000);
         }
         emit Loaded();
         if (reloadAgain_) {

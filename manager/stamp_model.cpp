@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "text/hangul_search.h"
+#include "text/korean_order.h"
 
 namespace {
 
@@ -35,7 +36,26 @@ StampModel::StampModel(QObject* parent) : QAbstractListModel(parent) {
     thumbnails_.setMaxCost(4000);
 }
 
-KoreanOrder::KoreanOrder() : helper_([this] { MakeKeys(false); }) {}
+namespace {
+
+QCollator KoreanCollator() {
+    QCollator collator{QLocale(QLocale::Korean)};
+    collator.setNumericMode(true);
+    return collator;
+}
+
+// Whether the platform's collation orders Korean names as a reader expects.
+bool PlatformOrdersKorean() {
+    const QCollator c = KoreanCollator();
+    return c.compare(QString::fromUtf8("ㄱ"), QString::fromUtf8("가")) < 0 &&
+           c.compare(QString::fromUtf8("가"), QString::fromUtf8("나")) < 0 &&
+           c.compare(QString::fromUtf8("나"), QString::fromUtf8("회")) < 0 &&
+           c.compare(QString::fromUtf8("직원 9"), QString::fromUtf8("직원 10")) < 0;
+}
+
+}  // namespace
+
+KoreanOrder::KoreanOrder() : platform_(PlatformOrdersKorean()), helper_([this] { MakeKeys(false); }) {}
 
 KoreanOrder::~KoreanOrder() {
     if (helper_.joinable()) {
@@ -57,7 +77,7 @@ void KoreanOrder::Pass() {
     if (filling_.empty()) return;
     {
         std::lock_guard lock(mutex_);
-        chunks_.push_back(Chunk{std::move(filling_), {}});
+        chunks_.push_back(Chunk{std::move(filling_), {}, {}});
     }
     filling_ = {};
     filling_.reserve(kChunk);
@@ -68,8 +88,7 @@ void KoreanOrder::Pass() {
 // them (`last`: the reader, after its last name) or the reader is done and
 // nothing is left (the helper).
 void KoreanOrder::MakeKeys(bool last) {
-    QCollator collator{QLocale(QLocale::Korean)};
-    collator.setNumericMode(true);
+    const QCollator collator = KoreanCollator();
     for (;;) {
         Chunk* chunk = nullptr;
         {
@@ -79,10 +98,17 @@ void KoreanOrder::MakeKeys(bool last) {
             chunk = &chunks_[next_++];
         }
         std::vector<QCollatorSortKey> keys;
-        keys.reserve(chunk->names.size());
-        for (const std::string& name : chunk->names) keys.push_back(collator.sortKey(QString::fromStdString(name)));
+        std::vector<std::string> plainKeys;
+        if (platform_) {
+            keys.reserve(chunk->names.size());
+            for (const std::string& name : chunk->names) keys.push_back(collator.sortKey(QString::fromStdString(name)));
+        } else {
+            plainKeys.reserve(chunk->names.size());
+            for (const std::string& name : chunk->names) plainKeys.push_back(KoreanSortKey(name));
+        }
         std::lock_guard lock(mutex_);
         chunk->keys = std::move(keys);
+        chunk->plainKeys = std::move(plainKeys);
     }
 }
 
@@ -97,12 +123,22 @@ std::vector<StampEntry> KoreanOrder::Finish() {
     helper_.join();
     // Sort keys once per name: comparing 100,000 names pairwise through the
     // collator would cost a second.
-    std::vector<std::pair<const QCollatorSortKey*, std::string*>> order;
+    struct Place {
+        Chunk* chunk;
+        std::size_t i;
+    };
+    std::vector<Place> order;
     for (Chunk& chunk : chunks_)
-        for (std::size_t i = 0; i < chunk.names.size(); ++i) order.emplace_back(&chunk.keys[i], &chunk.names[i]);
-    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first->compare(*b.first) < 0; });
+        for (std::size_t i = 0; i < chunk.names.size(); ++i) order.push_back({&chunk, i});
+    if (platform_)
+        std::stable_sort(order.begin(), order.end(),
+                         [](const Place& a, const Place& b) { return a.chunk->keys[a.i].compare(b.chunk->keys[b.i]) < 0; });
+    else
+        std::stable_sort(order.begin(), order.end(), [](const Place& a, const Place& b) {
+            return a.chunk->plainKeys[a.i] < b.chunk->plainKeys[b.i];
+        });
     std::vector<StampEntry> sorted(order.size());
-    for (std::size_t i = 0; i < order.size(); ++i) sorted[i].name = std::move(*order[i].second);
+    for (std::size_t i = 0; i < order.size(); ++i) sorted[i].name = std::move(order[i].chunk->names[order[i].i]);
     chunks_.clear();
     return sorted;
 }

@@ -44,8 +44,9 @@ struct StampList {
 std::unordered_map<std::string_view, int> RowsOf(const std::vector<StampEntry>& stamps);
 
 // Names put in the order a Korean reader expects (Qt's collation for
-// Korean, ICU's where Qt is built with it), numbers inside names by their
-// value. Off the interface thread: names are added as a book is read, and a
+// Korean, ICU's where Qt is built with it, the system's on Windows),
+// numbers inside names by their value. Where that collation does not order
+// Korean (Wine's), KoreanSortKey (text/korean_order.h) does. Off the interface thread: names are added as a book is read, and a
 // second thread makes their sort keys meanwhile, so reading and ordering
 // 100,000 names costs little more than reading them.
 class KoreanOrder {
@@ -62,7 +63,8 @@ private:
     static constexpr std::size_t kChunk = 2048;
     struct Chunk {
         std::vector<std::string> names;
-        std::vector<QCollatorSortKey> keys;
+        std::vector<QCollatorSortKey> keys;  // by the platform's collation
+        std::vector<std::string> plainKeys;  // or by KoreanSortKey
     };
     void Pass();
     void MakeKeys(bool last);
@@ -70,6 +72,7 @@ private:
     std::vector<std::string> filling_;
     std::deque<Chunk> chunks_;  // a deque: a chunk stays where it is while others are added
     std::size_t next_ = 0;      // the first chunk no thread has taken
+    bool platform_;             // the platform's collation orders Korean
     bool finished_ = false;
     std::mutex mutex_;
     std::condition_variable arrived_;

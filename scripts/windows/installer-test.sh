@@ -61,6 +61,7 @@ inst_win="C:\\users\\$user\\AppData\\Local\\Programs\\Kaldoria"
 programs=$(find "$profile/AppData/Roaming" -maxdepth 4 -type d -path '*/Start Menu/Programs' | head -n1)
 [ -n "$programs" ] || { echo "installer-test: no Start-menu folder in $profile" >&2; exit 1; }
 shortcut="$programs/도장 관리 Kaldoria.lnk"
+manager_shortcut="$programs/도장 관리.lnk"
 # The uninstall key, as the installer defines it.
 key="HKCU\\$(sed -n 's/^!define UNINSTKEY "\(.*\)"$/\1/p' "$here/installer.nsi")"
 [ "$key" != 'HKCU\' ] || { echo "installer-test: no UNINSTKEY in installer.nsi" >&2; exit 1; }
@@ -100,6 +101,30 @@ start_window() {
   fi
 }
 
+# run_manager EXE: 도장 관리 started in its folder shows its window, titled
+# by the folder's book, and closes on Alt+F4 (the window found by its process).
+run_manager() {
+  local exe=$1 pid window="" i
+  (cd "$(dirname "$exe")" && exec wine "$exe" >"$work/manager.log" 2>&1) &
+  pid=$!
+  for i in $(seq 600); do
+    kill -0 "$pid" 2>/dev/null || break
+    window=$(xdotool search --onlyvisible --pid "$pid" --name '^도장 관리 — dojang.mdb' 2>/dev/null | head -n1 || true)
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
+  [ -n "$window" ] || { echo "  kaldoria-manager.exe showed no window; it printed:"; sed 's/^/    /' "$work/manager.log"; }
+  sleep 1
+  [ -n "$window" ] && xdotool key --window "$window" alt+F4 2>/dev/null || true
+  for i in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true
+    return 1
+  fi
+  wait "$pid" 2>/dev/null || true
+  [ -n "$window" ]
+}
+
 # start_window, then closes the window with Alt+F4 (no window manager under
 # Xvfb). True when all of that happened.
 run_window() {
@@ -126,12 +151,13 @@ before_path=$(user_path)
 status=0; wine "$setup" /S >/dev/null 2>&1 || status=$?
 settle
 check "silent install exits 0 (was $status)" [ "$status" -eq 0 ]
-for f in kaldoria.exe kaldoria-db.exe uninstall.exe dojang.mdb Qt6Core.dll Qt6Widgets.dll libsqlite3-0.dll \
-         libpq.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll translations/qtbase_ko.qm; do
+for f in kaldoria.exe kaldoria-db.exe kaldoria-manager.exe uninstall.exe dojang.mdb Qt6Core.dll Qt6Widgets.dll \
+         libsqlite3-0.dll libpq.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll translations/qtbase_ko.qm; do
   check "installed: $f" [ -f "$inst/$f" ]
 done
 check "no README.txt in the installed folder" absent "$inst/README.txt"
 check "Start-menu entry '도장 관리 Kaldoria'" [ -f "$shortcut" ]
+check "Start-menu entry '도장 관리' for the manager" [ -f "$manager_shortcut" ]
 check "uninstall key exists" key_exists
 # reg.exe prints Korean in the console's code page; regedit exports UTF-16.
 wine regedit /E "$work/key.reg" "${key/HKCU/HKEY_CURRENT_USER}" >/dev/null 2>&1 || true
@@ -160,6 +186,7 @@ out=$(cd "$inst" && win ./kaldoria-db.exe list dojang.mdb || true)
 check "list shows 새도장 after the save" grep -q '^"새도장"' <<<"$out"
 check "sqlite3 reads the same bytes under 새도장" [ "$(stored_hex "$inst/dojang.mdb" 새도장)" = "$stamp_hex" ]
 check "kaldoria.exe starts in the installed folder (window, temp.bmp), closes on Alt+F4" run_window "$inst/kaldoria.exe"
+check "kaldoria-manager.exe opens the installed folder's book, closes on Alt+F4" run_manager "$inst/kaldoria-manager.exe"
 
 filled=$(rows "$inst/dojang.mdb")
 status=0; wine "$setup" /S >/dev/null 2>&1 || status=$?
@@ -193,12 +220,13 @@ fi
 status=0; wine "$inst_win\\uninstall.exe" /S >/dev/null 2>&1 || status=$?
 settle
 check "silent uninstall exits 0 (was $status)" [ "$status" -eq 0 ]
-for f in kaldoria.exe kaldoria-db.exe uninstall.exe temp.bmp Qt6Core.dll libpq.dll platforms styles translations; do
+for f in kaldoria.exe kaldoria-db.exe kaldoria-manager.exe uninstall.exe temp.bmp Qt6Core.dll libpq.dll platforms styles \
+         translations; do
   check "uninstalled: $f" absent "$inst/$f"
 done
 check "dojang.mdb kept with every stamp" [ "$(rows "$inst/dojang.mdb" 2>/dev/null)" = "$filled" ]
 check "nothing but dojang.mdb left in the folder" [ "$(ls -A "$inst")" = dojang.mdb ]
-check "Start-menu entry gone" absent "$shortcut"
+check "Start-menu entries gone" bash -c "[ ! -e '$shortcut' ] && [ ! -e '$manager_shortcut' ]"
 check "uninstall key gone" bash -c "! wine reg query '$key' >/dev/null 2>&1"
 check "user PATH back to what it was" [ "$(user_path)" = "$before_path" ]
 
@@ -226,8 +254,8 @@ desk="$profile/바탕 화면/도장 관리"
 mkdir -p "$desk"
 unzip -q "$zip_file" -d "$desk"
 app=$desk/Kaldoria
-check "unpacked: kaldoria.exe, kaldoria-db.exe, dojang.mdb" \
-  bash -c "[ -f '$app/kaldoria.exe' ] && [ -f '$app/kaldoria-db.exe' ] && [ -f '$app/dojang.mdb' ]"
+check "unpacked: kaldoria.exe, kaldoria-db.exe, kaldoria-manager.exe, dojang.mdb" \
+  bash -c "[ -f '$app/kaldoria.exe' ] && [ -f '$app/kaldoria-db.exe' ] && [ -f '$app/kaldoria-manager.exe' ] && [ -f '$app/dojang.mdb' ]"
 check "README.txt is UTF-8 with a BOM" bash -c "head -c3 '$app/README.txt' | od -An -tx1 | grep -q 'ef bb bf' && iconv -f UTF-8 -t UTF-8 '$app/README.txt' >/dev/null"
 check "README.txt has CRLF line ends only" bash -c "[ \$(grep -c \$'\\r\$' '$app/README.txt') -eq \$(wc -l <'$app/README.txt') ]"
 out=$(cd "$app" && win ./kaldoria-db.exe list dojang.mdb || true)

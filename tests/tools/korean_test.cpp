@@ -2,6 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "text/korean.h"
+#include "text/korean_order.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 
 namespace {
@@ -39,4 +44,18 @@ TEST(Particles, FollowTheLastSound) {
     for (const auto& row : rows) EXPECT_EQ(WithParticle(row.word, row.particle), row.said) << row.word;
 }
 
+// The order a Korean reader expects, as ICU's Korean collation gives it,
+// made without collation data: symbols, numbers by value, Hangul (a lone
+// consonant first), Han, Latin without case.
+TEST(KoreanOrder, SortsAsAKoreanReaderExpects) {
+    const std::vector<std::string> expected = {"(주)회사", "123", "ㄱ", "가 나", "가나", "각", "갂", "나",
+                                               "직원 9", "직원 010", "직원 10", "회사", "漢字", "abc", "Abd", "Z"};
+    std::vector<std::string> names = expected;
+    std::reverse(names.begin(), names.end());
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return KoreanSortKey(a) < KoreanSortKey(b); });
+    EXPECT_EQ(names, expected);
+}
+
 }  // namespace
+
