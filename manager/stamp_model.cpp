@@ -44,13 +44,16 @@ QCollator KoreanCollator() {
     return collator;
 }
 
-// Whether the platform's collation orders Korean names as a reader expects.
+// Whether the platform's collation orders Korean names as a reader expects,
+// by its sort keys (which Wine makes without regard to Korean even where its
+// comparison is right).
 bool PlatformOrdersKorean() {
     const QCollator c = KoreanCollator();
-    return c.compare(QString::fromUtf8("ㄱ"), QString::fromUtf8("가")) < 0 &&
-           c.compare(QString::fromUtf8("가"), QString::fromUtf8("나")) < 0 &&
-           c.compare(QString::fromUtf8("나"), QString::fromUtf8("회")) < 0 &&
-           c.compare(QString::fromUtf8("직원 9"), QString::fromUtf8("직원 10")) < 0;
+    const char* const ordered[] = {"ㄱ", "가", "나", "회", "직원 9", "직원 10"};
+    for (std::size_t i = 0; i + 1 < std::size(ordered); ++i)
+        if (c.sortKey(QString::fromUtf8(ordered[i])).compare(c.sortKey(QString::fromUtf8(ordered[i + 1]))) >= 0)
+            return false;
+    return true;
 }
 
 }  // namespace
