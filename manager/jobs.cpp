@@ -50,30 +50,37 @@ void RunJob(QWidget* parent, const QString& label, bool cancellable, std::functi
             *failure = std::string("작업을 끝내지 못했습니다 — ") + e.what();
         }
     });
-    auto* dialog = new QProgressDialog(label, cancellable ? "취소" : QString(), 0, 0, parent);
-    dialog->setWindowTitle("도장 관리");
-    dialog->setWindowModality(Qt::WindowModal);
-    dialog->setMinimumDuration(500);
-    dialog->setAutoClose(false);
-    dialog->setAutoReset(false);
-    dialog->setAccessibleName(label);
-    if (!cancellable) dialog->setCancelButton(nullptr);
-    QObject::connect(dialog, &QProgressDialog::canceled, dialog, [control, dialog] {
-        control->Cancel();
-        dialog->setLabelText("취소하는 중…");
-    });
-    auto* timer = new QTimer(dialog);
-    QObject::connect(timer, &QTimer::timeout, dialog, [control, dialog] {
+    // The progress box is made only when the work outlasts half a second:
+    // most work ends sooner, and the box costs a widget.
+    auto box = std::make_shared<QPointer<QProgressDialog>>();
+    auto* timer = new QTimer(thread);
+    QObject::connect(timer, &QTimer::timeout, parent, [control, box, parent, label, cancellable] {
+        if (!*box) {
+            auto* dialog = new QProgressDialog(label, cancellable ? "취소" : QString(), 0, 0, parent);
+            dialog->setWindowTitle("도장 관리");
+            dialog->setWindowModality(Qt::WindowModal);
+            dialog->setMinimumDuration(0);
+            dialog->setAutoClose(false);
+            dialog->setAutoReset(false);
+            dialog->setAccessibleName(label);
+            if (!cancellable) dialog->setCancelButton(nullptr);
+            QObject::connect(dialog, &QProgressDialog::canceled, dialog, [control, dialog] {
+                control->Cancel();
+                dialog->setLabelText("취소하는 중…");
+            });
+            *box = dialog;
+            dialog->show();
+        }
         const auto [done, total] = control->Where();
         if (total > 0) {
-            dialog->setMaximum(1000);
-            dialog->setValue(static_cast<int>(done * 1000 / total));
+            (*box)->setMaximum(1000);
+            (*box)->setValue(static_cast<int>(done * 1000 / total));
         }
     });
-    timer->start(100);
-    QObject::connect(thread, &QThread::finished, dialog, [thread, dialog, failure, finished = std::move(finished)] {
+    QTimer::singleShot(500, timer, [timer] { timer->start(100); });
+    QObject::connect(thread, &QThread::finished, parent, [thread, box, failure, finished = std::move(finished)] {
         thread->deleteLater();
-        dialog->deleteLater();
+        if (*box) (*box)->deleteLater();
         if (finished) finished(*failure);
     });
     thread->start();

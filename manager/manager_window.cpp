@@ -112,6 +112,10 @@ ManagerWindow::ManagerWindow(std::string bookPath, ManagerQuestions questions)
     model_ = new StampModel(this);
     filter_ = new StampFilter(this);
     filter_->setSourceModel(model_);
+    bookLabel_ = new QLabel;
+    bookLabel_->setAccessibleName("데이터베이스");
+    // The book is read while the window is built.
+    OpenBook(path_);
 
     search_ = new QLineEdit;
     search_->setPlaceholderText("이름이나 초성으로 찾기 (예: ㄷㅈ)");
@@ -173,11 +177,8 @@ ManagerWindow::ManagerWindow(std::string bookPath, ManagerQuestions questions)
     // The list has the keys first: arrows, F2, Del and Ctrl+C act on a stamp.
     view_->setFocus();
 
-    bookLabel_ = new QLabel;
-    bookLabel_->setAccessibleName("데이터베이스");
     statusBar()->addWidget(bookLabel_, 1);
     BuildActions();
-    OpenBook(path_);
 }
 
 ManagerWindow::~ManagerWindow() { StopThumbnails(); }
