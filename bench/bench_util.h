@@ -233,4 +233,21 @@ inline std::string Format(const char* fmt, double a) {
     return buf;
 }
 
+// Start-up timings: the parent's clock goes to a child of this benchmark in
+// `startEnv`, and the child measures from it with SinceStart.
+inline double SinceStart(const char* startEnv) {
+    const char* start = std::getenv(startEnv);
+    return start ? Now() - std::atof(start) : -1;
+}
+
+// Runs this benchmark again with `args` on the offscreen platform, the
+// clock started just before; throws when the child fails.
+inline ChildResult RunTimedChild(const std::vector<std::string>& args, const char* startEnv) {
+    std::vector<std::string> argv = {SelfPath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto r = Run(argv, "", {"QT_QPA_PLATFORM=offscreen", std::string(startEnv) + "=" + Format("%.9f", Now())});
+    if (r.status != 0) throw std::runtime_error("child " + args[0] + " failed (" + std::to_string(r.status) + "): " + r.out);
+    return r;
+}
+
 }  // namespace bench

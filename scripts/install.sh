@@ -112,43 +112,35 @@ if [ ! -e "$app/dojang.mdb" ]; then
 fi
 install -D -m 644 "$root/tools/desktop/kaldoria.svg" "$icon"
 
-mkdir -p "$(dirname "$entry")"
-tmp="$(mktemp "$entry.XXXXXX")"
-cat >"$tmp" <<ENTRY
+# write_entry FILE PROGRAM NAME NAME-KO GENERIC GENERIC-KO COMMENT COMMENT-KO:
+# a desktop entry made whole beside FILE and then given its name.
+write_entry() {
+  local file=$1 program=$2 tmp
+  mkdir -p "$(dirname "$file")"
+  tmp="$(mktemp "$file.XXXXXX")"
+  cat >"$tmp" <<ENTRY
 [Desktop Entry]
 Type=Application
-Name=Kaldoria
-Name[ko]=도장 관리 Kaldoria
-GenericName=Stamp images
-GenericName[ko]=도장 그림 관리
-Comment=Keeps images of stamps in a local database
-Comment[ko]=도장 그림을 데이터베이스에 보관합니다
-Exec=$(exec_argument "$app/kaldoria")
+Name=$3
+Name[ko]=$4
+GenericName=$5
+GenericName[ko]=$6
+Comment=$7
+Comment[ko]=$8
+Exec=$(exec_argument "$app/$program")
 Path=$(string_value "$app")
 Icon=$(string_value "$icon")
 Terminal=false
 Categories=Office;
 ENTRY
-chmod 644 "$tmp"
-mv -f "$tmp" "$entry"
-tmp="$(mktemp "$manager_entry.XXXXXX")"
-cat >"$tmp" <<ENTRY
-[Desktop Entry]
-Type=Application
-Name=Kaldoria Manager
-Name[ko]=도장 관리
-GenericName=Stamp keeper
-GenericName[ko]=도장 보기, 되돌리기, 문서용 도장
-Comment=Every stored stamp: add, replace, restore, copy for documents
-Comment[ko]=저장된 도장을 보고, 추가하고, 되돌리고, 문서용으로 복사합니다
-Exec=$(exec_argument "$app/kaldoria-manager")
-Path=$(string_value "$app")
-Icon=$(string_value "$icon")
-Terminal=false
-Categories=Office;
-ENTRY
-chmod 644 "$tmp"
-mv -f "$tmp" "$manager_entry"
+  chmod 644 "$tmp"
+  mv -f "$tmp" "$file"
+}
+write_entry "$entry" kaldoria Kaldoria "도장 관리 Kaldoria" "Stamp images" "도장 그림 관리" \
+  "Keeps images of stamps in a local database" "도장 그림을 데이터베이스에 보관합니다"
+write_entry "$manager_entry" kaldoria-manager "Kaldoria Manager" "도장 관리" "Stamp keeper" \
+  "도장 보기, 되돌리기, 문서용 도장" "Every stored stamp: add, replace, restore, copy for documents" \
+  "저장된 도장을 보고, 추가하고, 되돌리고, 문서용으로 복사합니다"
 refresh_menu
 for page in "${man_pages[@]}"; do install -D -m 644 "$root/docs/man/$page" "$man_folder/$page"; done
 say "Kaldoria를 $app에 설치했습니다 (메뉴: 도장 관리 Kaldoria와 도장 관리, 설명서: man kaldoria, man kaldoria-db, man kaldoria-manager)." \

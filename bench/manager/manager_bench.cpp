@@ -28,10 +28,7 @@ namespace {
 
 constexpr const char* kStartEnv = "KALDORIA_BENCH_T0";
 
-double SinceStart() {
-    const char* start = std::getenv(kStartEnv);
-    return start ? bench::Now() - std::atof(start) : -1;
-}
+double SinceStart() { return bench::SinceStart(kStartEnv); }
 
 int WindowChild(int argc, char* argv[], const std::string& folder) {
     QApplication app(argc, argv);
@@ -140,13 +137,7 @@ int ManagerChild(int argc, char* argv[], const std::string& book, int rows) {
     return 0;
 }
 
-bench::ChildResult Start(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {bench::SelfPath()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    auto r = bench::Run(argv, "", {"QT_QPA_PLATFORM=offscreen", std::string(kStartEnv) + "=" + bench::Format("%.9f", bench::Now())});
-    if (r.status != 0) throw std::runtime_error("child " + args[0] + " failed (" + std::to_string(r.status) + "): " + r.out);
-    return r;
-}
+bench::ChildResult Start(const std::vector<std::string>& args) { return bench::RunTimedChild(args, kStartEnv); }
 
 int Driver(bool quick) {
     const int rows = quick ? 10000 : 100000;

@@ -38,8 +38,7 @@ protected:
         if (watched == target_ && event->type() == QEvent::Paint && !seen_) {
             seen_ = true;
             QTimer::singleShot(0, qApp, [this] {
-                const char* start = std::getenv(kStartEnv);
-                seconds = start ? bench::Now() - std::atof(start) : -1;
+                seconds = bench::SinceStart(kStartEnv);
                 qApp->quit();
             });
         }
@@ -111,15 +110,7 @@ int WindowChild(int argc, char* argv[], const std::string& folder, int rows) {
     return stop.seconds > 0 ? 0 : 3;
 }
 
-bench::ChildResult Start(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {bench::SelfPath()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    // Both the start mark and the platform go in through the environment of
-    // this benchmark's own child; the program itself reads neither.
-    auto r = bench::Run(argv, "", {"QT_QPA_PLATFORM=offscreen", std::string(kStartEnv) + "=" + bench::Format("%.9f", bench::Now())});
-    if (r.status != 0) throw std::runtime_error("child " + args[0] + " failed (" + std::to_string(r.status) + "): " + r.out);
-    return r;
-}
+bench::ChildResult Start(const std::vector<std::string>& args) { return bench::RunTimedChild(args, kStartEnv); }
 
 int Driver(bool quick) {
     const fs::path dir = fs::temp_directory_path() / ("kaldoria-bench-startup-" + std::to_string(::getpid()));

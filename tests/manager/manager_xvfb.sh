@@ -17,36 +17,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    # The screen as it was, for whoever reads the failure.
-    if [ -n "${KALDORIA_FAILURE_SHOT:-}" ]; then import -window root "$KALDORIA_FAILURE_SHOT" || true; fi
-    exit 1
-}
-wait_for() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ "$SECONDS" -lt "$deadline" ] || return 1
-        sleep 0.1
-    done
-}
-# A visible window of the program other than the main one, titled to match
-# `pattern` (a progress box may come and go meanwhile).
-other_window() {
-    local id
-    for id in $(xdotool search --all --onlyvisible --pid "$app_pid" --name "${1:-.*}" 2>/dev/null); do
-        [ "$id" != "$main_window" ] && echo "$id" && return 0
-    done
-    return 1
-}
-no_other_window() { ! other_window >/dev/null; }
-# wait_dialog TITLE-PATTERN: waits for that dialog and focuses it.
-wait_dialog() {
-    wait_for 20 other_window "$1" >/dev/null || fail "no dialog titled $1 appeared"
-    dialog=$(other_window "$1") || fail "the dialog titled $1 went away"
-    xdotool windowfocus --sync "$dialog"
-}
+. "$(dirname "$0")/../xvfb_windows.sh"
 focus_main() { xdotool windowfocus --sync "$main_window"; }
 stored() { sqlite3 "$work/dojang.mdb" "SELECT length(pic) || ' ' || hex(substr(pic, 19, 4)) FROM pic_list WHERE pic_name = 'seal'"; }
 
@@ -58,7 +29,6 @@ HOME=$work "$manager" "$work/dojang.mdb" 2>"$work/manager.log" &
 app_pid=$!
 main_window=$(timeout 30 xdotool search --all --sync --onlyvisible --pid "$app_pid" --name '^도장 관리 — dojang.mdb' | head -1) ||
     fail "the window did not appear"
-wait_for 20 bash -c "xdotool getwindowname $main_window | grep -q 'dojang.mdb'" || fail "the book is not named in the title"
 
 # Add: Ctrl+N, the file dialog, the proposed name replaced by "seal".
 add() {

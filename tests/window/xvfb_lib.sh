@@ -4,6 +4,7 @@
 # the sqlite3 shell, and offers waits on windows and pixels. Every wait polls
 # a condition with a deadline.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../xvfb_windows.sh"
 
 app_source=$1
 xclose=$2
@@ -22,10 +23,6 @@ cp "$app_source" "$work/kaldoria"
 db=$work/dojang.mdb
 sqlite3 "$db" "CREATE TABLE pic_list (pic_name TEXT, pic BLOB);"
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
 
 # le32 N: four little-endian bytes as printf escapes.
 le32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)); }
@@ -45,15 +42,6 @@ make_bmp() {
     } >"$file"
 }
 
-# wait_for SECONDS COMMAND...: polls until the command succeeds.
-wait_for() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ "$SECONDS" -lt "$deadline" ] || return 1
-        sleep 0.1
-    done
-}
 
 # start_app: runs the program in the background and sets main_window.
 start_app() {
@@ -64,22 +52,7 @@ start_app() {
     [ -n "$main_window" ] || fail "the window did not appear"
 }
 
-# other_window: prints a visible window of the program other than the main one.
-other_window() {
-    local id
-    for id in $(xdotool search --all --onlyvisible --pid "$app_pid" --name '.*' 2>/dev/null); do
-        [ "$id" != "$main_window" ] && echo "$id" && return 0
-    done
-    return 1
-}
-no_other_window() { ! other_window >/dev/null; }
 
-# wait_dialog: waits for a message box or the file dialog and focuses it.
-wait_dialog() {
-    wait_for 20 other_window >/dev/null || fail "no dialog appeared"
-    dialog=$(other_window)
-    xdotool windowfocus --sync "$dialog"
-}
 
 # pixel WINDOW X Y: the colour of one pixel as RRGGBB.
 pixel() { import -window "$1" -crop "1x1+$2+$3" -depth 8 txt:- | grep -o '#[0-9A-Fa-f]\{6\}' | head -1 | tr -d '#' | tr a-f A-F; }
