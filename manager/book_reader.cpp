@@ -7,14 +7,13 @@
 #include "keeper/stored_picture.h"
 #include "store/save.h"
 
-StampList ReadStampList(Database& db, const std::atomic<bool>* cancelled) {
+StampList ReadStampList(Database& db) {
     KoreanOrder order;
     // The names alone, as the stamp window lists them: the name's index
     // holds them, so the pictures' pages are not read.
     Recordset rs = db.OpenRecordset("SELECT pic_name FROM pic_list", dbOpenSnapshot, dbReadOnly);
     const Field name = rs.Fields(0);
     for (; !rs.EOF_(); rs.MoveNext()) {
-        if (cancelled && *cancelled) return {};
         const Variant value = name.Value();
         if (IsNull(value)) continue;  // a row no name can reach is not the manager's to show
         order.Add(TextOf(value));

@@ -4,7 +4,6 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
-#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,8 +14,8 @@
 class OpenedDatabase;
 
 // The name of every row of pic_list, in Korean order, their facts not yet
-// read. `cancelled` stops the walk early (an empty result).
-StampList ReadStampList(Database& db, const std::atomic<bool>* cancelled = nullptr);
+// read.
+StampList ReadStampList(Database& db);
 
 // The facts of the row the window would show for `name`, read as `list`
 // reads them (a bitmap from its header), and the picture decoded into

@@ -87,7 +87,7 @@ ManagerWindow::ManagerWindow(std::string bookPath, ManagerQuestions questions)
     actualSize_->setText("실제 크기(1:1)");
     actualSize_->setCheckable(true);
     actualSize_->setAccessibleName("실제 크기로 보기");
-    connect(actualSize_, &QToolButton::toggled, this, [this] { ShowPreview(); });
+    connect(actualSize_, &QToolButton::toggled, this, [this] { PaintPreview(); });
 
     auto* left = new QWidget;
     auto* leftLayout = new QVBoxLayout(left);
@@ -283,11 +283,17 @@ void ManagerWindow::ShowPreview() {
             preview_->setText("그림이 아닙니다:\n" + QString::fromStdString(failure.empty() ? facts->problem : failure));
             return;
         }
-        const QSize room = previewArea_->viewport()->size() - QSize(8, 8);
-        const bool fit = !actualSize_->isChecked() && (image->width() > room.width() || image->height() > room.height());
-        preview_->setPixmap(QPixmap::fromImage(fit ? image->scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                                                   : *image));
+        PaintPreview();
     });
+}
+
+void ManagerWindow::PaintPreview() {
+    if (previewImage_.isNull()) return;
+    const QSize room = previewArea_->viewport()->size() - QSize(8, 8);
+    const bool fit = !actualSize_->isChecked() &&
+                     (previewImage_.width() > room.width() || previewImage_.height() > room.height());
+    preview_->setPixmap(QPixmap::fromImage(
+        fit ? previewImage_.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation) : previewImage_));
 }
 
 void ManagerWindow::Tell(const std::string& text, bool failure) { ask_.tell(this, QString::fromStdString(text), failure); }

@@ -84,7 +84,10 @@ private:
     void BuildActions();
     void StartThumbnails();
     void StopThumbnails();
+    // Reads the selected stamp off the interface thread, then paints it.
     void ShowPreview();
+    // The stamp read last, fitted to the pane or at 1:1.
+    void PaintPreview();
     void ShowTitle(const std::string& server);
     // The name stored under, or empty when nothing was.
     QString AddFile(const QString& file);
