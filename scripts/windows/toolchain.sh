@@ -381,9 +381,9 @@ EOF
 }
 
 # libmdb alone, static, with mdbtools' own small stand-in for GLib (what
-# configure's --disable-glib gives) and the iconv in scripts/windows/iconv.
+# configure's --disable-glib gives) and the product's own iconv for Windows (migration/windows_iconv).
 mdb_defs=(-DHAVE_ICONV -DICONV_CONST= -DTLS=__thread)
-mdb_iconv=$here/iconv
+mdb_iconv=$here/../../migration/windows_iconv
 
 build_mdbtools() {
   local src=$work/mdbtools sum size file

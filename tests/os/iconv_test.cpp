@@ -1,5 +1,5 @@
 // The iconv that libmdb converts Jet text with: glibc's on Linux, on Windows
-// the one on Windows' code pages built into libmdb (scripts/windows/iconv).
+// the one on Windows' code pages built into libmdb (migration/windows_iconv).
 // The same rows run on both, so Linux shows each expectation is what glibc
 // does, and Windows that its iconv does the same.
 #include <gtest/gtest.h>
