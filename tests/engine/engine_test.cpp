@@ -1,5 +1,7 @@
 // The engine layer against real SQLite files.
 #include <gtest/gtest.h>
+
+#include <stdexcept>
 #include <sys/stat.h>
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -37,17 +39,20 @@ public:
     LockHolder(const std::string& path, const char* sql) {
         holder_ = std::thread([this, path, sql] {
             sqlite3* db = nullptr;
-            sqlite3_open(path.c_str(), &db);
-            sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+            const bool locked = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+                                sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
             std::unique_lock lock(mutex_);
             held_ = true;
+            locked_ = locked;
             changed_.notify_all();
             changed_.wait(lock, [this] { return released_; });
-            sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+            committed_ = !locked || sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
             sqlite3_close(db);
         });
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return held_; });
+        // A holder that holds nothing would let every test of waiting pass.
+        if (!locked_) throw std::runtime_error(std::string("the lock holder's statement failed: ") + sql);
     }
     // Lets go after `ms` milliseconds, while the caller goes on.
     void ReleaseAfter(int ms) {
@@ -63,12 +68,13 @@ public:
         ReleaseAfter(0);
         releaser_.join();
         holder_.join();
+        if (!committed_) ADD_FAILURE() << "the lock holder could not commit";
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool held_ = false, released_ = false;
+    bool held_ = false, released_ = false, locked_ = false, committed_ = true;
     std::thread holder_, releaser_;
 };
 #else
@@ -81,18 +87,20 @@ public:
         pid_ = ::fork();
         if (pid_ == 0) {
             sqlite3* db = nullptr;
-            sqlite3_open(path.c_str(), &db);
-            sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-            char c = 'r';
+            const bool locked = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+                                sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+            char c = locked ? 'r' : 'f';
             if (::write(up[1], &c, 1) != 1) ::_exit(1);
             if (::read(down[0], &c, 1) != 1) ::_exit(1);
-            sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+            const bool committed = !locked || sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
             sqlite3_close(db);
-            ::_exit(0);
+            ::_exit(committed ? 0 : 2);
         }
         release_ = down[1];
-        char c;
+        char c = 0;
         if (::read(up[0], &c, 1) != 1) std::abort();
+        // A holder that holds nothing would let every test of waiting pass.
+        if (c != 'r') throw std::runtime_error(std::string("the lock holder's statement failed: ") + sql);
     }
     // Lets go after `ms` milliseconds, while the caller goes on.
     void ReleaseAfter(int ms) {
@@ -107,7 +115,9 @@ public:
     }
     ~LockHolder() {
         ReleaseAfter(0);
-        ::waitpid(pid_, nullptr, 0);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ADD_FAILURE() << "the lock holder could not commit";
     }
 
 private:

@@ -77,6 +77,21 @@ protected:
         return server->Query("SELECT coalesce(string_agg(pic_name || ':' || coalesce(octet_length(pic)::text, 'Null'), ' ' "
                              "ORDER BY ctid), '') FROM pic_list");
     }
+    // Asks the server `sql` until it answers "1", for at most half a
+    // minute: the moment another session has reached a state, not a guess
+    // of how long that takes.
+    bool ServerSaysSo(const std::string& sql) const {
+        for (int i = 0; i < 1500; ++i) {
+            if (server->Query(sql) == "1") return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    // A session of the program waits inside a trigger's pg_sleep.
+    bool ProgramSleepsOnTheServer() const {
+        return ServerSaysSo("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'kaldoria' "
+                            "AND wait_event = 'PgSleep'");
+    }
 };
 
 // A connection of its own to the server, as another PC or the DBA would hold one.
@@ -262,7 +277,9 @@ TEST_F(LinkedBook, MigrateHoldsTheBookUntilItCommits) {
         ::execl(KALDORIA_DB, KALDORIA_DB, "migrate", local.c_str(), "--to", link.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    ::usleep(1000000);
+    // The migration holds the book before the other PC saves.
+    ASSERT_TRUE(ServerSaysSo("SELECT count(*) FROM pg_locks l JOIN pg_class c ON c.oid = l.relation "
+                             "WHERE c.relname = 'pic_list' AND l.mode = 'ShareRowExclusiveLock' AND l.granted"));
     WriteBytes(dir.File("s.bmp"), BmpBytes(Gradient(20, 20)));
     Outcome saved = RunTool({"import", Q(OtherPc("pc2") + "/dojang.mdb"), "도장", Q(dir.File("s.bmp"))});
     int status = -1;
@@ -409,7 +426,8 @@ TEST_F(LinkedWindow, ALostConnectionUndoesTheSaveAndTheNextOneReconnects) {
     server->Sql("CREATE FUNCTION slow() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(3); RETURN NEW; END $$;"
                 "CREATE TRIGGER slow BEFORE INSERT ON pic_list FOR EACH ROW EXECUTE FUNCTION slow()");
     std::thread cut([&] {
-        ::usleep(800000);
+        // Cut while the save is inside the server's insert.
+        ProgramSleepsOnTheServer();
         server->Sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'kaldoria'");
     });
     SaveAs(w, "회사");
@@ -736,7 +754,8 @@ TEST_F(LinkedBook, AConnectionLostDuringCommitIsReportedAsInDoubt) {
     Database db;
     OpenPICDB(ws, db, folder);
     std::thread cut([&] {
-        ::usleep(1000000);
+        // Cut while the commit runs the deferred trigger.
+        ProgramSleepsOnTheServer();
         server->Sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'kaldoria'");
     });
     const Error e = ErrorOf([&] { StorePicture(db, "도장", dir.File("s.bmp"), files, messages); });
