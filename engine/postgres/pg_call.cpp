@@ -5,6 +5,7 @@
 
 #include "os/byte_order.h"
 #include "text/korean.h"
+#include "engine/postgres/libpq_files.h"
 
 namespace {
 
@@ -195,4 +196,70 @@ Variant PgBinaryValue(const PGresult* r, int row, int col, Oid type) {
     case pgtype::Bytea: return Bytes(reinterpret_cast<const std::uint8_t*>(p), reinterpret_cast<const std::uint8_t*>(p) + n);
     default: return std::string(p, static_cast<std::size_t>(n));
     }
+}
+
+// The setting `key` of a connection string, or empty.
+std::string ConninfoValue(const std::string& conninfo, const char* key) {
+    const PgConninfo options(PQconninfoParse(conninfo.c_str(), nullptr));
+    std::string value;
+    for (const PQconninfoOption* o = options.get(); o && o->keyword; ++o)
+        if (std::strcmp(o->keyword, key) == 0 && o->val) value = o->val;
+    return value;
+}
+
+// What to do about a connection that libpq could not make, in a sentence.
+std::string WhatToDo(const std::string& libpq) {
+    auto has = [&](const char* part) { return libpq.find(part) != std::string::npos; };
+    const LibpqUserFiles files = UserLibpqFiles();
+    // The certificate checks first: libpq's words for them contain "does
+    // not exist" and "SSL", which the later sentences would take.
+    if (has("root certificate file") && has("does not exist"))
+        return "서버 인증서를 확인할 루트 인증서가 이 PC에 없습니다. 관리자가 준 서버의 루트 인증서를 " +
+               files.rootCertificate + "에 두십시오.";
+    if (has("does not match host name"))
+        return "서버 인증서에 적힌 이름이 연결한 서버 이름(host)과 다릅니다. 연결 파일이나 서비스 파일의 host를 서버 "
+               "인증서에 적힌 이름으로 고치십시오.";
+    if (has("certificate verify failed"))
+        return "서버 인증서를 이 PC의 루트 인증서(" + files.rootCertificate + ")로 확인할 수 없습니다. 관리자가 준 "
+               "그 서버의 루트 인증서가 맞는지 확인하십시오.";
+    if (has("definition of service") || has("service file")) {
+        if (std::string problem = HandSavedFileProblem(files.serviceFile, "연결 서비스 파일"); !problem.empty())
+            return problem;
+        return "연결 서비스의 정의를 찾을 수 없습니다. 관리자가 준 서비스 파일을 " + files.serviceFile + "에 두거나 "
+               "PGSERVICEFILE 환경 변수로 알려 주십시오.";
+    }
+    if (has("no password supplied")) {
+        const std::string ignored = IgnoredPasswordFile();
+        if (!ignored.empty())
+            return "암호 파일 " + WithParticle(ignored, Particle::EulReul) + " 다른 사용자도 읽을 수 있어 쓰지 않았습니다. 'chmod 600 " + ignored +
+                   "'으로 권한을 줄인 뒤 다시 하십시오.";
+        const std::string& file = files.passwordFile;
+        if (std::string problem = HandSavedFileProblem(file, "암호 파일"); !problem.empty()) return problem;
+        return "서버가 암호를 요구하는데 이 사용자의 " + file + "에 이 서버의 줄이 없습니다. "
+               "'호스트:포트:데이터베이스:사용자:암호' 한 줄을 넣" +
+               (files.passwordFileMustBePrivate ? "고 'chmod 600 " + file + "' 하십시오." : std::string("으십시오."));
+    }
+    if (has("password authentication failed"))
+        return "서버가 암호를 받아들이지 않았습니다. " + files.passwordFile + "에 있는 이 서버의 암호를 관리자에게 "
+               "확인하십시오.";
+    if (has("no pg_hba.conf entry"))
+        return "서버가 이 PC에서의 접속을 허용하지 않습니다. 관리자가 서버의 pg_hba.conf에 이 PC의 네트워크를 넣어야 합니다.";
+    if (has("Peer authentication failed") || has("Ident authentication failed"))
+        return "서버가 이 사용자를 운영 체제 계정으로 확인하지 못했습니다 (peer 인증). 연결 파일의 user를 확인하거나, "
+               "관리자에게 암호(scram-sha-256) 인증을 켜 달라고 하십시오.";
+    // A server starting, stopping or recovering takes no connection for a
+    // minute or so: nothing for the administrator to do.
+    if (has("starting up") || has("shutting down") || has("in recovery mode") || has("not yet accepting connections"))
+        return "서버가 다시 시작하는 중이라 지금은 연결을 받지 않습니다. 1분쯤 뒤 다시 하십시오.";
+    if (has("does not exist"))
+        return "연결 파일의 데이터베이스(dbname)나 사용자(user)가 서버에 없습니다. 관리자에게 이름을 확인하십시오.";
+    if (has("could not translate host name"))
+        return "서버의 이름을 찾을 수 없습니다. 연결 파일의 host와 이 PC의 네트워크를 확인하십시오.";
+    if (has("timeout expired") || has("timed out"))
+        return "서버가 제때 응답하지 않습니다. 네트워크와 방화벽을 확인하고 잠시 뒤 다시 하십시오.";
+    if (has("Connection refused") || has("No such file or directory") || has("could not connect"))
+        return "서버가 꺼져 있거나 주소나 포트가 틀렸습니다. 서버가 켜져 있는지 관리자에게 확인하십시오.";
+    if (has("SSL") || has("certificate"))
+        return "서버와의 암호화된 연결(TLS)을 확인하지 못했습니다. 관리자에게 서버 인증서를 확인하십시오.";
+    return "관리자에게 서버와 연결 파일을 확인해 달라고 하십시오.";
 }

@@ -79,3 +79,10 @@ Variant PgBinaryValue(const PGresult* r, int row, int col, Oid type);
 // The Error for a COMMIT (or a statement that commits by itself) whose
 // answer was lost with the connection: nobody knows whether it took effect.
 Error PgInDoubt(PGconn* conn, const std::string& context);
+
+// The setting `key` of a connection string, or empty.
+std::string ConninfoValue(const std::string& conninfo, const char* key);
+
+// What to do about a connection that libpq could not make, in a sentence:
+// from libpq's own message, naming the file to put right where it is one.
+std::string WhatToDo(const std::string& libpq);
