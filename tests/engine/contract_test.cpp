@@ -219,6 +219,34 @@ TEST_P(Contract, TwoWritersOnOneNameLeaveOneRow) {
     }
 }
 
+// Writes land only with a commit; a statement the engine refuses is an
+// Error; a column that is not there is named; closing the database ends its
+// recordsets.
+TEST_P(Contract, TransactionsErrorsAndClosingBehaveAlike) {
+    book->Insert({{"a", Bytes{1}}});
+    Database db = Open();
+    {
+        Transaction t(db);
+        db.Execute("DELETE FROM pic_list", dbFailOnError);
+    }
+    EXPECT_EQ(book->Count("pic_list"), 1);
+    {
+        Transaction t(db);
+        db.Execute("DELETE FROM pic_list", dbFailOnError);
+        t.Commit();
+    }
+    EXPECT_EQ(book->Count("pic_list"), 0);
+
+    EXPECT_THROW(db.Execute("DELETE FROM pic_list WHERE", dbFailOnError), Error);
+    EXPECT_THROW(db.Execute("DELETE FROM nowhere", dbFailOnError), Error);
+    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
+    const Error missing = ErrorOf([&] { rs.Fields("nope"); });
+    EXPECT_EQ(missing.Number(), err::ItemNotFound);
+    EXPECT_NE(std::string(missing.what()).find("nope"), std::string::npos) << missing.what();
+    db.Close();
+    EXPECT_EQ(ErrorOf([&] { rs.RecordCount(); }).Number(), err::ObjectClosed);
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, Contract, ::testing::Values("sqlite", "pg"),
                          [](const auto& info) { return info.param; });
 

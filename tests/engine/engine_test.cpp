@@ -373,23 +373,6 @@ TEST_F(EngineOnDb, MissingTableIsNamedAtTheFirstStatement) {
     }
 }
 
-TEST_F(EngineOnDb, StatementErrorsAreRaised) {
-    EXPECT_THROW(db.Execute("DELETE FROM pic_list WHERE", dbFailOnError), Error);
-    EXPECT_THROW(db.Execute("DELETE FROM nowhere", dbFailOnError), Error);
-    // A second statement never runs.
-    RawInsert(path, nullptr, {1});
-    EXPECT_THROW(db.Execute("SELECT 1; DELETE FROM pic_list", dbFailOnError), Error);
-    EXPECT_EQ(RawRows(path).size(), 1u);
-    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
-    try {
-        rs.Fields("nope");
-        FAIL();
-    } catch (const Error& e) {
-        EXPECT_EQ(e.Number(), err::ItemNotFound);
-        EXPECT_NE(std::string(e.what()).find("nope"), std::string::npos);
-    }
-}
-
 TEST_F(EngineOnDb, SnapshotReadsNullsTextAndBlobsInOrder) {
     std::string a = "가", b = "b";
     RawInsert(path, &a, PatternBytes(100));
@@ -521,22 +504,6 @@ TEST_F(EngineOnDb, StagedValueBeyondMemoryReadsBackWhileAdding) {
     EXPECT_EQ(RawRows(path).at(0).second, value);
 }
 
-TEST_F(EngineOnDb, TransactionRollsBackUnlessCommitted) {
-    std::string a = "a";
-    RawInsert(path, &a, {1});
-    {
-        Transaction t(db);
-        db.Execute("DELETE FROM pic_list", dbFailOnError);
-    }
-    EXPECT_EQ(RawRows(path).size(), 1u);
-    {
-        Transaction t(db);
-        db.Execute("DELETE FROM pic_list", dbFailOnError);
-        t.Commit();
-    }
-    EXPECT_TRUE(RawRows(path).empty());
-}
-
 TEST_F(EngineOnDb, WriteWaitsForAnotherProcessToFinish) {
     LockHolder holder(path, "BEGIN IMMEDIATE; INSERT INTO pic_list (pic_name) VALUES ('other');");
     holder.ReleaseAfter(700);  // the write below must wait for it, not fail
@@ -544,17 +511,6 @@ TEST_F(EngineOnDb, WriteWaitsForAnotherProcessToFinish) {
     db.Execute("INSERT INTO pic_list (pic_name) VALUES ('mine')", dbFailOnError);
     t.Commit();
     EXPECT_EQ(RawRows(path).size(), 2u);
-}
-
-TEST_F(EngineOnDb, ClosingTheDatabaseClosesItsRecordsets) {
-    Recordset rs = db.OpenRecordset("pic_list", dbOpenTable);
-    db.Close();
-    try {
-        rs.RecordCount();
-        FAIL();
-    } catch (const Error& e) {
-        EXPECT_EQ(e.Number(), err::ObjectClosed);
-    }
 }
 
 // A book of a thousand stamps of about 12 KB, walked with a table recordset
