@@ -36,7 +36,7 @@ private:
 }  // namespace
 
 void RunJob(QWidget* parent, const QString& label, bool cancellable, std::function<void(JobControl&)> work,
-            std::function<void(const std::string&)> finished) {
+            std::function<void(const std::string&)> finished, Holds holds) {
     auto control = std::make_shared<Control>();
     auto failure = std::make_shared<std::string>();
     QThread* thread = QThread::create([control, failure, work = std::move(work)] {
@@ -54,11 +54,11 @@ void RunJob(QWidget* parent, const QString& label, bool cancellable, std::functi
     // most work ends sooner, and the box costs a widget.
     auto box = std::make_shared<QPointer<QProgressDialog>>();
     auto* timer = new QTimer(thread);
-    QObject::connect(timer, &QTimer::timeout, parent, [control, box, parent, label, cancellable] {
+    QObject::connect(timer, &QTimer::timeout, parent, [control, box, parent, label, cancellable, holds] {
         if (!*box) {
             auto* dialog = new QProgressDialog(label, cancellable ? "취소" : QString(), 0, 0, parent);
             dialog->setWindowTitle("도장 관리");
-            dialog->setWindowModality(Qt::WindowModal);
+            dialog->setWindowModality(holds == Holds::Window ? Qt::WindowModal : Qt::NonModal);
             dialog->setMinimumDuration(0);
             dialog->setAutoClose(false);
             dialog->setAutoReset(false);

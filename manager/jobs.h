@@ -17,13 +17,19 @@ public:
     virtual ~JobControl() = default;
 };
 
+// What the progress box holds while work runs: a change holds the window
+// (nothing else may start meanwhile); a read holds nothing, so the clerk may
+// go on, or close the window.
+enum class Holds { Window, Nothing };
+
 // Runs `work` on its own thread and then `finished` on the interface thread
 // with the Error's words when `work` raised one (empty on success). The
-// window stays responsive meanwhile; `parent` gets a modal progress dialog
-// labelled `label` after half a second. `cancellable` shows a cancel button.
-// Returns at once; the work holds no reference to `parent`.
+// window stays responsive meanwhile; `parent` gets a progress box labelled
+// `label` after half a second, modal when `holds` is Holds::Window.
+// `cancellable` shows a cancel button. Returns at once; the work holds no
+// reference to `parent`.
 void RunJob(QWidget* parent, const QString& label, bool cancellable, std::function<void(JobControl&)> work,
-            std::function<void(const std::string& failure)> finished);
+            std::function<void(const std::string& failure)> finished, Holds holds = Holds::Window);
 
 // Runs `work` the same way and waits for it, the interface still painting;
 // returns the Error's words or empty. For short work whose result the next

@@ -241,7 +241,7 @@ void ManagerWindow::Reload() {
             reloadAgain_ = false;
             Reload();
         }
-    });
+    }, Holds::Nothing);
 }
 
 QString ManagerWindow::Selected() const {
@@ -284,7 +284,7 @@ void ManagerWindow::ShowPreview() {
             return;
         }
         PaintPreview();
-    });
+    }, Holds::Nothing);
 }
 
 void ManagerWindow::PaintPreview() {
