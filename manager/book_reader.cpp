@@ -1,6 +1,5 @@
 #include "manager/book_reader.h"
 
-#include <QImageReader>
 #include <QMetaObject>
 
 #include "keeper/book.h"
@@ -78,9 +77,6 @@ ThumbnailMaker::ThumbnailMaker(std::string path) : path_(std::move(path)) {}
 ThumbnailMaker::~ThumbnailMaker() = default;
 
 void ThumbnailMaker::Open() {
-    // Qt looks for its picture-format plugins on the first picture it reads:
-    // done now, not on the first screen's thumbnails.
-    QImageReader::supportedImageFormats();
     try {
         if (!book_) book_ = std::make_unique<OpenedDatabase>(path_, true);
     } catch (const Error&) {

@@ -50,6 +50,10 @@ void RunJob(QWidget* parent, const QString& label, bool cancellable, std::functi
             *failure = std::string("작업을 끝내지 못했습니다 — ") + e.what();
         }
     });
+    // The thread is the parent's child, so that the parent can wait for it
+    // before it goes (ManagerWindow does): a process must not end while one
+    // of its threads is inside the engine or the C library.
+    thread->setParent(parent);
     // The progress box is made only when the work outlasts half a second:
     // most work ends sooner, and the box costs a widget.
     auto box = std::make_shared<QPointer<QProgressDialog>>();

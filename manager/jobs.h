@@ -27,7 +27,8 @@ enum class Holds { Window, Nothing };
 // window stays responsive meanwhile; `parent` gets a progress box labelled
 // `label` after half a second, modal when `holds` is Holds::Window.
 // `cancellable` shows a cancel button. Returns at once; the work holds no
-// reference to `parent`.
+// reference to `parent`. The thread is a child of `parent`, which must wait
+// for its threads (QObject::findChildren<QThread*>) before it is destroyed.
 void RunJob(QWidget* parent, const QString& label, bool cancellable, std::function<void(JobControl&)> work,
             std::function<void(const std::string& failure)> finished, Holds holds = Holds::Window);
 

@@ -115,7 +115,13 @@ ManagerWindow::ManagerWindow(std::string bookPath, ManagerQuestions questions)
     BuildActions();
 }
 
-ManagerWindow::~ManagerWindow() { StopThumbnails(); }
+ManagerWindow::~ManagerWindow() {
+    StopThumbnails();
+    // Work still running (a slow book's list, say) ends before the window
+    // does: its results have nowhere to go, and the process must not end
+    // while a thread is inside the engine.
+    for (QThread* job : findChildren<QThread*>()) job->wait();
+}
 
 void ManagerWindow::BuildActions() {
     QMenu* book = menuBar()->addMenu("데이터베이스(&D)");

@@ -114,10 +114,17 @@ run_manager() {
     sleep 0.1
   done
   [ -n "$window" ] || { echo "  kaldoria-manager.exe showed no window; it printed:"; sed 's/^/    /' "$work/manager.log"; }
-  sleep 1
-  [ -n "$window" ] && xdotool key --window "$window" alt+F4 2>/dev/null || true
-  for i in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  # Wine may drop a key sent before it has finished mapping the window on a
+  # busy machine: Alt+F4 again until the program ends, three times at most.
+  local attempt
+  for attempt in 1 2 3; do
+    sleep 1
+    [ -n "$window" ] && xdotool key --window "$window" alt+F4 2>/dev/null || true
+    for i in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$pid" 2>/dev/null || break
+  done
   if kill -0 "$pid" 2>/dev/null; then
+    echo "  kaldoria-manager.exe did not end on Alt+F4; it printed:"; sed 's/^/    /' "$work/manager.log"
     kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true
     return 1
   fi
