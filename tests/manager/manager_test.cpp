@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QTest>
 
 #include "book_kinds.h"
 #include "keeper/book.h"
@@ -46,7 +47,7 @@ struct Manager : ::testing::TestWithParam<std::string> {
     TempDir dir;
     std::unique_ptr<Book> book;
     Bytes original = Encoded(Seal(40, Qt::red), "BMP");
-    std::vector<QString> told, asked;
+    std::vector<QString> told, asked, reported;
     bool answer = true;
     std::unique_ptr<ManagerWindow> window;
 
@@ -80,8 +81,9 @@ struct Manager : ::testing::TestWithParam<std::string> {
         };
         q.nameFor = [](QWidget*, const QString&) { return QString("회사"); };
         q.tell = [this](QWidget*, const QString& text, bool failure) {
-            if (failure) told.push_back(text);
+            (failure ? told : reported).push_back(text);
         };
+        q.backupFile = [this](QWidget*, const QString&) { return QString::fromStdString(dir.File("사본.mdb")); };
         return q;
     }
 
@@ -181,6 +183,24 @@ TEST_P(Manager, ADeleteSaysItCanBeUndoneAndACopyIsAPngForDocuments) {
     EXPECT_TRUE(png.hasAlphaChannel());
     EXPECT_EQ(png.pixelColor(0, 0).alpha(), 0);  // the paper is transparent
     EXPECT_TRUE(copied->hasImage());             // and a plain bitmap for other programs
+}
+
+// The book's tools: a check names the value that is no picture by its stamp
+// name, and a backup makes a local copy the engine reads back whole.
+TEST_P(Manager, CheckNamesTheBadStampAndBackupCopiesTheBook) {
+    window->CheckBook();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !told.empty() || !reported.empty(); }, 60000));
+    ASSERT_EQ(told.size(), 1u);  // a value that is no picture is a finding, told as one
+    EXPECT_TRUE(told[0].contains("무결성 검사: 이상 없음")) << told[0].toStdString();
+    EXPECT_TRUE(told[0].contains("\"깨진\": ")) << told[0].toStdString();
+    EXPECT_TRUE(told[0].contains(QString("%1개 가운데 1개").arg(kOrdered.size() + kOthers + 1))) << told[0].toStdString();
+
+    told.clear();
+    window->BackupBook();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !told.empty() || !reported.empty(); }, 60000));
+    ASSERT_TRUE(told.empty()) << told[0].toStdString();
+    EXPECT_TRUE(reported.back().contains("백업하고 검사했습니다")) << reported.back().toStdString();
+    EXPECT_EQ(RawRows(dir.File("사본.mdb")).size(), kOrdered.size() + kOthers + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, Manager, ::testing::Values("sqlite", "pg"),
