@@ -16,15 +16,26 @@ const std::string& Database::Name() const {
 
 std::string Database::Server() const { return conn().Server(); }
 
-void Database::Execute(const std::string& sql, int /*options: every error is raised*/) { conn().Execute(sql); }
+void Database::Execute(const std::string& sql, int options) { Execute(sql, Params{}, options); }
+
+void Database::Execute(const std::string& sql, const Params& params, int /*options: every error is raised*/) {
+    conn().Execute(sql, params);
+}
 
 Recordset Database::OpenRecordset(const std::string& source, int type, int options) {
+    return OpenRecordset(source, type, Params{}, options);
+}
+
+Recordset Database::OpenRecordset(const std::string& source, int type, const Params& params, int options) {
     auto& c = conn();
     if (type != dbOpenTable && type != dbOpenSnapshot)
         throw Error(err::InvalidEngineArgument, "지원하지 않는 레코드셋 형식입니다: " + std::to_string(type));
     if ((options & ~dbReadOnly) != 0)
         throw Error(err::InvalidEngineArgument, "지원하지 않는 레코드셋 옵션입니다: " + std::to_string(options));
-    std::shared_ptr<RecordsetImpl> r = c.Open(source, type, options);
+    if (type == dbOpenTable && !params.empty())
+        throw Error(err::InvalidEngineArgument, "표 " + WithParticle("'" + source + "'", Particle::EunNeun) +
+                                                    " 이름으로 열기 때문에 매개변수를 받지 않습니다.");
+    std::shared_ptr<RecordsetImpl> r = c.Open(source, type, options, params);
     if ((options & dbReadOnly) && r->readOnlyReason.empty())
         r->readOnlyReason = WithParticle("'" + source + "'", Particle::EulReul) + " 읽기 전용으로 열어 행을 추가할 수 없습니다.";
     c.recordsets.push_back(r);

@@ -37,6 +37,12 @@ inline constexpr std::size_t kWholeValueLimit = std::size_t{16} << 20;
 using Variant = std::variant<std::monostate, long long, double, std::string, Bytes>;
 
 bool IsNull(const Variant& v);
+
+// The values of a statement's parameters, written $1, $2, … in its text on
+// either kind of database. Each is handed to the engine's own binding as its
+// type (Null, integer, real, text, bytes), never written into the text; a
+// statement must use every one of them and no other.
+using Params = std::vector<Variant>;
 // The value joined to the empty text: Null becomes "", numbers their digits.
 std::string TextOf(const Variant& v);
 
@@ -57,7 +63,6 @@ enum class TableShape { Missing, RowidTable, WithoutRowid, View };
 
 class RecordsetImpl;
 class ConnectionImpl;
-class WorkspaceImpl;
 
 class Field : public LongBinaryField {
 public:
@@ -137,12 +142,15 @@ public:
     // Runs exactly one statement (a text of several is refused, none of them
     // run); every engine error is raised.
     void Execute(const std::string& sql, int options = 0);
+    void Execute(const std::string& sql, const Params& params, int options = 0);
     // `options` may be dbReadOnly: nothing is written through the
     // recordset, and on a server a table walk then reads the whole table as
     // of one moment (its reads share the connection's read-only REPEATABLE
     // READ transaction, as a snapshot's do), so another PC's saves during the
     // walk neither show in it nor stop it. A local file's walk is as always.
     Recordset OpenRecordset(const std::string& source, int type, int options = 0);
+    // A statement with parameters; a table recordset (dbOpenTable) takes none.
+    Recordset OpenRecordset(const std::string& source, int type, const Params& params, int options = 0);
     // Closes the recordsets still open on it first.
     void Close();
 
@@ -189,39 +197,4 @@ public:
 private:
     Database& db_;
     bool open_ = true;
-};
-
-class Workspace {
-public:
-    Workspace() = default;
-    const std::string& Name() const;
-    const std::string& UserName() const;
-    // Opens an existing SQLite database; never creates a file. Refused with
-    // an Error when the file is missing, not a database (empty, text,
-    // truncated, corrupt, an older Jet-format file), cannot be both read and
-    // written (unless readOnly), or is held exclusively by another process.
-    // The file is not changed by a refused open; an interrupted write left
-    // in it is rolled back first (RollBackInterruptedWrite), read-only or not.
-    Database OpenDatabase(const std::string& path, bool readOnly = false, const std::string& connect = "");
-    // Makes a new, empty database file; refuses a path where anything exists.
-    Database CreateDatabase(const std::string& path);
-    // Closes the workspace and every database still open through it.
-    void Close();
-
-private:
-    friend class DBEngine;
-    explicit Workspace(std::shared_ptr<WorkspaceImpl> w) : ws_(std::move(w)) {}
-    WorkspaceImpl& ws() const;
-    std::shared_ptr<WorkspaceImpl> ws_;
-};
-
-// The one engine object of the process, created on first use.
-class DBEngine {
-public:
-    static DBEngine& Instance();
-    Workspace CreateWorkspace(const std::string& name, const std::string& user,
-                              const std::string& password, int type = dbUseJet);
-
-private:
-    DBEngine() = default;
 };

@@ -27,8 +27,9 @@ public:
 
     // Raises err::ObjectClosed once the connection is closed.
     virtual void CheckOpen() const = 0;
-    virtual void Execute(const std::string& sql) = 0;
-    virtual std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type, int options) = 0;
+    virtual void Execute(const std::string& sql, const Params& params) = 0;
+    // `params` are empty for a table (dbOpenTable).
+    virtual std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type, int options, const Params& params) = 0;
     virtual void Begin() = 0;
     virtual void Commit() = 0;
     virtual void Rollback() = 0;
@@ -43,13 +44,6 @@ public:
 
 protected:
     virtual void CloseConnection() = 0;
-};
-
-class WorkspaceImpl {
-public:
-    std::string name, user;
-    bool closed = false;
-    std::vector<std::weak_ptr<ConnectionImpl>> databases;
 };
 
 // A row of a table: its SQLite rowid, or its PostgreSQL address (ctid) with

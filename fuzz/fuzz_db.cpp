@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "fuzz_support.h"
+#include "engine/workspace/workspace.h"
 #include "os/error.h"
 #include "store/connection.h"
 #include "reliability_support.h"

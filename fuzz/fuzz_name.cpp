@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "engine/workspace/workspace.h"
 #include "os/error.h"
 #include "store/connection.h"
 #include "store/save.h"

@@ -2,7 +2,7 @@
 // A book opened for one piece of work, and how its names are shown.
 #include <string>
 
-#include "engine/engine.h"
+#include "engine/workspace/workspace.h"
 
 // A database opened for one command or one window: closed (recordsets
 // first) when it goes. Read-only opens work on files and folders the user

@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "engine/engine.h"
+#include "engine/workspace/workspace.h"
 #include "os/file_kind.h"
 #include "os/files.h"
 #include "os/leftovers.h"

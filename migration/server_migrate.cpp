@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/workspace/workspace.h"
 #include "os/file_kind.h"
 #include "os/paths.h"
 #include "store/picture_table.h"

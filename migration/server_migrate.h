@@ -6,8 +6,6 @@
 // is only read.
 #include <string>
 
-#include "engine/postgres/link.h"
-#include "engine/sqlite/link_file.h"
 #include "migration/jet_migrate.h"
 
 // Refuses a `linked` file that is no link, and a server whose pic_list holds

@@ -3,7 +3,7 @@
 // files of the application folder.
 #include <string>
 
-#include "engine/engine.h"
+#include "engine/workspace/workspace.h"
 
 inline constexpr const char* kDatabaseFileName = "dojang.mdb";
 inline constexpr const char* kTransferFileName = "temp.bmp";

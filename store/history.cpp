@@ -24,13 +24,13 @@ std::string LeftAtUtc(Database& db) {
     return IsServer(db) ? "to_char(left_at AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS')" : "left_at";
 }
 
-// `left_at` before the instant `utc`: compared as times, never as text.
-std::string LeftBefore(Database& db, const std::string& utc) {
-    return IsServer(db) ? "left_at < TIMESTAMPTZ '" + utc + "+00'" : "julianday(left_at) < julianday('" + utc + "')";
+// `left_at` before the instant given in UTC as $1: compared as times, never as text.
+std::string LeftBefore(Database& db) {
+    return IsServer(db) ? "left_at < ($1::text || '+00')::timestamptz" : "julianday(left_at) < julianday($1)";
 }
 
-long long Number(Database& db, const std::string& sql) {
-    const std::string value = FirstText(db, sql);
+long long Number(Database& db, const std::string& sql, const Params& params = {}) {
+    const std::string value = FirstText(db, sql, params);
     return value.empty() ? 0 : std::stoll(value);
 }
 
@@ -41,10 +41,11 @@ const char* const kLocalTriggers[] = {"pic_history_delete", "pic_history_update"
 
 // A name for the history's index that nothing else in the book has: a
 // pic_history renamed away keeps its index, and with it the usual name.
+// `catalogue` counts the objects named $1.
 std::string FreeIndexName(Database& db, const std::string& catalogue) {
     for (int n = 1;; ++n) {
         const std::string name = "pic_history_name" + (n > 1 ? "_" + std::to_string(n) : std::string());
-        if (Number(db, catalogue + "'" + name + "'") == 0) return name;
+        if (Number(db, catalogue, {name}) == 0) return name;
     }
 }
 
@@ -78,7 +79,7 @@ void EnableLocal(Database& db, bool tableThere) {
         db.Execute("CREATE TABLE pic_history (id INTEGER PRIMARY KEY AUTOINCREMENT, pic_name TEXT, pic BLOB, "
                    "bytes INTEGER, left_at TEXT NOT NULL, left_by TEXT, left_from TEXT)",
                    dbFailOnError);
-        db.Execute("CREATE INDEX " + FreeIndexName(db, "SELECT count(*) FROM sqlite_schema WHERE name = ") +
+        db.Execute("CREATE INDEX " + FreeIndexName(db, "SELECT count(*) FROM sqlite_schema WHERE name = $1") +
                        " ON pic_history (pic_name, id)",
                    dbFailOnError);
     }
@@ -118,8 +119,9 @@ void EnableServer(Database& db, bool tableThere) {
                    dbFailOnError);
         db.Execute("ALTER TABLE " + schema + ".pic_history ALTER COLUMN pic SET STORAGE EXTERNAL", dbFailOnError);
         db.Execute("CREATE INDEX " +
-                       FreeIndexName(db, "SELECT count(*) FROM pg_catalog.pg_class WHERE relnamespace = " +
-                                             std::string("'") + schema + "'::regnamespace AND relname = ") +
+                       FreeIndexName(db, "SELECT count(*) FROM pg_catalog.pg_class c WHERE c.relnamespace = "
+                                         "(SELECT relnamespace FROM pg_catalog.pg_class WHERE oid = 'pic_list'::regclass) "
+                                         "AND c.relname = $1") +
                        " ON " + schema + ".pic_history (pic_name, id)",
                    dbFailOnError);
     }
@@ -128,22 +130,31 @@ void EnableServer(Database& db, bool tableThere) {
     // never through OLD.pic: PL/pgSQL would load that value whole (a 200 MiB
     // picture took 400 MiB of the server's memory), and a picture too large
     // to keep must not be loaded at all; its size is read from the table too.
-    std::string inFormat;  // the schema as format()'s literal text takes it
-    for (char c : schema) inFormat += c == '\'' ? std::string("''") : c == '%' ? std::string("%%") : std::string(1, c);
-    const std::string keepRow = "INSERT INTO " + inFormat + ".pic_history (pic_name, pic, bytes, left_at, left_by, left_from) "
+    const std::string keepRow = ".pic_history (pic_name, pic, bytes, left_at, left_by, left_from) "
                                 "SELECT pic_name, CASE WHEN pg_catalog.octet_length(pic) <= " + kLimit + " THEN pic END, "
                                 "pg_catalog.octet_length(pic), pg_catalog.clock_timestamp(), session_user, "
                                 "pg_catalog.host(pg_catalog.inet_client_addr()) FROM ONLY %s";
+    // The statement the function runs, as the text of format()'s template:
+    // the server writes the schema into it from its catalogue and quotes the
+    // whole as a literal ('%' doubled first, so a schema named with one
+    // stays a name, never a directive of format()).
+    const auto keepTemplate = [&db](const std::string& tail) {
+        return FirstText(db,
+                         "SELECT pg_catalog.quote_literal('INSERT INTO ' || pg_catalog.replace(pg_catalog.quote_ident(n.nspname), "
+                         "'%', '%%') || $1) FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+                         "WHERE c.oid = 'pic_list'::regclass",
+                         {tail});
+    };
     db.Execute("CREATE OR REPLACE FUNCTION " + function + "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER "
-               "SET search_path = pg_catalog, pg_temp AS $$ BEGIN EXECUTE pg_catalog.format('" + keepRow +
-               " WHERE ctid = $1', TG_RELID::pg_catalog.regclass) USING OLD.ctid; "
+               "SET search_path = pg_catalog, pg_temp AS $$ BEGIN EXECUTE pg_catalog.format(" +
+                   keepTemplate(keepRow + " WHERE ctid = $1") + ", TG_RELID::pg_catalog.regclass) USING OLD.ctid; "
                "IF TG_OP = 'DELETE' THEN RETURN OLD; END IF; RETURN NEW; END $$",
                dbFailOnError);
     db.Execute("REVOKE ALL ON FUNCTION " + function + "() FROM PUBLIC", dbFailOnError);
     const std::string keepAll = schema + "." + kTruncateFunction;
     db.Execute("CREATE OR REPLACE FUNCTION " + keepAll + "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER "
-               "SET search_path = pg_catalog, pg_temp AS $$ BEGIN EXECUTE pg_catalog.format('" + keepRow +
-               "', TG_RELID::pg_catalog.regclass); RETURN NULL; END $$",
+               "SET search_path = pg_catalog, pg_temp AS $$ BEGIN EXECUTE pg_catalog.format(" + keepTemplate(keepRow) +
+                   ", TG_RELID::pg_catalog.regclass); RETURN NULL; END $$",
                dbFailOnError);
     db.Execute("REVOKE ALL ON FUNCTION " + keepAll + "() FROM PUBLIC", dbFailOnError);
     // The trigger on pic_list and on every table that inherits from it:
@@ -183,8 +194,8 @@ std::vector<std::string> ServerFaults(Database& db) {
             std::string(kServerTables) +
                 "SELECT tree.oid::regclass::text, CASE WHEN tree.oid = 'pic_list'::regclass THEN 1 ELSE 0 END, "
                 "coalesce(t.tgenabled::text, '') FROM tree LEFT JOIN pg_catalog.pg_trigger t ON t.tgrelid = tree.oid "
-                "AND t.tgname = '" + trigger.name + "'",
-            dbOpenSnapshot);
+                "AND t.tgname = $1",
+            dbOpenSnapshot, {std::string(trigger.name)});
         for (; !rs.EOF_(); rs.MoveNext()) {
             const std::string table = TextOf(rs.Fields(0).Value()), state = TextOf(rs.Fields(2).Value());
             const std::string where =
@@ -206,8 +217,8 @@ std::vector<std::string> ServerFaults(Database& db) {
                         "pg_catalog.acldefault('f', p.proowner))) a WHERE a.grantee = 0 AND a.privilege_type = 'EXECUTE') "
                         "THEN 1 ELSE 0 END, coalesce(pg_catalog.array_to_string(p.proconfig, ';'), '') "
                         "FROM pg_catalog.pg_proc p JOIN pg_catalog.pg_class c ON c.relnamespace = p.pronamespace "
-                        "WHERE c.oid = 'pic_list'::regclass AND p.proname = '") + name + "'",
-            dbOpenSnapshot);
+                        "WHERE c.oid = 'pic_list'::regclass AND p.proname = $1"),
+            dbOpenSnapshot, {std::string(name)});
         if (fn.EOF_()) {
             fn.Close();
             faults.push_back(std::string("기록을 남기는 함수 ") + name + "가 없습니다.");
@@ -333,9 +344,8 @@ RestoredVersion RestoreVersion(Database& db, const std::string& name, std::optio
     RestoredVersion restored;
     {
         Recordset rs = db.OpenRecordset(
-            "SELECT id, bytes FROM pic_history " + condition +
-                (version ? " AND id = " + std::to_string(*version) : std::string()) + " ORDER BY id DESC LIMIT 1",
-            dbOpenSnapshot);
+            "SELECT id, bytes FROM pic_history " + condition + (version ? " AND id = $1" : "") + " ORDER BY id DESC LIMIT 1",
+            dbOpenSnapshot, version ? Params{*version} : Params{});
         if (rs.EOF_())
             throw Error(err::ItemNotFound, version ? "\"" + name + "\"의 기록에 버전 " + WithParticle(std::to_string(*version), Particle::IGa) +
                                                          " 없습니다. 아무것도 바꾸지 않았습니다."
@@ -358,8 +368,7 @@ RestoredVersion RestoreVersion(Database& db, const std::string& name, std::optio
                                                "되돌리지 않았습니다: " + faults.front() + " 아무것도 바꾸지 않았습니다.");
     }
     db.Execute(RemovalStatement(name), dbFailOnError);
-    db.Execute("INSERT INTO pic_list (pic_name, pic) SELECT pic_name, pic FROM pic_history WHERE id = " +
-                   std::to_string(restored.id),
+    db.Execute("INSERT INTO pic_list (pic_name, pic) SELECT pic_name, pic FROM pic_history WHERE id = $1", {restored.id},
                dbFailOnError);
     // What was copied back is checked, not assumed: the one row of the name.
     if (Number(db, "SELECT count(*) FROM pic_list " + condition) != 1)
@@ -372,17 +381,25 @@ RestoredVersion RestoreVersion(Database& db, const std::string& name, std::optio
 
 long PruneHistory(Database& db, const std::optional<std::string>& beforeUtc, std::optional<long long> keep) {
     if (!HasHistory(db)) throw Error(err::ItemNotFound, "데이터베이스 '" + db.Name() + "'에는 기록(pic_history)이 없습니다.");
+    // Either condition, or both, each with its value as a parameter: the
+    // cut-off time is $1 and the count to keep $2, or either alone $1.
     std::string where;
-    if (beforeUtc) where = LeftBefore(db, *beforeUtc);
-    if (keep)
+    Params values;
+    if (beforeUtc) {
+        where = LeftBefore(db);
+        values.emplace_back(*beforeUtc);
+    }
+    if (keep) {
+        values.emplace_back(*keep);
         where += (where.empty() ? "" : " OR ") +
                  std::string("id IN (SELECT id FROM (SELECT id, row_number() OVER (PARTITION BY pic_name ORDER BY id DESC) "
-                             "AS n FROM pic_history) AS ranked WHERE n > ") + std::to_string(*keep) + ")";
+                             "AS n FROM pic_history) AS ranked WHERE n > $") + std::to_string(values.size()) + ")";
+    }
     if (where.empty()) return 0;
     Transaction t(db);
     db.LockKey(std::string(kHistoryTable) + "\nversions");
     const long long before = Number(db, "SELECT count(*) FROM pic_history");
-    db.Execute("DELETE FROM pic_history WHERE " + where, dbFailOnError);
+    db.Execute("DELETE FROM pic_history WHERE " + where, values, dbFailOnError);
     const long long after = Number(db, "SELECT count(*) FROM pic_history");
     t.Commit();
     return static_cast<long>(before - after);

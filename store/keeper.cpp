@@ -15,12 +15,6 @@ long CountNamed(Database& db, const std::string& name) {
     return count;
 }
 
-// The name as an SQL literal, quoted by the very rule of NameCondition.
-std::string NameLiteral(const std::string& name) {
-    static const std::string kPrefix = "WHERE  pic_name = ";
-    return NameCondition(name).substr(kPrefix.size());
-}
-
 Error NotFound(const std::string& name) {
     return Error(err::ItemNotFound, "이름이 \"" + name + "\"인 도장이 없습니다. 아무것도 바꾸지 않았습니다.");
 }
@@ -42,7 +36,9 @@ long DeletePictures(Database& db, const std::string& name) {
 long RenamePictures(Database& db, const std::string& from, const std::string& to, bool replace) {
     if (from == to)
         throw Error(err::InvalidArgument, "새 이름 " + WithParticle("\"" + to + "\"", Particle::IGa) + " 지금 이름과 같습니다. 아무것도 바꾸지 않았습니다.");
-    const std::string literal = NameLiteral(to);
+    // A name no statement can find (a NUL in it) is refused before anything is
+    // locked; the rows get the new name as a value, the old one is matched as the save matches it.
+    NameCondition(to);
     RequireWritablePictureTable(db);
     Transaction t(db);
     // Both names are held, always in the same order, so that two renames
@@ -59,7 +55,7 @@ long RenamePictures(Database& db, const std::string& from, const std::string& to
                                                "개). 이름을 바꾸지 않았습니다.");
         db.Execute(RemovalStatement(to), dbFailOnError);
     }
-    db.Execute("UPDATE pic_list SET pic_name = " + literal + " " + NameCondition(from), dbFailOnError);
+    db.Execute("UPDATE pic_list SET pic_name = $1 " + NameCondition(from), {to}, dbFailOnError);
     t.Commit();
     return count;
 }

@@ -11,7 +11,7 @@ namespace {
 
 // Makes the role unless it exists; true when it was made.
 bool MakeRole(Database& db, const std::string& name, const char* login) {
-    if (FirstText(db, "SELECT count(*) FROM pg_catalog.pg_roles WHERE rolname = '" + name + "'") != "0") return false;
+    if (FirstText(db, "SELECT count(*) FROM pg_catalog.pg_roles WHERE rolname = $1", {name}) != "0") return false;
     db.Execute("CREATE ROLE " + name + " " + login, dbFailOnError);
     return true;
 }

@@ -7,7 +7,7 @@
 #include "engine/engine.h"
 
 // The first column of every row of `sql`, as text (Null as "").
-std::vector<std::string> ColumnText(Database& db, const std::string& sql);
+std::vector<std::string> ColumnText(Database& db, const std::string& sql, const Params& params = {});
 
 // The first column of the first row of `sql`, as text; "" when it has none.
-std::string FirstText(Database& db, const std::string& sql);
+std::string FirstText(Database& db, const std::string& sql, const Params& params = {});

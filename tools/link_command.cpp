@@ -2,7 +2,8 @@
 // stamp book on a PostgreSQL server.
 #include "engine/postgres/libpq_files.h"
 #include "engine/postgres/link.h"
-#include "engine/sqlite/link_file.h"
+#include "engine/workspace/link_maker.h"
+#include "engine/workspace/workspace.h"
 #include "os/files.h"
 #include "store/history.h"
 #include "store/picture_table.h"

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/sqlite/link_file.h"
 #include "migration/jet_migrate.h"
 #include "migration/server_migrate.h"
 #include "text/korean.h"

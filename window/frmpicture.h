@@ -10,7 +10,7 @@
 #include "desktop/filedialog.h"
 #include "desktop/messagebox.h"
 #include "pictures/pictures.h"
-#include "engine/engine.h"
+#include "engine/workspace/workspace.h"
 #include "os/files.h"
 
 class QComboBox;

@@ -12,7 +12,7 @@
 
 #include "bench/bench_util.h"
 #include "engine/postgres/link.h"
-#include "engine/sqlite/link_file.h"
+#include "engine/workspace/link_maker.h"
 #include "tests/pg/pg_server.h"
 
 namespace fs = std::filesystem;

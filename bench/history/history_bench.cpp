@@ -13,7 +13,8 @@
 
 #include "bench/bench_util.h"
 #include "bench/picture_db.h"
-#include "engine/sqlite/link_file.h"
+#include "engine/workspace/link_maker.h"
+#include "engine/workspace/workspace.h"
 #include "os/files.h"
 #include "store/connection.h"
 #include "store/history.h"

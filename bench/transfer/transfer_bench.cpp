@@ -13,6 +13,7 @@
 
 #include "bench/bench_util.h"
 #include "bench/picture_db.h"
+#include "engine/workspace/workspace.h"
 #include "store/connection.h"
 #include "store/transfer.h"
 

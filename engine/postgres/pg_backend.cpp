@@ -111,7 +111,7 @@ PGconn* PgConnection::Conn() {
 }
 
 PGconn* PgConnection::ReadConn() {
-    if (beginPending_ || !queued_.empty()) Simple("SELECT 1", "트랜잭션 시작 (서버 " + server_ + ")");
+    if (beginPending_ || !queued_.empty()) Simple({"SELECT 1", {}}, "트랜잭션 시작 (서버 " + server_ + ")");
     return Live();
 }
 
@@ -142,12 +142,18 @@ namespace {
 // Sends `statements` in one round trip, each as a message of its own (so each
 // must be exactly one statement), and returns the result of the last one, or
 // of the first one that failed; an empty result when the connection failed.
-PgResult RunTogether(PGconn* c, const std::vector<std::string>& statements) {
-    if (statements.size() == 1)
-        return PgResult(PQexecParams(c, statements[0].c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+PgResult RunTogether(PGconn* c, const std::vector<PgStatement>& statements) {
+    if (statements.size() == 1) {
+        const PgParamArrays a(statements[0].params);
+        return PgResult(PQexecParams(c, statements[0].sql.c_str(), a.Count(), nullptr, a.values.data(), a.lengths.data(),
+                                     a.formats.data(), 0));
+    }
     if (PQenterPipelineMode(c) != 1) return nullptr;
-    for (const auto& s : statements)
-        if (PQsendQueryParams(c, s.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 1) break;
+    for (const auto& s : statements) {
+        const PgParamArrays a(s.params);
+        if (PQsendQueryParams(c, s.sql.c_str(), a.Count(), nullptr, a.values.data(), a.lengths.data(), a.formats.data(), 0) != 1)
+            break;
+    }
     PQpipelineSync(c);
     PgResult kept;
     bool failed = false;
@@ -172,15 +178,15 @@ PgResult RunTogether(PGconn* c, const std::vector<std::string>& statements) {
 
 }  // namespace
 
-PgResult PgConnection::Simple(const std::string& sql, const std::string& context, const std::string& right) {
+PgResult PgConnection::Simple(const PgStatement& statement, const std::string& context, const std::string& right) {
     EndRead();
     const bool opening = beginPending_;
     const bool ownCommit = !opening && PQstatus(conn_.get()) == CONNECTION_OK &&
                            PQtransactionStatus(conn_.get()) == PQTRANS_IDLE;
-    std::vector<std::string> statements;
-    if (opening) statements.emplace_back("BEGIN");
+    std::vector<PgStatement> statements;
+    if (opening) statements.push_back({"BEGIN", {}});
     statements.insert(statements.end(), queued_.begin(), queued_.end());
-    statements.push_back(sql);
+    statements.push_back(statement);
     for (int attempt = 0;; ++attempt) {
         PGconn* c = Live();
         PgResult r = RunTogether(c, statements);
@@ -218,14 +224,16 @@ PGconn* PgConnection::Live() {
     return conn_.get();
 }
 
-void PgConnection::Execute(const std::string& sql) { Simple(sql, "SQL 문 [" + sql + "] 실행", RightOf(sql)); }
+void PgConnection::Execute(const std::string& sql, const Params& params) {
+    Simple({sql, PgParams(params)}, "SQL 문 [" + sql + "] 실행", RightOf(sql));
+}
 
-std::shared_ptr<RecordsetImpl> PgConnection::Open(const std::string& source, int type, int options) {
+std::shared_ptr<RecordsetImpl> PgConnection::Open(const std::string& source, int type, int options, const Params& params) {
     return Retrying([&] {
         auto r = std::make_shared<PgRecordset>(std::static_pointer_cast<PgConnection>(shared_from_this()));
         r->type = type;
         if (type == dbOpenTable) r->OpenTable(source, (options & dbReadOnly) != 0);
-        else r->OpenSnapshot(source);
+        else r->OpenSnapshot(source, PgParams(params));
         return std::static_pointer_cast<RecordsetImpl>(r);
     });
 }
@@ -304,13 +312,11 @@ void PgConnection::RequireTextColumn(const std::string& table, const std::string
 }
 
 void PgConnection::LockKey(const std::string& key) {
-    const PgMemory<char> literal(PQescapeLiteral(Live(), key.data(), key.size()));
-    if (!literal) throw PgError(conn_.get(), nullptr, "서버 " + server_ + "에서 잠금");
-    const std::string sql = std::string("SELECT pg_advisory_xact_lock(hashtextextended(") + literal.get() + ", 0))";
+    PgStatement lock{"SELECT pg_advisory_xact_lock(hashtextextended($1, 0))", {{PgParam::Text, key}}};
     // Inside a transaction the lock travels with the next statement, which
     // it comes before; nothing of the transaction runs without it.
-    if (InTransaction()) queued_.push_back(sql);
-    else Simple(sql, "서버 " + server_ + "에서 잠금");
+    if (InTransaction()) queued_.push_back(std::move(lock));
+    else Simple(lock, "서버 " + server_ + "에서 잠금");
 }
 
 std::vector<std::string> PgConnection::CheckIntegrity() {

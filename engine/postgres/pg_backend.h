@@ -43,8 +43,8 @@ public:
     bool RawTextServer() const;
 
     void CheckOpen() const override;
-    void Execute(const std::string& sql) override;
-    std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type, int options) override;
+    void Execute(const std::string& sql, const Params& params) override;
+    std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type, int options, const Params& params) override;
     void Begin() override;
     void Commit() override;
     void Rollback() override;
@@ -84,8 +84,9 @@ protected:
 private:
     // The live connection, made again when lost, without a pending BEGIN.
     PGconn* Live();
-    // Runs `sql` as one simple query, a pending BEGIN travelling with it.
-    PgResult Simple(const std::string& sql, const std::string& context, const std::string& right = {});
+    // Runs `sql` with `params`, a pending BEGIN and queued statements
+    // travelling with it in one round trip.
+    PgResult Simple(const PgStatement& statement, const std::string& context, const std::string& right = {});
     template <typename F>
     auto Retrying(F&& work) -> decltype(work());
     void Setup();
@@ -99,7 +100,7 @@ private:
     bool readOnly_;
     // A BEGIN and statements not sent yet: they go with the next one.
     bool beginPending_ = false;
-    std::vector<std::string> queued_;
+    std::vector<PgStatement> queued_;
     bool closed_ = false;
     std::string server_;
 };

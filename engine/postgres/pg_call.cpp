@@ -108,6 +108,13 @@ PgParam PgParam::Of(const Variant& v) {
     return {Text, TextOf(v)};
 }
 
+std::vector<PgParam> PgParams(const Params& values) {
+    std::vector<PgParam> params;
+    params.reserve(values.size());
+    for (const auto& v : values) params.push_back(PgParam::Of(v));
+    return params;
+}
+
 PgParamArrays::PgParamArrays(const std::vector<PgParam>& params) {
     for (const auto& p : params) {
         values.push_back(p.kind == PgParam::Null ? nullptr : p.bytes.data());

@@ -54,6 +54,13 @@ struct PgParam {
     static PgParam Of(const Variant& v);
 };
 
+// One statement and the values of its $1, $2, ….
+struct PgStatement {
+    std::string sql;
+    std::vector<PgParam> params;
+};
+std::vector<PgParam> PgParams(const Params& values);
+
 // Parameters as the three arrays libpq's calls take; valid while `params` lives.
 struct PgParamArrays {
     std::vector<const char*> values;

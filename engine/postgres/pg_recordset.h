@@ -72,9 +72,9 @@ public:
 
     // `oneMoment`: the walk reads in the connection's read transaction.
     void OpenTable(const std::string& source, bool oneMoment);
-    void OpenSnapshot(const std::string& source);
+    void OpenSnapshot(const std::string& source, const std::vector<PgParam>& params = {});
     // Reads a snapshot's rows whole, a row at a time.
-    void ReadWhole(const std::string& source, bool binary);
+    void ReadWhole(const std::string& source, const std::vector<PgParam>& params, bool binary);
     // The select list that reads every field lazily: key, then each column
     // with bytea columns as their length.
     std::string LazyList() const;

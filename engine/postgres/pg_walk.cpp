@@ -183,7 +183,7 @@ std::optional<RowKey> PgRecordset::Scan(std::size_t t, std::uint64_t from, std::
 // snapshot reads the book as of one moment whatever other PCs save. Anything
 // else is read whole by its one statement, a row at a time, its long values
 // kept in the spill file.
-void PgRecordset::OpenSnapshot(const std::string& source) {
+void PgRecordset::OpenSnapshot(const std::string& source, const std::vector<PgParam>& params) {
     PGconn* c = conn->ReadConn();
     PgResult prepared(PQprepare(c, "", source.c_str(), 0, nullptr));
     if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
@@ -227,11 +227,11 @@ void PgRecordset::OpenSnapshot(const std::string& source) {
     }
     if (!lazy) {
         origin.clear();
-        ReadWhole(source, binary);
+        ReadWhole(source, params, binary);
         return;
     }
     holdsRead = conn->EnterRead();
-    PgResult r = PgExec(c, "SELECT " + LazyList() + " " + source.substr(plain->from), {}, false, PGRES_TUPLES_OK,
+    PgResult r = PgExec(c, "SELECT " + LazyList() + " " + source.substr(plain->from), params, false, PGRES_TUPLES_OK,
                         "SQL 문 [" + source + "] 읽기", "SELECT");
     for (int row = 0; row < PQntuples(r.get()); ++row) {
         const RowKey key = KeyAt(r.get(), row);
@@ -240,10 +240,12 @@ void PgRecordset::OpenSnapshot(const std::string& source) {
     }
 }
 
-void PgRecordset::ReadWhole(const std::string& source, bool binary) {
+void PgRecordset::ReadWhole(const std::string& source, const std::vector<PgParam>& params, bool binary) {
     PGconn* c = conn->ReadConn();
     const std::string context = "SQL 문 [" + source + "] 읽기";
-    if (!PQsendQueryPrepared(c, "", 0, nullptr, nullptr, nullptr, binary ? 1 : 0) || !PQsetSingleRowMode(c))
+    const PgParamArrays a(params);
+    if (!PQsendQueryPrepared(c, "", a.Count(), a.values.data(), a.lengths.data(), a.formats.data(), binary ? 1 : 0) ||
+        !PQsetSingleRowMode(c))
         throw PgError(c, nullptr, context, "SELECT");
     std::optional<Error> failure;
     while (PGresult* raw = PQgetResult(c)) {

@@ -61,7 +61,7 @@ public:
     const ConnectionImpl& Connection() const override { return *conn; }
 
     void OpenTable(const std::string& source);
-    void OpenSnapshot(const std::string& source);
+    void OpenSnapshot(const std::string& source, const Params& params = {});
     void ReadWhole(sqlite3_stmt* stmt, const std::string& context);
     static Cell MakeCell(sqlite3_stmt* s, int typeCol, long long rowid);
 
@@ -138,7 +138,7 @@ void SqliteRecordset::OpenTable(const std::string& source) {
 // Inside a write transaction the snapshot shares the main connection's view;
 // otherwise it reads through its own connection, whose read transaction
 // freezes the rows until Close.
-void SqliteRecordset::OpenSnapshot(const std::string& source) {
+void SqliteRecordset::OpenSnapshot(const std::string& source, const Params& params) {
     sqlite3* h = conn->handle();
     if (sqlite3_get_autocommit(h)) {
         snapshotDb = OpenSqlite(conn->path, SQLITE_OPEN_READONLY, "데이터베이스 " + conn->path + " 읽기");
@@ -146,11 +146,13 @@ void SqliteRecordset::OpenSnapshot(const std::string& source) {
         Exec(h, "BEGIN", "데이터베이스 " + conn->path + " 읽기");
     }
     Stmt original = Prepare(h, source);
+    BindAll(h, original.get(), params, source);
     for (int i = 0; i < sqlite3_column_count(original.get()); ++i) names.emplace_back(sqlite3_column_name(original.get(), i));
     const std::string context = "SQL 문 [" + source + "] 읽기";
     rows.SetWidth(names.size());
     if (auto lazy = LazySelect(h, source, original.get(), table, origin)) {
         Stmt s = Prepare(h, *lazy);
+        BindAll(h, s.get(), params, source);
         int rc;
         while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
             long long id = sqlite3_column_int64(s.get(), 0);
@@ -446,16 +448,17 @@ sqlite3* SqliteConnection::handle() const {
     return db_.get();
 }
 
-void SqliteConnection::Execute(const std::string& sql) {
+void SqliteConnection::Execute(const std::string& sql, const Params& params) {
     ++generation_;
-    Exec(handle(), sql, "SQL 문 [" + sql + "] 실행");
+    Exec(handle(), sql, "SQL 문 [" + sql + "] 실행", params);
 }
 
-std::shared_ptr<RecordsetImpl> SqliteConnection::Open(const std::string& source, int type, int /*options: a file's walk is always live*/) {
+std::shared_ptr<RecordsetImpl> SqliteConnection::Open(const std::string& source, int type,
+                                                      int /*options: a file's walk is always live*/, const Params& params) {
     auto r = std::make_shared<SqliteRecordset>(std::static_pointer_cast<SqliteConnection>(shared_from_this()));
     r->type = type;
     if (type == dbOpenTable) r->OpenTable(source);
-    else r->OpenSnapshot(source);
+    else r->OpenSnapshot(source, params);
     return r;
 }
 

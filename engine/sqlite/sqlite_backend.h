@@ -16,8 +16,8 @@ public:
     sqlite3* handle() const;
 
     void CheckOpen() const override { handle(); }
-    void Execute(const std::string& sql) override;
-    std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type, int options) override;
+    void Execute(const std::string& sql, const Params& params) override;
+    std::shared_ptr<RecordsetImpl> Open(const std::string& source, int type, int options, const Params& params) override;
     void Begin() override;
     void Commit() override;
     void Rollback() override;

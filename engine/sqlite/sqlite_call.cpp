@@ -2,6 +2,7 @@
 
 #include <cassert>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 #include "text/korean.h"
@@ -107,8 +108,9 @@ Stmt Prepare(sqlite3* db, const std::string& sql) {
     return stmt;
 }
 
-void Exec(sqlite3* db, const std::string& sql, const std::string& context) {
+void Exec(sqlite3* db, const std::string& sql, const std::string& context, const Params& params) {
     Stmt stmt = Prepare(db, sql);
+    BindAll(db, stmt.get(), params, sql);
     int rc;
     while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
     }
@@ -159,4 +161,24 @@ void Bind(sqlite3* db, sqlite3_stmt* s, int i, const Variant& v) {
         rc = b->empty() ? sqlite3_bind_zeroblob(s, i, 0) : sqlite3_bind_blob64(s, i, b->data(), b->size(), SQLITE_TRANSIENT);
     else rc = sqlite3_bind_null(s, i);
     Check(db, rc, "값 연결");
+}
+
+void BindAll(sqlite3* db, sqlite3_stmt* s, const Params& params, const std::string& sql) {
+    const int count = sqlite3_bind_parameter_count(s);
+    for (int i = 1; i <= count; ++i) {
+        const char* name = sqlite3_bind_parameter_name(s, i);
+        // Parameters are numbered as on a server: $1 is the first value.
+        char* end = nullptr;
+        const long n = name && name[0] == '$' ? std::strtol(name + 1, &end, 10) : 0;
+        if (n < 1 || *end != '\0' || static_cast<std::size_t>(n) > params.size())
+            throw Error(err::InvalidEngineArgument, "SQL 문의 매개변수 " + std::string(name ? name : "?") + "에 줄 값이 없습니다. " +
+                                                        "매개변수는 $1부터 $" + std::to_string(params.size()) +
+                                                        "까지 씁니다: [" + sql + "]");
+        Bind(db, s, i, params[static_cast<std::size_t>(n) - 1]);
+    }
+    // A value the text never asks for is a mistake in the caller, not a value to drop.
+    for (std::size_t n = 1; n <= params.size(); ++n)
+        if (sqlite3_bind_parameter_index(s, ("$" + std::to_string(n)).c_str()) == 0)
+            throw Error(err::InvalidEngineArgument, "SQL 문이 매개변수 " + WithParticle("$" + std::to_string(n), Particle::EulReul) +
+                                                        " 쓰지 않습니다: [" + sql + "]");
 }

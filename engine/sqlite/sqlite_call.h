@@ -50,8 +50,8 @@ void Check(sqlite3* db, int rc, const std::string& context);
 // pasted into a statement can never run a second command.
 Stmt Prepare(sqlite3* db, const std::string& sql);
 
-// Prepares and runs one statement to its end.
-void Exec(sqlite3* db, const std::string& sql, const std::string& context);
+// Prepares and runs one statement to its end, with `params` bound.
+void Exec(sqlite3* db, const std::string& sql, const std::string& context, const Params& params = {});
 
 // The statements run between its making and Commit land together or not at
 // all: in a transaction of its own when none is open, else in a savepoint of
@@ -76,3 +76,7 @@ Variant ColumnValue(sqlite3_stmt* s, int i);
 
 // Binds `v` to parameter `i`.
 void Bind(sqlite3* db, sqlite3_stmt* s, int i, const Variant& v);
+
+// Binds `params` to the statement's $1, $2, …; refuses (naming `sql`) a
+// statement whose parameters are not exactly those.
+void BindAll(sqlite3* db, sqlite3_stmt* s, const Params& params, const std::string& sql);

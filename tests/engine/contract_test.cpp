@@ -17,6 +17,7 @@
 #include "../pg/book_kinds.h"
 #include "engine/postgres/link.h"
 #include "engine/sqlite/link_file.h"
+#include "engine/workspace/workspace.h"
 #include "store/save.h"
 #include "support.h"
 
@@ -148,6 +149,73 @@ TEST_P(Contract, ExecuteRunsExactlyOneStatement) {
     db.LockKey("pic_list\na");
     EXPECT_THROW(db.Execute("DELETE FROM pic_list WHERE pic_name = 'a'; DELETE FROM pic_list", dbFailOnError), Error);
     EXPECT_EQ(book->Count("pic_list"), 2);
+}
+
+// Values reach a statement as parameters, never as its text: each type
+// comes back as it went in, text that looks like SQL stays text, and a
+// statement given too few or too many values is refused before it runs.
+TEST_P(Contract, ParametersAreBoundAsValuesOfTheirType) {
+    const std::string sly = "x'); DELETE FROM pic_list; --";
+    Database db = Open();
+    {
+        Transaction t(db);
+        db.LockKey(sly);  // a lock's key is a value as well
+        db.Execute("INSERT INTO pic_list (pic_name, pic) VALUES ($1, $2)", {sly, Bytes{0, 1, 2, 0, 255}});
+        db.Execute("INSERT INTO pic_list (pic_name, pic) VALUES ($1, $2)", {std::string("널"), Variant{}});
+        t.Commit();
+    }
+    EXPECT_EQ(book->Count("pic_list"), 2);
+    const struct {
+        const char* sql;
+        Params params;
+        std::string want;
+    } reads[] = {
+        {"SELECT pic_name FROM pic_list WHERE pic_name = $1", {sly}, sly},
+        {"SELECT count(*) FROM pic_list WHERE pic IS NULL AND pic_name = $1", {std::string("널")}, "1"},
+        {"SELECT count(*) FROM pic_list WHERE pic_name = $2 OR pic_name = $1", {std::string("없음"), sly}, "1"},
+        {"SELECT $1 + 1", {41LL}, "42"},
+        {"SELECT count(*) FROM pic_list WHERE pic = $1", {Bytes{0, 1, 2, 0, 255}}, "1"},
+    };
+    for (const auto& r : reads) {
+        Recordset rs = db.OpenRecordset(r.sql, dbOpenSnapshot, r.params);
+        ASSERT_FALSE(rs.EOF_()) << r.sql;
+        EXPECT_EQ(TextOf(rs.Fields(0).Value()), r.want) << r.sql;
+        rs.Close();
+    }
+    {
+        Recordset rs = db.OpenRecordset("SELECT pic FROM pic_list WHERE pic_name = $1", dbOpenSnapshot, {sly});
+        EXPECT_EQ(WholeValue(rs.Fields(0)), (Bytes{0, 1, 2, 0, 255}));
+        rs.Close();
+    }
+    EXPECT_THROW(db.Execute("DELETE FROM pic_list WHERE pic_name = $1 OR pic_name = $2", {sly}), Error);
+    EXPECT_THROW(db.Execute("DELETE FROM pic_list WHERE pic_name = $1", {sly, std::string("널")}), Error);
+    EXPECT_THROW(db.OpenRecordset("pic_list", dbOpenTable, {sly}), Error);
+    EXPECT_EQ(book->Count("pic_list"), 2);
+}
+
+// The one condition written as text, the save's own, matches exactly the
+// rows stored under its name, byte for byte: expected counts come from the
+// names as inserted by the kind's own client, not from the condition.
+TEST_P(Contract, TheSavesNameConditionMatchesExactlyTheRowsOfItsName) {
+    EXPECT_EQ(NameCondition("it's"), "WHERE  pic_name = 'it''s'");
+    EXPECT_EQ(NameCondition("''"), "WHERE  pic_name = ''''''");
+    EXPECT_EQ(NameCondition("a\\'b"), "WHERE  pic_name = 'a\\''b'");
+    EXPECT_THROW(NameCondition(std::string("a\0b", 3)), Error);
+    const std::vector<std::string> names = {
+        "it's", "''", "'", "a\\'b", "a\\", "x' OR '1'='1", "x' OR '1'='1 ", " 도장", "도장", "도장 ", "\xe1\x84\x83\xe1\x85\xa9",
+        "50%_off", "50%", "$1", "--", "a;b", "줄\n바꿈", "탭\t", "ABC", "abc", std::string(300, 'q'),
+    };
+    std::vector<std::pair<std::string, Bytes>> rows;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        for (std::size_t copy = 0; copy <= i % 3; ++copy) rows.emplace_back(names[i], Bytes{static_cast<std::uint8_t>(i)});
+    book->Insert(rows);
+    Database db = Open();
+    for (const std::string& name : names) {
+        const auto want = std::count_if(rows.begin(), rows.end(), [&](const auto& r) { return r.first == name; });
+        Recordset rs = db.OpenRecordset("SELECT count(*) FROM pic_list " + NameCondition(name), dbOpenSnapshot);
+        EXPECT_EQ(TextOf(rs.Fields(0).Value()), std::to_string(want)) << name;
+        rs.Close();
+    }
 }
 
 // Values on each side of the 32000-byte chunk and of the in-memory stage go

@@ -20,6 +20,7 @@
 #include <sqlite3.h>
 #include <thread>
 
+#include "engine/workspace/workspace.h"
 #include "store/connection.h"
 #include "support.h"
 

@@ -20,6 +20,7 @@
 #include <optional>
 #include <sstream>
 
+#include "engine/workspace/workspace.h"
 #include "store/connection.h"
 #include "support.h"
 #include "migration/jet_migrate.h"

@@ -16,12 +16,13 @@ class Book {
 public:
     virtual ~Book() = default;
     const std::string& Path() const { return path_; }
-    // Runs `sql` outside the engine; false when it was refused (say, for a lock).
-    virtual bool TrySql(const std::string& sql) = 0;
+    // Runs `sql` outside the engine, its $1, $2, … bound to `params` by the
+    // kind's own client; false when it was refused (say, for a lock).
+    virtual bool TrySql(const std::string& sql, const std::vector<std::string>& params = {}) = 0;
     // The same, failing the test when it is refused.
-    void Sql(const std::string& sql);
+    void Sql(const std::string& sql, const std::vector<std::string>& params = {});
     // Every row of `sql`, its columns joined by tabs, Null as <NULL>.
-    virtual std::vector<std::string> Rows(const std::string& sql) = 0;
+    virtual std::vector<std::string> Rows(const std::string& sql, const std::vector<std::string>& params = {}) = 0;
     // The first row of `sql`, or <none>.
     std::string One(const std::string& sql);
     long Count(const std::string& table, const std::string& where = "");

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/workspace/workspace.h"
 #include "os/files.h"
 #include "store/connection.h"
 #include "store/transfer.h"

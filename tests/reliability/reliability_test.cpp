@@ -23,6 +23,7 @@
 #include <ostream>
 #include <thread>
 
+#include "engine/workspace/workspace.h"
 #include "os/error.h"
 #include "reliability_support.h"
 #include "store/connection.h"

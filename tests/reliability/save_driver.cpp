@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "reliability_support.h"
+#include "engine/workspace/workspace.h"
 #include "os/error.h"
 #include "store/connection.h"
 #include "store/save.h"

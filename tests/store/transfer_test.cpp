@@ -10,6 +10,7 @@
 
 #include <numeric>
 
+#include "engine/workspace/workspace.h"
 #include "store/connection.h"
 #include "store/save.h"
 #include "store/transfer.h"

@@ -28,6 +28,7 @@
 #include <sqlite3.h>
 
 #include "run_tool.h"
+#include "engine/workspace/workspace.h"
 #include "store/save.h"
 #include "support.h"
 

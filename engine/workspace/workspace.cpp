@@ -1,9 +1,18 @@
 // Workspaces and the engine object: opening and making database files.
+#include "engine/workspace/workspace.h"
+
 #include <cassert>
 
 #include "engine/engine_impl.h"
 #include "engine/kinds.h"
 #include "text/korean.h"
+
+class WorkspaceImpl {
+public:
+    std::string name, user;
+    bool closed = false;
+    std::vector<std::weak_ptr<ConnectionImpl>> databases;
+};
 
 WorkspaceImpl& Workspace::ws() const {
     if (!ws_ || ws_->closed) throw Error(err::ObjectClosed, "작업 영역이 열려 있지 않습니다.");
