@@ -1,7 +1,9 @@
 // What the throwaway server does through libpq, the same on every system.
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "pg_server.h"
 
@@ -18,3 +20,11 @@ std::string PgServer::Query(const std::string& sql) const {
 }
 
 void PgServer::Sql(const std::string& sql) const { Query(sql); }
+
+void PgServer::WaitForReload(const std::string& loaded) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (Query("SELECT pg_conf_load_time()") == loaded) {
+        if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("the server did not reload its configuration");
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}

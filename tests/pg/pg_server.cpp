@@ -104,8 +104,9 @@ void PgServer::Authentication(const std::string& rules) {
         out << rules;
     }
     GiveToServerUser(folder_);
+    const std::string loaded = Query("SELECT pg_conf_load_time()");
     Reload();
-    ::usleep(200000);  // the postmaster rereads it on the signal
+    WaitForReload(loaded);
 }
 
 std::string PgServer::Conninfo(const std::string& user, const std::string& db) const {

@@ -38,8 +38,13 @@ public:
     void Stop(const char* mode = "fast");
     void Start();
     void Reload();
-    // Replaces pg_hba.conf with `rules` and reloads.
+    // Replaces pg_hba.conf with `rules` and reloads; returns once a new
+    // session meets the new rules.
     void Authentication(const std::string& rules);
+    // Waits until a new session sees the configuration loaded later than
+    // `loaded` (what pg_conf_load_time() said before a reload): the
+    // postmaster rereads its files on the signal, after pg_ctl has returned.
+    void WaitForReload(const std::string& loaded) const;
 
     // The TCP port (the Windows build's server only; the Linux one has none).
     int Port() const { return port_; }

@@ -38,7 +38,8 @@ std::string UnixPath(const std::string& path) {
 
 // Runs `script` with the Linux shell (its commands as nobody when we are
 // root, as the Linux tests do). Wine does not hand back a Linux program's
-// exit status, so the script writes it into a file, which is waited for.
+// exit status, so the script writes it into a file, which is waited for: the
+// file is written under another name and renamed, so it appears whole.
 void RunLinux(const std::string& folder, const std::string& script) {
     static std::mt19937 names(std::random_device{}());
     const std::string base = folder + "/run-" + std::to_string(names());
@@ -47,7 +48,8 @@ void RunLinux(const std::string& folder, const std::string& script) {
         out << "PATH=/usr/sbin:/usr/bin:/sbin:/bin\n"  // not the Windows PATH Wine hands on
             << "as_server() { if [ \"$(id -u)\" = 0 ]; then runuser -u nobody -- \"$@\"; else \"$@\"; fi; }\n"
             << "( set -e\n" << script << "\n) >>'" << UnixPath(base) << ".log' 2>&1\n"
-            << "echo $? >'" << UnixPath(base) << ".status'\n";
+            << "echo $? >'" << UnixPath(base) << ".status.part'\n"
+            << "mv '" << UnixPath(base) << ".status.part' '" << UnixPath(base) << ".status'\n";
     }
     std::string line = "/bin/sh \"" + UnixPath(base + ".sh") + "\"";
     STARTUPINFOA startup{};
@@ -62,7 +64,6 @@ void RunLinux(const std::string& folder, const std::string& script) {
         if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("no end of: " + script);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the status is written whole
     std::ifstream status(base + ".status");
     int code = -1;
     status >> code;
@@ -154,8 +155,9 @@ void PgServer::Authentication(const std::string& rules) {
         out << rules;
     }
     RunLinux(folder_, "[ \"$(id -u)\" != 0 ] || chown nobody: '" + UnixPath(data_) + "/pg_hba.conf'");
+    const std::string loaded = Query("SELECT pg_conf_load_time()");
     Reload();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the postmaster rereads it on the signal
+    WaitForReload(loaded);
 }
 
 void PgServer::EnableTls(const std::string& hostName) {
