@@ -36,8 +36,8 @@ Recordset Database::OpenRecordset(const std::string& source, int type, const Par
         throw Error(err::InvalidEngineArgument, "표 " + WithParticle("'" + source + "'", Particle::EunNeun) +
                                                     " 이름으로 열기 때문에 매개변수를 받지 않습니다.");
     std::shared_ptr<RecordsetImpl> r = c.Open(source, type, options, params);
-    if ((options & dbReadOnly) && r->readOnlyReason.empty())
-        r->readOnlyReason = WithParticle("'" + source + "'", Particle::EulReul) + " 읽기 전용으로 열어 행을 추가할 수 없습니다.";
+    if (options & dbReadOnly)
+        r->RefuseAdding(WithParticle("'" + source + "'", Particle::EulReul) + " 읽기 전용으로 열어 행을 추가할 수 없습니다.");
     c.recordsets.push_back(r);
     std::erase_if(c.recordsets, [](const auto& w) { return w.expired(); });
     return Recordset(r);

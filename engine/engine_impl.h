@@ -57,49 +57,78 @@ struct RowKey {
     bool operator==(const RowKey&) const = default;
 };
 
+// A recordset as a kind of database opened it. Its state is its own: the
+// handles (Recordset, Field) call its public methods, which keep these
+// invariants, and a kind fills it only through the protected ones while it
+// opens, and reads the row being added back when asked to insert it.
+//  - A table walk or a snapshot, fixed before any row is read.
+//  - Fields are named while opening, never after; a row being added has one
+//    value slot and one stage slot for each.
+//  - A snapshot stands on a row number from 0 to its count (the end); a
+//    table walk on a row's key, or on none at the end.
+//  - Once closed it holds nothing, and every call but Close raises.
 class RecordsetImpl {
 public:
     virtual ~RecordsetImpl() = default;
-    int type = dbOpenSnapshot;
-    bool closed = false;
-    std::vector<std::string> names;
-    std::string table;  // table recordsets, and lazy snapshot blobs
-    // Why AddNew is refused (a table recordset opened on a view).
-    std::string readOnlyReason;
-
-    // Snapshot: the rows, and the long values that could not stay in the table.
-    SnapshotRows rows;
-    std::size_t pos = 0;
-    std::optional<AnonymousFile> spill;
-    std::uint64_t spillSize = 0;
-
-    // Table: the current row; with `firstPending`, the first row, found when
-    // it is first asked for (a recordset opened only to add a row never is).
-    std::optional<RowKey> current;
-    bool firstPending = false;
-
-    // The row being added.
-    bool adding = false;
-    std::vector<std::optional<Variant>> edits;
-    std::vector<std::unique_ptr<ChunkStage>> stages;
-    std::optional<RowKey> lastModified;
 
     void CheckOpen() const;
     void Close();
+    bool IsTable() const { return type_ == dbOpenTable; }
+    // The table read (a table walk, or a snapshot whose long values stay
+    // in their table), or empty.
+    const std::string& Table() const { return table_; }
+    // Refuses AddNew from now on, for `why`; the first reason given is kept.
+    void RefuseAdding(std::string why);
+    bool RefusesAdding() const { return !readOnlyReason_.empty(); }
+
+    const std::string& FieldName(int i) const;
     int IndexOf(std::string_view name) const;
     void CheckIndex(int i) const;
+
+    long RecordCount();
     bool AtEnd();
-    void RequireRow();
-    // The current row's cell for field i, read from the table when needed.
-    Cell CurrentCell(int i);
-    // Up to `count` bytes from `offset` of a cell kept outside.
-    Bytes ReadOutside(int field, const Cell& cell, std::int64_t offset, std::int64_t count);
+    void MoveFirst();
+    void MoveNext();
+    Bytes Bookmark();
+    void SetBookmark(const Bytes& bookmark);
+    Bytes LastModified() const;
+
+    void AddNew();
+    void CancelUpdate();
+    void Update();
+
+    // Field i of the current row, or of the row being added.
+    Variant Value(int i);
+    std::int64_t Size(int i);
+    Bytes Chunk(int i, std::int64_t offset, std::int64_t count);
+    // Field i of the row being added.
+    void SetValue(int i, const Variant& value);
+    void Append(int i, std::span<const std::uint8_t> bytes);
+
+    virtual const ConnectionImpl& Connection() const = 0;
+
+protected:
+    // While opening: what the recordset is, its fields, and a snapshot's rows.
+    void OpenAs(int type);
+    void AddField(std::string name);
+    void SetTable(std::string table) { table_ = std::move(table); }
+    const std::vector<std::string>& Names() const { return names_; }
+    // Appends a snapshot row of empty cells and returns its first cell.
+    Cell* AddSnapshotRow();
     // Keeps `bytes` in the spill file as the value of `cell`.
     void Spill(Cell& cell, std::span<const std::uint8_t> bytes);
+    // A table walk starts on its first row: found now, or when first asked for
+    // (a recordset opened only to add a row never is).
+    void StartWalk(bool lazily);
+
+    // The key of the row a table walk stands on (TableCell is asked only there).
+    const RowKey& CurrentKey() const;
+    // The row being added, field by field: a value set, or staged chunks.
+    const std::optional<Variant>& Edit(std::size_t i) const { return edits_[i]; }
+    const ChunkStage* Stage(std::size_t i) const { return stages_[i].get(); }
 
     // What each kind of database supplies.
-    virtual const ConnectionImpl& Connection() const = 0;
-    // The cell of field i in the current row of a table recordset.
+    // The cell of field i in the current row of a table walk.
     virtual Cell TableCell(int i) = 0;
     // The table row after `after` (the first one without it), or none at the end.
     virtual std::optional<RowKey> NextRow(std::optional<RowKey> after) = 0;
@@ -109,8 +138,38 @@ public:
     virtual Bytes ReadLazy(int field, const LazyBlob& blob, std::int64_t from, std::int64_t n) = 0;
     // Stores the row being added and returns its key.
     virtual RowKey Insert() = 0;
-
-protected:
     // Releases what the kind of database holds for the recordset.
     virtual void Release() {}
+
+private:
+    void RequireRow();
+    void RequireAdding(int i, const char* what) const;
+    // The current row's cell for field i, read from the table when needed.
+    Cell CurrentCell(int i);
+    // Up to `count` bytes from `offset` of a cell kept outside.
+    Bytes ReadOutside(int field, const Cell& cell, std::int64_t offset, std::int64_t count);
+    void EndAdding();
+
+    int type_ = dbOpenSnapshot;
+    bool closed_ = false;
+    std::vector<std::string> names_;
+    std::string table_;
+    std::string readOnlyReason_;  // why AddNew is refused, if it is
+
+    // A snapshot: its rows, where it stands, and the long values that could
+    // not stay in their table.
+    SnapshotRows rows_;
+    std::size_t pos_ = 0;
+    std::optional<AnonymousFile> spill_;
+    std::uint64_t spillSize_ = 0;
+
+    // A table walk: the row it stands on, or its first row still to be found.
+    std::optional<RowKey> current_;
+    bool firstPending_ = false;
+
+    // The row being added.
+    bool adding_ = false;
+    std::vector<std::optional<Variant>> edits_;
+    std::vector<std::unique_ptr<ChunkStage>> stages_;
+    std::optional<RowKey> lastModified_;
 };

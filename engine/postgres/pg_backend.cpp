@@ -231,7 +231,6 @@ void PgConnection::Execute(const std::string& sql, const Params& params) {
 std::shared_ptr<RecordsetImpl> PgConnection::Open(const std::string& source, int type, int options, const Params& params) {
     return Retrying([&] {
         auto r = std::make_shared<PgRecordset>(std::static_pointer_cast<PgConnection>(shared_from_this()));
-        r->type = type;
         if (type == dbOpenTable) r->OpenTable(source, (options & dbReadOnly) != 0);
         else r->OpenSnapshot(source, PgParams(params));
         return std::static_pointer_cast<RecordsetImpl>(r);

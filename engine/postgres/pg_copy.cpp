@@ -17,16 +17,16 @@
 namespace pgkind {
 
 RowKey PgRecordset::Insert() {
-    const std::string context = "서버의 표 " + table + "에 행 추가";
+    const std::string context = "서버의 표 " + Table() + "에 행 추가";
     std::vector<std::size_t> used, staged;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (!edits[i] && !stages[i]) continue;
+    for (std::size_t i = 0; i < Names().size(); ++i) {
+        if (!Edit(i) && !Stage(i)) continue;
         used.push_back(i);
-        if (!stages[i]) continue;
-        if (stages[i]->Size() > kServerValueLimit)
-            throw Error(err::ValueTooLarge, "열 " + table + "." + names[i] + "의 값(" + std::to_string(stages[i]->Size()) +
+        if (!Stage(i)) continue;
+        if (Stage(i)->Size() > kServerValueLimit)
+            throw Error(err::ValueTooLarge, "열 " + Table() + "." + Names()[i] + "의 값(" + std::to_string(Stage(i)->Size()) +
                                                 " 바이트)이 너무 큽니다. 서버는 한 값을 1 GiB 미만까지만 저장합니다.");
-        if (!stages[i]->InMemory()) staged.push_back(i);
+        if (!Stage(i)->InMemory()) staged.push_back(i);
     }
     loaded = false;
     loneKey.reset();
@@ -59,15 +59,15 @@ RowKey PgRecordset::InsertRow(const std::vector<std::size_t>& used, const std::s
     std::string cols, values;
     std::vector<PgParam> params;
     for (std::size_t i : used) {
-        cols += (cols.empty() ? "" : ", ") + QuoteId(names[i]);
+        cols += (cols.empty() ? "" : ", ") + QuoteId(Names()[i]);
         values += values.empty() ? "" : ", ";
-        if (stages[i] && !stages[i]->InMemory()) {
+        if (Stage(i) && !Stage(i)->InMemory()) {
             values += "(SELECT v FROM pg_temp.kaldoria_stage WHERE f = " + std::to_string(i) + ")";
             continue;
         }
-        params.push_back(stages[i] ? PgParam{PgParam::Binary, std::string(stages[i]->Memory().begin(),
-                                                                           stages[i]->Memory().end())}
-                                   : PgParam::Of(*edits[i]));
+        params.push_back(Stage(i) ? PgParam{PgParam::Binary, std::string(Stage(i)->Memory().begin(),
+                                                                           Stage(i)->Memory().end())}
+                                   : PgParam::Of(*Edit(i)));
         values += "$" + std::to_string(params.size());
     }
     const std::string sql = "INSERT INTO " + quotedTable + (used.empty() ? " DEFAULT VALUES" : " (" + cols + ") VALUES (" + values + ")") +
@@ -106,10 +106,10 @@ void PgRecordset::StageByCopy(const std::vector<std::size_t>& staged, const std:
         AppendBig(head, std::uint16_t{2});  // fields in the tuple
         AppendBig(head, std::uint32_t{4});
         AppendBig(head, static_cast<std::uint32_t>(i));
-        AppendBig(head, static_cast<std::uint32_t>(stages[i]->Size()));
+        AppendBig(head, static_cast<std::uint32_t>(Stage(i)->Size()));
         send(head.data(), head.size());
         head.clear();
-        stages[i]->ForEachPiece([&](std::span<const std::uint8_t> piece, std::uint64_t) {
+        Stage(i)->ForEachPiece([&](std::span<const std::uint8_t> piece, std::uint64_t) {
             send(reinterpret_cast<const char*>(piece.data()), piece.size());
         });
     }

@@ -43,6 +43,7 @@ public:
     // address order, their pictures left on the server.
     std::vector<std::uint32_t> tables;
     std::vector<RowKey> keys;
+    SnapshotRows batchRows;  // their cells, a row for each key
     // The first kHeadBytes of each bytea value of the batch, row by row
     // (names.size() to a row), so that reading a picture's header, or all of
     // a small picture, costs no statement of its own.

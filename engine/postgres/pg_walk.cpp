@@ -50,7 +50,7 @@ std::string RightOf(const std::string& sql) {
 
 std::string PgRecordset::LazyList() const {
     std::string list = kKeyColumns;
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t i = 0; i < Names().size(); ++i) {
         const std::string c = QuoteId(origin[i]);
         list += ", " + (types[i] == pgtype::Bytea ? "octet_length(" + c + ")" : c);
     }
@@ -71,19 +71,19 @@ Cell PgRecordset::CellOf(const PGresult* r, int row, int col, std::size_t field,
 void PgRecordset::OpenTable(const std::string& source, bool oneMoment) {
     const TableShape shape = conn->ShapeOf(source);
     if (shape == TableShape::View) {
-        type = dbOpenSnapshot;
-        readOnlyReason = WithParticle("'" + source + "'", Particle::EunNeun) + " 서버에서 보통 표가 아니라서 행을 추가할 수 없습니다.";
+        RefuseAdding(WithParticle("'" + source + "'", Particle::EunNeun) + " 서버에서 보통 표가 아니라서 행을 추가할 수 없습니다.");
         OpenSnapshot("SELECT * FROM " + QuoteId(source));
         return;
     }
-    table = source;
+    OpenAs(dbOpenTable);
+    SetTable(source);
     quotedTable = QuoteId(source);
     const auto& columns = conn->ColumnsOf(source);
-    names = columns.names;
+    for (const std::string& name : columns.names) AddField(name);
     types = columns.types;
-    origin = names;
-    rows.SetWidth(names.size());
-    firstPending = true;
+    origin = columns.names;
+    batchRows.SetWidth(columns.names.size());
+    StartWalk(true);
     if (oneMoment) holdsRead = conn->EnterRead();
 }
 
@@ -109,7 +109,7 @@ void PgRecordset::ListTables() {
     PgResult r = conn->Read("WITH RECURSIVE t(oid) AS (SELECT to_regclass($1)::oid UNION "
                             "SELECT i.inhrelid FROM pg_inherits i JOIN t ON i.inhparent = t.oid) "
                             "SELECT oid::text FROM t WHERE oid IS NOT NULL ORDER BY oid",
-                            {{PgParam::Text, quotedTable}}, false, "서버의 표 " + table + " 읽기");
+                            {{PgParam::Text, quotedTable}}, false, "서버의 표 " + Table() + " 읽기");
     tables.clear();
     for (int i = 0; i < PQntuples(r.get()); ++i)
         tables.push_back(static_cast<std::uint32_t>(std::strtoul(PQgetvalue(r.get(), i, 0), nullptr, 10)));
@@ -117,19 +117,19 @@ void PgRecordset::ListTables() {
 
 std::uint64_t PgRecordset::PagesOf(std::size_t t) {
     PgResult r = conn->Read("SELECT (pg_relation_size($1::oid) / current_setting('block_size')::int8)::text",
-                            {{PgParam::Text, std::to_string(tables[t])}}, false, "서버의 표 " + table + " 읽기");
+                            {{PgParam::Text, std::to_string(tables[t])}}, false, "서버의 표 " + Table() + " 읽기");
     return std::strtoull(PQgetvalue(r.get(), 0, 0), nullptr, 10);
 }
 
 // The rows of a range of pages, by one statement that the server reads as a
 // range of addresses (no scan of the rest of the table), prepared once.
 void PgRecordset::LoadPages(std::size_t t, std::uint64_t from) {
-    rows.clear();
+    batchRows.clear();
     keys.clear();
     heads.clear();
     loaded = false;
     std::string list = LazyList();
-    for (std::size_t i = 0; i < names.size(); ++i)
+    for (std::size_t i = 0; i < Names().size(); ++i)
         if (types[i] == pgtype::Bytea)
             list += ", encode(substring(" + QuoteId(origin[i]) + " FROM 1 FOR " + std::to_string(kHeadBytes) + "), 'hex')";
     PgResult r = conn->Read("SELECT " + list + " FROM " + quotedTable +
@@ -137,19 +137,19 @@ void PgRecordset::LoadPages(std::size_t t, std::uint64_t from) {
                             {{PgParam::Text, std::to_string(tables[t])},
                              {PgParam::Text, Tid(from)},
                              {PgParam::Text, Tid(from + kPagesPerRead)}},
-                            false, "서버의 표 " + table + " 읽기");
+                            false, "서버의 표 " + Table() + " 읽기");
     const int n = PQntuples(r.get());
     keys.reserve(static_cast<std::size_t>(n));
     for (int row = 0; row < n; ++row) {
         const RowKey key = KeyAt(r.get(), row);
         // A key out of order would make the walk skip rows: refuse it rather than list fewer.
         if (!keys.empty() && !Before(keys.back(), key))
-            throw Error(err::Engine, "서버의 표 " + table + "의 행이 주소 순서로 오지 않았습니다. 목록을 믿을 수 없어 멈춥니다.");
+            throw Error(err::Engine, "서버의 표 " + Table() + "의 행이 주소 순서로 오지 않았습니다. 목록을 믿을 수 없어 멈춥니다.");
         keys.push_back(key);
-        Cell* cells = rows.Add();
-        for (std::size_t i = 0; i < names.size(); ++i) cells[i] = CellOf(r.get(), row, static_cast<int>(i) + 3, i, key);
-        int col = static_cast<int>(names.size()) + 3;
-        for (std::size_t i = 0; i < names.size(); ++i) {
+        Cell* cells = batchRows.Add();
+        for (std::size_t i = 0; i < Names().size(); ++i) cells[i] = CellOf(r.get(), row, static_cast<int>(i) + 3, i, key);
+        int col = static_cast<int>(Names().size()) + 3;
+        for (std::size_t i = 0; i < Names().size(); ++i) {
             if (types[i] != pgtype::Bytea || PQgetisnull(r.get(), row, col)) {
                 heads.emplace_back();
             } else {
@@ -184,6 +184,7 @@ std::optional<RowKey> PgRecordset::Scan(std::size_t t, std::uint64_t from, std::
 // else is read whole by its one statement, a row at a time, its long values
 // kept in the spill file.
 void PgRecordset::OpenSnapshot(const std::string& source, const std::vector<PgParam>& params) {
+    OpenAs(dbOpenSnapshot);
     PGconn* c = conn->ReadConn();
     PgResult prepared(PQprepare(c, "", source.c_str(), 0, nullptr));
     if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
@@ -194,11 +195,10 @@ void PgRecordset::OpenSnapshot(const std::string& source, const std::vector<PgPa
     const int n = PQnfields(described.get());
     bool binary = true;
     for (int i = 0; i < n; ++i) {
-        names.emplace_back(PQfname(described.get(), i));
+        AddField(PQfname(described.get(), i));
         types.push_back(PQftype(described.get(), i));
         binary = binary && PgReadsBinary(types.back());
     }
-    rows.SetWidth(names.size());
 
     const auto plain = ParsePlainSelect(source);
     const bool anyBytea = std::find(types.begin(), types.end(), pgtype::Bytea) != types.end();
@@ -221,7 +221,7 @@ void PgRecordset::OpenSnapshot(const std::string& source, const std::vector<PgPa
             if (lazy) origin.emplace_back(PQgetvalue(att.get(), 0, 0));
         }
         if (lazy) {
-            table = plain->table;
+            SetTable(plain->table);
             quotedTable = qualified;
         }
     }
@@ -235,8 +235,8 @@ void PgRecordset::OpenSnapshot(const std::string& source, const std::vector<PgPa
                         "SQL 문 [" + source + "] 읽기", "SELECT");
     for (int row = 0; row < PQntuples(r.get()); ++row) {
         const RowKey key = KeyAt(r.get(), row);
-        Cell* cells = rows.Add();
-        for (std::size_t i = 0; i < names.size(); ++i) cells[i] = CellOf(r.get(), row, static_cast<int>(i) + 3, i, key);
+        Cell* cells = AddSnapshotRow();
+        for (std::size_t i = 0; i < Names().size(); ++i) cells[i] = CellOf(r.get(), row, static_cast<int>(i) + 3, i, key);
     }
 }
 
@@ -258,8 +258,8 @@ void PgRecordset::ReadWhole(const std::string& source, const std::vector<PgParam
             continue;
         }
         try {
-            Cell* cells = rows.Add();
-            for (std::size_t i = 0; i < names.size(); ++i) {
+            Cell* cells = AddSnapshotRow();
+            for (std::size_t i = 0; i < Names().size(); ++i) {
                 const int col = static_cast<int>(i);
                 const auto size = static_cast<std::size_t>(PQgetlength(raw, 0, col));
                 if (binary && types[i] == pgtype::Bytea && !PQgetisnull(raw, 0, col) && size > ChunkStage::kInlineLimit) {
@@ -278,18 +278,18 @@ void PgRecordset::ReadWhole(const std::string& source, const std::vector<PgParam
 }
 
 Cell PgRecordset::TableCell(int i) {
-    if (loneKey && *loneKey == *current) return loneRow[static_cast<std::size_t>(i)];
+    if (loneKey && *loneKey == CurrentKey()) return loneRow[static_cast<std::size_t>(i)];
     if (loaded) {
-        auto at = std::lower_bound(keys.begin(), keys.end(), *current, Before);
-        if (at != keys.end() && *at == *current)
-            return rows[static_cast<std::size_t>(at - keys.begin())][static_cast<std::size_t>(i)];
+        auto at = std::lower_bound(keys.begin(), keys.end(), CurrentKey(), Before);
+        if (at != keys.end() && *at == CurrentKey())
+            return batchRows[static_cast<std::size_t>(at - keys.begin())][static_cast<std::size_t>(i)];
     }
-    PgResult r = conn->Read("SELECT " + LazyList() + " FROM " + quotedTable + kKeyMatch, KeyParams(*current), false,
-                            "서버의 표 " + table + " 읽기");
-    if (PQntuples(r.get()) != 1) throw Error(err::RecordDeleted, "현재 레코드가 삭제되었습니다 (테이블 " + table + ").");
-    loneKey = *current;
+    PgResult r = conn->Read("SELECT " + LazyList() + " FROM " + quotedTable + kKeyMatch, KeyParams(CurrentKey()), false,
+                            "서버의 표 " + Table() + " 읽기");
+    if (PQntuples(r.get()) != 1) throw Error(err::RecordDeleted, "현재 레코드가 삭제되었습니다 (테이블 " + Table() + ").");
+    loneKey = CurrentKey();
     loneRow.clear();
-    for (std::size_t f = 0; f < names.size(); ++f) loneRow.push_back(CellOf(r.get(), 0, static_cast<int>(f) + 3, f, *current));
+    for (std::size_t f = 0; f < Names().size(); ++f) loneRow.push_back(CellOf(r.get(), 0, static_cast<int>(f) + 3, f, CurrentKey()));
     return loneRow[static_cast<std::size_t>(i)];
 }
 
@@ -312,12 +312,12 @@ std::optional<RowKey> PgRecordset::NextRow(std::optional<RowKey> after) {
 }
 
 long PgRecordset::TableCount() {
-    PgResult r = conn->Read("SELECT count(*) FROM " + quotedTable, {}, false, "서버의 표 " + table + " 세기");
+    PgResult r = conn->Read("SELECT count(*) FROM " + quotedTable, {}, false, "서버의 표 " + Table() + " 세기");
     return std::strtol(PQgetvalue(r.get(), 0, 0), nullptr, 10);
 }
 
 bool PgRecordset::RowExists(const RowKey& key) {
-    PgResult r = conn->Read("SELECT 1 FROM " + quotedTable + kKeyMatch, KeyParams(key), false, "서버의 표 " + table + " 이동");
+    PgResult r = conn->Read("SELECT 1 FROM " + quotedTable + kKeyMatch, KeyParams(key), false, "서버의 표 " + Table() + " 이동");
     return PQntuples(r.get()) == 1;
 }
 
@@ -327,7 +327,7 @@ const Bytes* PgRecordset::HeadCovering(int field, const RowKey& key, std::int64_
     if (at == keys.end() || !(*at == key)) return nullptr;
     // A row address with its xmin names one version of a row, so the head
     // read with the batch is that value's head whenever it is read.
-    const Bytes& head = heads[static_cast<std::size_t>(at - keys.begin()) * names.size() + static_cast<std::size_t>(field)];
+    const Bytes& head = heads[static_cast<std::size_t>(at - keys.begin()) * Names().size() + static_cast<std::size_t>(field)];
     return from + n <= static_cast<std::int64_t>(head.size()) ? &head : nullptr;
 }
 
@@ -345,9 +345,9 @@ Bytes PgRecordset::ReadLazy(int field, const LazyBlob& blob, std::int64_t from, 
         params.push_back({PgParam::Text, std::to_string(want)});
         PgResult r = conn->Read("SELECT substring(" + QuoteId(column) + " FROM $4::int FOR $5::int) FROM " + quotedTable +
                                     kKeyMatch,
-                                params, true, "서버의 열 " + table + "." + column + " 읽기");
+                                params, true, "서버의 열 " + Table() + "." + column + " 읽기");
         if (PQntuples(r.get()) != 1 || PQgetisnull(r.get(), 0, 0) || PQgetlength(r.get(), 0, 0) != want)
-            throw Error(err::RecordDeleted, "레코드를 읽는 동안 값이 바뀌었거나 삭제되었습니다 (열 " + table + "." + column + ").");
+            throw Error(err::RecordDeleted, "레코드를 읽는 동안 값이 바뀌었거나 삭제되었습니다 (열 " + Table() + "." + column + ").");
         const auto* p = reinterpret_cast<const std::uint8_t*>(PQgetvalue(r.get(), 0, 0));
         window.assign(p, p + want);
         winField = field;

@@ -120,25 +120,26 @@ void SqliteRecordset::OpenTable(const std::string& source) {
                                                "라서 열 수 없습니다. rowid가 있는 보통 표만 다룰 수 있습니다.");
     if (shape == TableShape::View) {
         // A view's rows are read as they are; nothing can be added through it.
-        type = dbOpenSnapshot;
-        readOnlyReason = WithParticle("'" + source + "'", Particle::EunNeun) + " 표가 아니라 뷰라서 행을 추가할 수 없습니다.";
+        RefuseAdding(WithParticle("'" + source + "'", Particle::EunNeun) + " 표가 아니라 뷰라서 행을 추가할 수 없습니다.");
         OpenSnapshot("SELECT * FROM " + QuoteId(source));
         return;
     }
-    table = source;
+    OpenAs(dbOpenTable);
+    SetTable(source);
     rowid = *alias;
     Stmt s = Prepare(h, "SELECT * FROM " + QuoteId(source));
     for (int i = 0; i < sqlite3_column_count(s.get()); ++i) {
-        names.emplace_back(sqlite3_column_name(s.get(), i));
+        AddField(sqlite3_column_name(s.get(), i));
         holdsBlobs.push_back(MayHoldBlobs(sqlite3_column_decltype(s.get(), i)));
     }
-    current = NextRow(std::nullopt);
+    StartWalk(false);
 }
 
 // Inside a write transaction the snapshot shares the main connection's view;
 // otherwise it reads through its own connection, whose read transaction
 // freezes the rows until Close.
 void SqliteRecordset::OpenSnapshot(const std::string& source, const Params& params) {
+    OpenAs(dbOpenSnapshot);
     sqlite3* h = conn->handle();
     if (sqlite3_get_autocommit(h)) {
         snapshotDb = OpenSqlite(conn->path, SQLITE_OPEN_READONLY, "데이터베이스 " + conn->path + " 읽기");
@@ -147,21 +148,21 @@ void SqliteRecordset::OpenSnapshot(const std::string& source, const Params& para
     }
     Stmt original = Prepare(h, source);
     BindAll(h, original.get(), params, source);
-    for (int i = 0; i < sqlite3_column_count(original.get()); ++i) names.emplace_back(sqlite3_column_name(original.get(), i));
+    for (int i = 0; i < sqlite3_column_count(original.get()); ++i) AddField(sqlite3_column_name(original.get(), i));
     const std::string context = "SQL 문 [" + source + "] 읽기";
-    rows.SetWidth(names.size());
-    if (auto lazy = LazySelect(h, source, original.get(), table, origin)) {
+    std::string lazyTable;
+    if (auto lazy = LazySelect(h, source, original.get(), lazyTable, origin)) {
+        SetTable(lazyTable);
         Stmt s = Prepare(h, *lazy);
         BindAll(h, s.get(), params, source);
         int rc;
         while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
             long long id = sqlite3_column_int64(s.get(), 0);
-            Cell* row = rows.Add();
-            for (std::size_t i = 0; i < names.size(); ++i) row[i] = MakeCell(s.get(), 1 + 2 * static_cast<int>(i), id);
+            Cell* row = AddSnapshotRow();
+            for (std::size_t i = 0; i < Names().size(); ++i) row[i] = MakeCell(s.get(), 1 + 2 * static_cast<int>(i), id);
         }
         Check(h, rc, context);
     } else {
-        table.clear();
         origin.clear();
         ReadWhole(original.get(), context);
     }
@@ -170,8 +171,8 @@ void SqliteRecordset::OpenSnapshot(const std::string& source, const Params& para
 void SqliteRecordset::ReadWhole(sqlite3_stmt* stmt, const std::string& context) {
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        Cell* row = rows.Add();
-        for (std::size_t i = 0; i < names.size(); ++i) {
+        Cell* row = AddSnapshotRow();
+        for (std::size_t i = 0; i < Names().size(); ++i) {
             const int col = static_cast<int>(i);
             const int bytes = sqlite3_column_bytes(stmt, col);
             if (sqlite3_column_type(stmt, col) == SQLITE_BLOB && static_cast<std::size_t>(bytes) > ChunkStage::kInlineLimit)
@@ -199,8 +200,8 @@ std::string SqliteRecordset::CellColumns() {
     std::string list;
     walkColumns.clear();
     int at = 1;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::string c = QuoteId(names[i]);
+    for (std::size_t i = 0; i < Names().size(); ++i) {
+        const std::string c = QuoteId(Names()[i]);
         walkColumns.push_back(at);
         if (holdsBlobs[i]) {
             list += ", typeof(" + c + "), length(" + c + ")";
@@ -225,7 +226,7 @@ void SqliteRecordset::EndWalk() {
 }
 
 Cell SqliteRecordset::TableCell(int i) {
-    if (OnWalkRow(current->id)) {
+    if (OnWalkRow(CurrentKey().id)) {
         sqlite3_stmt* w = walkStmt.get();
         const int at = walkColumns[static_cast<std::size_t>(i)];
         Cell cell;
@@ -242,24 +243,24 @@ Cell SqliteRecordset::TableCell(int i) {
             return cell;
         }
     }
-    if (cellStmts.size() != names.size()) cellStmts.resize(names.size());
+    if (cellStmts.size() != Names().size()) cellStmts.resize(Names().size());
     sqlite3_stmt* s = Reused(cellStmts[static_cast<std::size_t>(i)], [&] {
-        const std::string c = QuoteId(names[static_cast<std::size_t>(i)]);
+        const std::string c = QuoteId(Names()[static_cast<std::size_t>(i)]);
         return "SELECT typeof(" + c + "), CASE WHEN typeof(" + c + ")='blob' THEN length(" + c + ") ELSE " + c +
-               " END FROM " + QuoteId(table) + " WHERE " + rowid + "=?";
+               " END FROM " + QuoteId(Table()) + " WHERE " + rowid + "=?";
     });
     ResetAtExit reset(s);
-    sqlite3_bind_int64(s, 1, current->id);
+    sqlite3_bind_int64(s, 1, CurrentKey().id);
     int rc = sqlite3_step(s);
-    if (rc == SQLITE_DONE) throw Error(err::RecordDeleted, "현재 레코드가 삭제되었습니다 (테이블 " + table + ").");
-    if (rc != SQLITE_ROW) Raise(db(), rc, "테이블 " + table + " 읽기");
-    return MakeCell(s, 0, current->id);
+    if (rc == SQLITE_DONE) throw Error(err::RecordDeleted, "현재 레코드가 삭제되었습니다 (테이블 " + Table() + ").");
+    if (rc != SQLITE_ROW) Raise(db(), rc, "테이블 " + Table() + " 읽기");
+    return MakeCell(s, 0, CurrentKey().id);
 }
 
 std::optional<RowKey> SqliteRecordset::Step(sqlite3_stmt* s) {
     ResetAtExit reset(s);
     const int rc = sqlite3_step(s);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) Raise(db(), rc, "테이블 " + table + " 이동");
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) Raise(db(), rc, "테이블 " + Table() + " 이동");
     if (rc == SQLITE_DONE || sqlite3_column_type(s, 0) == SQLITE_NULL) return std::nullopt;
     return RowKey{sqlite3_column_int64(s, 0), 0};
 }
@@ -269,23 +270,23 @@ std::optional<RowKey> SqliteRecordset::NextRow(std::optional<RowKey> after) {
         // Finding the first row starts no walk: a recordset opened only to
         // add a row, or to look at its first one, holds nothing.
         EndWalk();
-        return Step(Reused(firstStmt, [&] { return "SELECT min(" + rowid + ") FROM " + QuoteId(table); }));
+        return Step(Reused(firstStmt, [&] { return "SELECT min(" + rowid + ") FROM " + QuoteId(Table()); }));
     }
     if (!walkAllowed) {
         Stmt mode = Prepare(db(), "PRAGMA main.journal_mode");
-        Check(db(), sqlite3_step(mode.get()), "테이블 " + table + " 이동");
+        Check(db(), sqlite3_step(mode.get()), "테이블 " + Table() + " 이동");
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
         walkAllowed = !(text && sqlite3_stricmp(text, "wal") == 0);
     }
     if (!*walkAllowed) {
         sqlite3_stmt* s = Reused(nextStmt, [&] {
-            return "SELECT min(" + rowid + ") FROM " + QuoteId(table) + " WHERE " + rowid + " > ?";
+            return "SELECT min(" + rowid + ") FROM " + QuoteId(Table()) + " WHERE " + rowid + " > ?";
         });
         sqlite3_bind_int64(s, 1, after->id);
         return Step(s);
     }
     sqlite3_stmt* s = Reused(walkStmt, [&] {
-        return "SELECT " + rowid + CellColumns() + " FROM " + QuoteId(table) + " WHERE " + rowid + " > ? ORDER BY " + rowid;
+        return "SELECT " + rowid + CellColumns() + " FROM " + QuoteId(Table()) + " WHERE " + rowid + " > ? ORDER BY " + rowid;
     });
     if (!OnWalkRow(after->id) || CoarseMilliseconds() - walkStart > kWalkHoldMs) {
         EndWalk();
@@ -296,7 +297,7 @@ std::optional<RowKey> SqliteRecordset::NextRow(std::optional<RowKey> after) {
     const int rc = sqlite3_step(s);
     if (rc != SQLITE_ROW) {
         ResetAtExit reset(s);
-        if (rc != SQLITE_DONE) Raise(db(), rc, "테이블 " + table + " 이동");
+        if (rc != SQLITE_DONE) Raise(db(), rc, "테이블 " + Table() + " 이동");
         return std::nullopt;
     }
     walking = true;
@@ -307,29 +308,29 @@ std::optional<RowKey> SqliteRecordset::NextRow(std::optional<RowKey> after) {
 }
 
 long SqliteRecordset::TableCount() {
-    sqlite3_stmt* s = Reused(countStmt, [&] { return "SELECT count(*) FROM " + QuoteId(table); });
+    sqlite3_stmt* s = Reused(countStmt, [&] { return "SELECT count(*) FROM " + QuoteId(Table()); });
     ResetAtExit reset(s);
-    Check(db(), sqlite3_step(s), "테이블 " + table + " 세기");
+    Check(db(), sqlite3_step(s), "테이블 " + Table() + " 세기");
     return static_cast<long>(sqlite3_column_int64(s, 0));
 }
 
 bool SqliteRecordset::RowExists(const RowKey& key) {
     // Called when the recordset moves to a bookmark: the walk is left.
     EndWalk();
-    sqlite3_stmt* s = Reused(existsStmt, [&] { return "SELECT 1 FROM " + QuoteId(table) + " WHERE " + rowid + "=?"; });
+    sqlite3_stmt* s = Reused(existsStmt, [&] { return "SELECT 1 FROM " + QuoteId(Table()) + " WHERE " + rowid + "=?"; });
     ResetAtExit reset(s);
     sqlite3_bind_int64(s, 1, key.id);
     int rc = sqlite3_step(s);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) Raise(db(), rc, "테이블 " + table + " 이동");
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) Raise(db(), rc, "테이블 " + Table() + " 이동");
     return rc == SQLITE_ROW;
 }
 
 Bytes SqliteRecordset::ReadLazy(int field, const LazyBlob& cell, std::int64_t from, std::int64_t n) {
-    const std::string& column = type == dbOpenTable ? names[static_cast<std::size_t>(field)]
+    const std::string& column = IsTable() ? Names()[static_cast<std::size_t>(field)]
                                                     : origin[static_cast<std::size_t>(field)];
     // The message is taken before the handle goes, which would clear it.
     auto fail = [&](int rc) {
-        const Error error(NumberFor(rc, sqlite3_errmsg(db())), "열 " + table + "." + column + " 읽기: " + sqlite3_errmsg(db()));
+        const Error error(NumberFor(rc, sqlite3_errmsg(db())), "열 " + Table() + "." + column + " 읽기: " + sqlite3_errmsg(db()));
         blob.reset();
         throw error;
     };
@@ -341,13 +342,13 @@ Bytes SqliteRecordset::ReadLazy(int field, const LazyBlob& cell, std::int64_t fr
         if (rc == SQLITE_ABORT) {
             blob.reset();
             sqlite3_blob* raw = nullptr;
-            rc = sqlite3_blob_open(db(), "main", table.c_str(), column.c_str(), cell.rowid, 0, &raw);
+            rc = sqlite3_blob_open(db(), "main", Table().c_str(), column.c_str(), cell.rowid, 0, &raw);
             blob.reset(raw);
         }
         if (rc != SQLITE_OK) fail(rc);
         if (sqlite3_blob_bytes(blob.get()) != cell.size) {
             blob.reset();
-            throw Error(err::RecordDeleted, "레코드를 읽는 동안 값이 바뀌었습니다 (열 " + table + "." + column + ").");
+            throw Error(err::RecordDeleted, "레코드를 읽는 동안 값이 바뀌었습니다 (열 " + Table() + "." + column + ").");
         }
         blobRow = cell.rowid;
         blobField = field;
@@ -367,29 +368,29 @@ Bytes SqliteRecordset::ReadLazy(int field, const LazyBlob& cell, std::int64_t fr
 
 RowKey SqliteRecordset::Insert() {
     sqlite3* h = db();
-    const std::string context = "테이블 " + table + "에 행 추가";
+    const std::string context = "테이블 " + Table() + "에 행 추가";
 
     // A long staged value goes in as a zero-filled blob that is then filled
     // piece by piece, unless something on the table would see the zeros; it
     // is then read back whole, within a bound, and inserted as it is.
     std::string cols, marks;
     std::vector<std::size_t> used;
-    std::vector<Bytes> whole(names.size());
+    std::vector<Bytes> whole(Names().size());
     bool inPlace = false;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (!edits[i] && !stages[i]) continue;
-        cols += (used.empty() ? "" : ", ") + QuoteId(names[i]);
+    for (std::size_t i = 0; i < Names().size(); ++i) {
+        if (!Edit(i) && !Stage(i)) continue;
+        cols += (used.empty() ? "" : ", ") + QuoteId(Names()[i]);
         marks += used.empty() ? "?" : ", ?";
         used.push_back(i);
-        const auto& stage = stages[i];
+        const ChunkStage* stage = Stage(i);
         if (!stage || stage->Inline()) continue;
-        if (observers.size() != names.size()) observers.resize(names.size());
-        if (!observers[i]) observers[i] = ValueObservers(h, table, names[i]);
+        if (observers.size() != Names().size()) observers.resize(Names().size());
+        if (!observers[i]) observers[i] = ValueObservers(h, Table(), Names()[i]);
         if (observers[i]->empty()) {
             inPlace = true;
         } else if (stage->Size() > kWholeValueLimit) {
             throw Error(err::ValueTooLarge,
-                        "열 " + table + "." + names[i] + "의 값(" + std::to_string(stage->Size()) +
+                        "열 " + Table() + "." + Names()[i] + "의 값(" + std::to_string(stage->Size()) +
                             " 바이트)을 저장할 수 없습니다: 표의 " + WithParticle(Joined(*observers[i]), Particle::IGa) +
                             " 값을 보므로 값을 한 번에 넣어야 하는데, 한 번에 넣을 수 있는 값은 " +
                             std::to_string(kWholeValueLimit >> 20) + " MiB까지입니다.");
@@ -397,7 +398,7 @@ RowKey SqliteRecordset::Insert() {
             whole[i] = stage->Read(0, stage->Size());
         }
     }
-    std::string sql = "INSERT INTO " + QuoteId(table) +
+    std::string sql = "INSERT INTO " + QuoteId(Table()) +
                       (used.empty() ? " DEFAULT VALUES" : " (" + cols + ") VALUES (" + marks + ")");
 
     // The insert and the filling land together or not at all.
@@ -408,31 +409,31 @@ RowKey SqliteRecordset::Insert() {
         for (std::size_t k = 0; k < used.size(); ++k) {
             std::size_t i = used[k];
             int slot = static_cast<int>(k) + 1;
-            if (auto& stage = stages[i]) {
+            if (const ChunkStage* stage = Stage(i)) {
                 const Bytes& bytes = stage->Inline() ? stage->Memory() : whole[i];
                 // Zero bytes appended stay an empty value, not Null.
                 int rc = !bytes.empty() ? sqlite3_bind_blob64(s.get(), slot, bytes.data(), bytes.size(), SQLITE_STATIC)
                                         : sqlite3_bind_zeroblob64(s.get(), slot, stage->Size());
-                Check(h, rc, context + " (열 " + names[i] + ")");
+                Check(h, rc, context + " (열 " + Names()[i] + ")");
             } else {
-                Bind(h, s.get(), slot, *edits[i]);
+                Bind(h, s.get(), slot, *Edit(i));
             }
         }
         Check(h, sqlite3_step(s.get()), context);
         const long long id = sqlite3_last_insert_rowid(h);
         for (std::size_t i : used) {
-            auto& stage = stages[i];
+            const ChunkStage* stage = Stage(i);
             if (!stage || stage->Inline() || !whole[i].empty()) continue;
             sqlite3_blob* raw = nullptr;
-            int rc = sqlite3_blob_open(h, "main", table.c_str(), names[i].c_str(), id, 1, &raw);
+            int rc = sqlite3_blob_open(h, "main", Table().c_str(), Names()[i].c_str(), id, 1, &raw);
             BlobHandle handle(raw);
-            if (rc != SQLITE_OK) Raise(h, rc, context + " (열 " + names[i] + ")");
+            if (rc != SQLITE_OK) Raise(h, rc, context + " (열 " + Names()[i] + ")");
             stage->ForEachPiece([&](std::span<const std::uint8_t> piece, std::uint64_t at) {
                 int wrc = sqlite3_blob_write(raw, piece.data(), static_cast<int>(piece.size()), static_cast<int>(at));
-                if (wrc != SQLITE_OK) Raise(h, wrc, context + " (열 " + names[i] + ")");
+                if (wrc != SQLITE_OK) Raise(h, wrc, context + " (열 " + Names()[i] + ")");
             });
             rc = sqlite3_blob_close(handle.release());
-            if (rc != SQLITE_OK) Raise(h, rc, context + " (열 " + names[i] + ")");
+            if (rc != SQLITE_OK) Raise(h, rc, context + " (열 " + Names()[i] + ")");
         }
         if (together) together->Commit();
         return RowKey{id, 0};
@@ -456,7 +457,6 @@ void SqliteConnection::Execute(const std::string& sql, const Params& params) {
 std::shared_ptr<RecordsetImpl> SqliteConnection::Open(const std::string& source, int type,
                                                       int /*options: a file's walk is always live*/, const Params& params) {
     auto r = std::make_shared<SqliteRecordset>(std::static_pointer_cast<SqliteConnection>(shared_from_this()));
-    r->type = type;
     if (type == dbOpenTable) r->OpenTable(source);
     else r->OpenSnapshot(source, params);
     return r;
