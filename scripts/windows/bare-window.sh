@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the bare Korean Qt window (scripts/windows/bare_window.cpp) against
+# Builds the bare Korean Qt window (bench/bare_window/bare_window.cpp) against
 # the cached Windows toolchain, puts the DLLs it needs beside it, and starts
 # it under Wine on a private Xvfb display: it proves the toolchain and gives
 # the baseline start-up time (launch until its window exists) that
@@ -37,7 +37,7 @@ fi
 
 prefix=${KALDORIA_WINDOWS_PREFIX:-$("$here/toolchain.sh" --print-prefix)}
 build=$repo/build-windows/bare
-cmake -S "$here/bare" -B "$build" --fresh -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$repo/bench/bare_window" -B "$build" --fresh -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" -DKALDORIA_WINDOWS_PREFIX="$prefix" >/dev/null
 cmake --build "$build" -j 2
 rm -rf "$build/dist"

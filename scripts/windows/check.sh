@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the cached Windows libraries against Debian's own: builds
-# check/toolchain_check.cpp for Linux and for Windows, runs the Windows one
+# tests/windows/toolchain_check/toolchain_check.cpp for Linux and for Windows, runs the Windows one
 # under Wine, and fails unless both print the same facts (ICU properties of
 # every code point, SQLite's options and a 1,000-picture book through the
 # blob API, libpq's TLS library, Qt's BMP codec). Lines starting with "info"
@@ -11,9 +11,9 @@ repo=$(cd "$here/../.." && pwd)
 prefix=${KALDORIA_WINDOWS_PREFIX:-$("$here/toolchain.sh" --print-prefix)}
 build=$repo/build-windows/check
 
-cmake -S "$here/check" -B "$build/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "$repo/tests/windows/toolchain_check" -B "$build/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build/linux" -j 2 >/dev/null
-cmake -S "$here/check" -B "$build/windows" --fresh -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$repo/tests/windows/toolchain_check" -B "$build/windows" --fresh -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" -DKALDORIA_WINDOWS_PREFIX="$prefix" >/dev/null
 cmake --build "$build/windows" -j 2 >/dev/null
 rm -rf "$build/dist"
