@@ -10,6 +10,7 @@
 #include "os/leftovers.h"
 #include "os/local_binary_file.h"
 #include "os/os_error.h"
+#include "os/paths.h"
 #include "os/unique_fd.h"
 #include "text/korean.h"
 
@@ -26,9 +27,8 @@ public:
 
     void Close() override {
         if (named_.empty()) {
-            const std::string self = "/proc/self/fd/" + std::to_string(fd());
             named_ = FreshNameBeside(path_, [&](const std::string& name) {
-                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+                if (NameUnnamed(fd(), name)) return true;
                 if (errno != EEXIST) RaiseErrnoAt(errno, "파일 " + WithParticle("'" + path_ + "'", Particle::EulReul) + " 만들 수 없습니다", path_);
                 return false;
             });
@@ -49,7 +49,7 @@ private:
 }  // namespace
 
 std::unique_ptr<BinaryFile> LocalFileSystem::CreateReplacing(const std::string& path) {
-    UniqueFd fd(::open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+    UniqueFd fd = CreateUnnamedIn(FolderOf(path));
     std::string named;
     // File systems without unnamed files: a fresh name from the start.
     if (!fd) fd = CreateFreshBeside(path, named);

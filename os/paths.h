@@ -61,6 +61,14 @@ bool FlushToDisk(int fd);
 // only a hint, where the system has one.
 void StartWriteBack(int fd, std::int64_t offset, std::int64_t size) noexcept;
 
+// A new file without a name in `folder`, named by NameUnnamed once written:
+// an empty descriptor, with errno, where the system or the file system has
+// no such files (Windows; a file system without O_TMPFILE).
+UniqueFd CreateUnnamedIn(const std::string& folder);
+// Gives the unnamed file `fd` the name `path`, never over anything; false
+// with errno (EEXIST: taken).
+bool NameUnnamed(int fd, const std::string& path);
+
 // Makes one folder; false with errno on failure (EEXIST: something has the name).
 bool MakeFolder(const std::string& path);
 // Removes a file (not a folder); false with errno on failure.

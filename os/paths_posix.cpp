@@ -78,6 +78,16 @@ void StartWriteBack(int fd, std::int64_t offset, std::int64_t size) noexcept {
     ::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
 }
 
+UniqueFd CreateUnnamedIn(const std::string& folder) {
+    return UniqueFd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+}
+
+bool NameUnnamed(int fd, const std::string& path) {
+    // linkat's AT_EMPTY_PATH needs a privilege; the descriptor's /proc entry does not.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
 bool MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }

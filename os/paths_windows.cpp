@@ -121,13 +121,21 @@ bool MayReadAndWrite(const std::string& path) {
 
 bool MayWriteIn(const std::string& folder) {
     // Windows answers this only by trying (ACLs, not mode bits): a probe
-    // file that goes again when its handle closes.
-    const std::string probe = folder + "\\.kaldoria-probe-" + std::to_string(GetCurrentProcessId());
-    HANDLE h = CreateFileW(WidePath(probe).c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return FailWithLastError();
-    CloseHandle(h);
-    return true;
+    // file that goes again when its handle closes, named for the thread, as
+    // two threads of a program may ask at once, and another name tried when
+    // one is taken.
+    const std::string probe = folder + "\\.kaldoria-probe-" + std::to_string(GetCurrentProcessId()) + "-" +
+                              std::to_string(GetCurrentThreadId()) + "-";
+    for (int n = 0; n < 100; ++n) {
+        HANDLE h = CreateFileW(WidePath(probe + std::to_string(n)).c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return FailWithLastError();
+    }
+    return FailWithLastError();
 }
 
 UniqueFd OpenForReading(const std::string& path) {
@@ -203,6 +211,17 @@ bool TruncateFile(int fd, std::int64_t length) {
 bool FlushToDisk(int fd) { return FlushFileBuffers(HandleOf(fd)) ? true : FailWithLastError(); }
 
 void StartWriteBack(int, std::int64_t, std::int64_t) noexcept {}  // Windows has no such hint
+
+// Windows has no files without a name.
+UniqueFd CreateUnnamedIn(const std::string&) {
+    errno = EOPNOTSUPP;
+    return {};
+}
+
+bool NameUnnamed(int, const std::string&) {
+    errno = EOPNOTSUPP;
+    return false;
+}
 
 bool MakeFolder(const std::string& path) {
     return CreateDirectoryW(WidePath(path).c_str(), nullptr) ? true : FailWithLastError();

@@ -5,14 +5,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "os/files.h"
-#include "os/leftovers.h"
+#include "os/flush_together.h"
 #include "os/os_error.h"
 #include "os/paths.h"
+#include "os/pending_file.h"
 #include "os/process.h"
 #include "os/retry.h"
 #include "os/unique_fd.h"
@@ -27,52 +30,82 @@
 
 namespace {
 
-// A file made new at `path`, never over an existing one, and removed again
-// unless Finish() has put it on the disk.
-class NewFile {
+// A file being exported: written without its name, flushed, then given
+// the first free name of its candidates, so a file under a stamp's name is
+// always whole, and nothing there is ever overwritten.
+class ExportFile {
 public:
-    // Taken() is true, and nothing is made, when something already has the
-    // name; any other failure raises an Error.
-    explicit NewFile(std::string path) : path_(std::move(path)) {
-        fd_ = CreateNewFile(path_);
-        if (!fd_ && errno != EEXIST) RaiseErrnoAt(errno, "파일 " + WithParticle("'" + path_ + "'", Particle::EulReul) + " 만들 수 없습니다", path_);
-        if (fd_) made_.emplace(std::vector<std::string>{path_}, LeftoverFiles::Watch::WhileRunning);
-    }
-    NewFile(const NewFile&) = delete;
-    NewFile& operator=(const NewFile&) = delete;
+    explicit ExportFile(const std::string& folder) : file_(folder), folder_(folder) {}
 
-    bool Taken() const { return !made_; }
-
-    // The disk starts on what each call wrote at once, so that Finish waits
+    // The disk starts on what each call wrote at once, so that a flush waits
     // only for the last of it.
     void Write(const std::uint8_t* data, std::size_t size) {
-        const auto n = TransferAll(size, [&](std::size_t done) { return WriteSome(fd_.get(), data + done, size - done); });
-        if (n < 0) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
-        // Only a hint: its failure is ignored, Finish's fsync reports any.
-        StartWriteBack(fd_.get(), written_, static_cast<std::int64_t>(size));
+        const auto n = TransferAll(size, [&](std::size_t done) { return WriteSome(file_.Fd(), data + done, size - done); });
+        if (n < 0) RaiseErrno(errno, "폴더 '" + folder_ + "'에 파일 쓰기 실패");
+        // Only a hint: its failure is ignored, the flush reports any.
+        StartWriteBack(file_.Fd(), written_, static_cast<std::int64_t>(size));
         written_ += static_cast<std::int64_t>(size);
     }
 
-    void Finish() {
-        // A backup is only worth something once it is on the disk.
-        if (!FlushToDisk(fd_.get())) RaiseErrno(errno, "파일 '" + path_ + "' 쓰기 실패");
-        if (fd_.Close() != 0) RaiseErrno(errno, "파일 '" + path_ + "' 닫기 실패");
-        made_->Keep();
-    }
+    int Fd() const { return file_.Fd(); }
+    // Gives the file the name `path`; false, changing nothing, when it is taken.
+    bool Publish(const std::string& path) { return file_.Publish(path); }
 
 private:
-    std::string path_;
-    std::optional<LeftoverFiles> made_;  // declared first: the file is closed before it is removed
-    UniqueFd fd_;
+    PendingFile file_;
+    std::string folder_;
     std::int64_t written_ = 0;
 };
 
-// Writes the field's bytes, chunk by chunk, into a new file at `path`.
-// Returns false, touching nothing, when something already has that name.
-// Any other failure raises an Error and removes the partly written file.
-bool WriteNewFile(const LongBinaryField& pic, const std::string& path) {
-    NewFile file(path);
-    if (file.Taken()) return false;
+// Files written whole but not yet on the disk, flushed together: export
+// --all writes a batch of files, flushes them side by side, so the disk's
+// waits overlap instead of adding up, and only then names them and counts
+// them as exported. A program stopped before that leaves none of them.
+class FlushBatch {
+public:
+    // Open files are held until the flush: the batch stays well under any
+    // system's limit of open files.
+    static constexpr std::size_t kFiles = 128;
+
+    explicit FlushBatch(std::string folder) : folder_(std::move(folder)) {}
+
+    // `base` and `extension` make the file's names: base.ext, base-2.ext, …
+    void Add(std::unique_ptr<ExportFile> file, std::string base, std::string extension) {
+        files_.push_back({std::move(file), std::move(base), std::move(extension)});
+    }
+    bool Full() const { return files_.size() >= kFiles; }
+
+    // Flushes, names and returns how many; raises an Error on a failure, and
+    // the files not yet named are then gone.
+    std::size_t Flush() {
+        std::vector<int> fds;
+        for (const auto& f : files_) fds.push_back(f.file->Fd());
+        if (!FlushTogether(fds)) RaiseErrno(errno, "폴더 '" + folder_ + "'에 쓴 파일을 디스크에 기록하지 못했습니다");
+        // Collisions, with each other or with files already there, are numbered.
+        for (auto& f : files_)
+            for (long n = 1; !f.file->Publish(f.base + (n > 1 ? "-" + std::to_string(n) : std::string()) + f.extension); ++n) {
+            }
+        SyncFolder(folder_);
+        const std::size_t n = files_.size();
+        files_.clear();
+        return n;
+    }
+
+private:
+    struct Pending {
+        std::unique_ptr<ExportFile> file;
+        std::string base, extension;
+    };
+    std::string folder_;
+    std::vector<Pending> files_;
+};
+
+// Writes the field's bytes, chunk by chunk, into a new file in `folder`, and
+// returns it, written but neither flushed nor named. Any failure raises an
+// Error, and the file is gone.
+std::unique_ptr<ExportFile> WriteNewFile(const LongBinaryField& pic, const std::string& folder) {
+    auto made = std::make_unique<ExportFile>(folder);
+    ExportFile& file = *made;
     const std::int32_t size = pic.FieldSize();
     // Chunks go out a few MiB at a time.
     constexpr std::size_t kBatch = 4 << 20;
@@ -85,8 +118,7 @@ bool WriteNewFile(const LongBinaryField& pic, const std::string& path) {
         file.Write(batch.data(), batch.size());
         batch.clear();
     }
-    file.Finish();
-    return true;
+    return made;
 }
 
 // One row's file: the stored value as it is or, with PNG options, the PNG
@@ -139,14 +171,12 @@ public:
         return png_ ? "PNG, " + std::to_string(png_->size()) + " 바이트" : std::to_string(pic_.FieldSize()) + " 바이트";
     }
 
-    // Returns false, touching nothing, when something already has that name.
-    bool WriteTo(const std::string& path) const {
-        if (!png_) return WriteNewFile(pic_, path);
-        NewFile file(path);
-        if (file.Taken()) return false;
-        file.Write(reinterpret_cast<const std::uint8_t*>(png_->constData()), static_cast<std::size_t>(png_->size()));
-        file.Finish();
-        return true;
+    // A new file in `folder` with the row's content, neither flushed nor named.
+    std::unique_ptr<ExportFile> WriteIn(const std::string& folder) const {
+        if (!png_) return WriteNewFile(pic_, folder);
+        auto file = std::make_unique<ExportFile>(folder);
+        file->Write(reinterpret_cast<const std::uint8_t*>(png_->constData()), static_cast<std::size_t>(png_->size()));
+        return file;
     }
 
 private:
@@ -186,7 +216,16 @@ int ExportOne(Database& db, const std::string& wanted, const std::string& file, 
     const RowContent content(rs.Fields("pic"), png);
     if (!content.Problem().empty())
         return ReportFailure(ShownName(wanted) + ": " + content.Problem() + ". PNG로 내보낼 수 없습니다.");
-    if (!content.WriteTo(file)) return ReportError(NameTakenError(file));
+    // Refused before anything is written: a name something has, a missing folder.
+    if (PathTaken(file)) return ReportError(NameTakenError(file));
+    if (const PathFacts folder = StatPath(FolderOf(file)); !folder.Exists() || !folder.folder)
+        RaiseErrnoAt(ENOENT, "파일 " + WithParticle("'" + file + "'", Particle::EulReul) + " 만들 수 없습니다", file);
+    {
+        const auto written = content.WriteIn(FolderOf(file));
+        if (!FlushToDisk(written->Fd())) RaiseErrno(errno, "파일 '" + file + "' 쓰기 실패");
+        if (!written->Publish(file)) return ReportError(NameTakenError(file));
+        SyncFolder(FolderOf(file));
+    }
     const std::string summary = content.Summary();
     rs.Close();
     Say(ShownName(wanted) + " → '" + file + "' (" + summary + ")");
@@ -210,6 +249,15 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
     const long total = rs.RecordCount();
     long row = 0, done = 0, skipped = 0, noMemory = 0;
     bool progressShown = false;  // the progress line waits for its end of line
+    FlushBatch batch(dir);
+    // The count shown is of files on the disk: a batch is counted once flushed.
+    auto flush = [&] {
+        done += static_cast<long>(batch.Flush());
+        if (terminal) {
+            ShowProgress("내보내는 중 " + std::to_string(done) + "/" + std::to_string(total));
+            progressShown = true;
+        }
+    };
     for (; !rs.EOF_(); rs.MoveNext()) {
         ++row;
         const Variant name = rs.Fields("pic_name").Value();
@@ -221,22 +269,14 @@ int ExportAll(Database& db, const std::string& dir, const std::optional<PngOptio
             ++(content.OutOfMemory() ? noMemory : skipped);
             continue;
         }
-        const std::string base = JoinPath(dir, SafeBaseName(name));
-        // Collisions, with each other or with files already there, are numbered.
-        for (long n = 1;; ++n) {
-            const std::string candidate = base + (n > 1 ? "-" + std::to_string(n) : std::string()) + extension;
-            if (content.WriteTo(candidate)) break;
-        }
-        ++done;
+        batch.Add(content.WriteIn(dir), JoinPath(dir, SafeBaseName(name)), extension);
         if (const std::string warning = content.LowResolution(png); !warning.empty()) {
             if (std::exchange(progressShown, false)) EndProgress();
             ReportFailure(std::to_string(row) + "번째 행 " + ShownName(name) + ": " + warning + ".");
         }
-        if (terminal) {
-            ShowProgress("내보내는 중 " + std::to_string(row) + "/" + std::to_string(total));
-            progressShown = true;
-        }
+        if (batch.Full()) flush();
     }
+    flush();
     rs.Close();
     if (progressShown) EndProgress();
     Say("그림 " + std::to_string(done) + "개를 '" + dir + "'에 내보냈습니다.");

@@ -643,6 +643,77 @@ TEST_F(ToolTest, ExportAllShowsProgressOnATerminal) {
     EXPECT_TRUE(Has(r.out, "\r내보내는 중 4/4")) << r.out;
 }
 
+// A book of 3,000 real-size stamps, written and flushed to the disk in
+// batches: killed part way, the folder holds only whole files under stamps'
+// names and nothing else; run again into a fresh folder, every stamp comes
+// out byte for byte.
+TEST_F(ToolTest, ExportAllOfAThousandsOfStampsIsWholeWhenKilledAndExactWhenNot) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no fork on Windows to kill an export part way with";
+#else
+    MakePictureDb(db);
+    std::map<std::string, Bytes> stamps;
+    {
+        sqlite3* h = nullptr;
+        ASSERT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_stmt* s = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(h, "INSERT INTO pic_list VALUES (?, ?)", -1, &s, nullptr), SQLITE_OK);
+        for (int i = 0; i < 3000; ++i) {
+            const std::string name = "도장 " + std::to_string(10000 + i);
+            const Bytes& pic = stamps[name] = PatternBytes(12000 + static_cast<std::size_t>(i % 97), static_cast<unsigned>(i));
+            sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_blob(s, 2, pic.data(), static_cast<int>(pic.size()), SQLITE_TRANSIENT);
+            ASSERT_EQ(sqlite3_step(s), SQLITE_DONE);
+            sqlite3_reset(s);
+        }
+        sqlite3_finalize(s);
+        ASSERT_EQ(sqlite3_exec(h, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(h);
+    }
+    // Every file of `out` is a stamp's bytes under its name; how many there are.
+    auto whole = [&](const std::string& out, std::string& wrong) {
+        long n = 0;
+        for (const auto& e : fs::directory_iterator(out)) {
+            const std::string file = e.path().filename().string();
+            auto it = stamps.find(file.substr(0, file.size() - 4));
+            if (it == stamps.end() || ReadBytes(e.path().string()) != it->second) wrong = file;
+            ++n;
+        }
+        return n;
+    };
+
+    const std::string killed = dir.File("killed");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl(KALDORIA_DB, KALDORIA_DB, "export", db.c_str(), "--all", killed.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    auto count = [&] {
+        std::error_code ec;
+        return fs::exists(killed, ec) ? std::distance(fs::directory_iterator(killed), fs::directory_iterator{}) : 0;
+    };
+    for (int i = 0; i < 3000 && count() < 400; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the export ended before it could be killed";
+    // A file is named only once it is whole and on the disk: the batch in
+    // hand had no names, and went with the program.
+    std::string wrong;
+    const long left = whole(killed, wrong);
+    EXPECT_EQ(wrong, "") << "a file that is not a whole stamp stayed";
+    EXPECT_GT(left, 0);
+
+    const std::string out = dir.File("out");
+    Outcome r = RunTool({"export", Q(db), "--all", Q(out)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(whole(out, wrong), 3000);
+    EXPECT_EQ(wrong, "");
+    EXPECT_TRUE(Has(r.out, "3000개")) << r.out;
+#endif
+}
+
 TEST_F(ToolTest, ExportNeverOverwritesAndReportsAMissingName) {
     MakeMixedByShell();
     const Bytes mine = {'k', 'e', 'e', 'p'};
