@@ -44,6 +44,9 @@ public:
     std::vector<std::uint32_t> tables;
     std::vector<RowKey> keys;
     SnapshotRows batchRows;  // their cells, a row for each key
+    // Where in `keys` the row asked for last was: the walk asks for the row it
+    // stands on, and then the next, so the search starts there.
+    mutable std::size_t batchHint = 0;
     // The first kHeadBytes of each bytea value of the batch, row by row
     // (names.size() to a row), so that reading a picture's header, or all of
     // a small picture, costs no statement of its own.
@@ -86,6 +89,8 @@ public:
     // The first row after `after` (or the first of all) from table t, page `from` on.
     std::optional<RowKey> Scan(std::size_t t, std::uint64_t from, std::optional<RowKey> after);
     Cell CellOf(const PGresult* r, int row, int col, std::size_t field, const RowKey& key) const;
+    // The place of `key` in the batch, if the batch holds it.
+    std::optional<std::size_t> BatchIndex(const RowKey& key) const;
 
     Cell TableCell(int i) override;
     std::optional<RowKey> NextRow(std::optional<RowKey> after) override;

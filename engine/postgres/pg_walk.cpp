@@ -18,9 +18,16 @@ namespace pgkind {
 
 
 RowKey KeyFrom(const char* table, const char* ctid, const char* xmin) {
+    // "(block,offset)", read by hand: once a row, sscanf's cost showed.
+    char* end = nullptr;
     unsigned long long block = 0, offset = 0;
-    if (!ctid || std::sscanf(ctid, "(%llu,%llu)", &block, &offset) != 2)
-        throw Error(err::Engine, std::string("서버가 보낸 행 주소를 읽을 수 없습니다: ") + (ctid ? ctid : "(없음)"));
+    bool read = ctid && ctid[0] == '(';
+    if (read) block = std::strtoull(ctid + 1, &end, 10);
+    read = read && end != ctid + 1 && *end == ',';
+    const char* second = read ? end + 1 : nullptr;
+    if (read) offset = std::strtoull(second, &end, 10);
+    read = read && end != second && *end == ')' && end[1] == '\0';
+    if (!read) throw Error(err::Engine, std::string("서버가 보낸 행 주소를 읽을 수 없습니다: ") + (ctid ? ctid : "(없음)"));
     return {static_cast<long long>((block << 16) | offset), static_cast<std::uint32_t>(std::strtoul(xmin, nullptr, 10)),
             static_cast<std::uint32_t>(std::strtoul(table, nullptr, 10))};
 }
@@ -164,6 +171,16 @@ void PgRecordset::LoadPages(std::size_t t, std::uint64_t from) {
     loaded = true;
 }
 
+std::optional<std::size_t> PgRecordset::BatchIndex(const RowKey& key) const {
+    if (!loaded) return std::nullopt;
+    // The walk asks for the row it stands on, or the next, many times over.
+    for (const std::size_t at : {batchHint, batchHint + 1})
+        if (at < keys.size() && keys[at] == key) return batchHint = at;
+    const auto found = std::lower_bound(keys.begin(), keys.end(), key, Before);
+    if (found == keys.end() || !(*found == key)) return std::nullopt;
+    return batchHint = static_cast<std::size_t>(found - keys.begin());
+}
+
 std::optional<RowKey> PgRecordset::Scan(std::size_t t, std::uint64_t from, std::optional<RowKey> after) {
     for (; t < tables.size(); ++t, from = 0) {
         // The size is asked again at the end, so rows added meanwhile are walked too.
@@ -279,11 +296,7 @@ void PgRecordset::ReadWhole(const std::string& source, const std::vector<PgParam
 
 Cell PgRecordset::TableCell(int i) {
     if (loneKey && *loneKey == CurrentKey()) return loneRow[static_cast<std::size_t>(i)];
-    if (loaded) {
-        auto at = std::lower_bound(keys.begin(), keys.end(), CurrentKey(), Before);
-        if (at != keys.end() && *at == CurrentKey())
-            return batchRows[static_cast<std::size_t>(at - keys.begin())][static_cast<std::size_t>(i)];
-    }
+    if (const auto at = BatchIndex(CurrentKey())) return batchRows[*at][static_cast<std::size_t>(i)];
     PgResult r = conn->Read("SELECT " + LazyList() + " FROM " + quotedTable + kKeyMatch, KeyParams(CurrentKey()), false,
                             "서버의 표 " + Table() + " 읽기");
     if (PQntuples(r.get()) != 1) throw Error(err::RecordDeleted, "현재 레코드가 삭제되었습니다 (테이블 " + Table() + ").");
@@ -302,8 +315,10 @@ std::optional<RowKey> PgRecordset::NextRow(std::optional<RowKey> after) {
         std::lower_bound(tables.begin(), tables.end(), after->table) - tables.begin());
     const std::uint64_t page = static_cast<std::uint64_t>(after->id) >> 16;
     if (loaded && t < tables.size() && batchTable == t && tables[t] == after->table && page >= batchFrom && page < batchTo) {
-        auto at = std::upper_bound(keys.begin(), keys.end(), *after, Before);
-        if (at != keys.end()) return *at;
+        const auto at = BatchIndex(*after);
+        const std::size_t next =
+            at ? *at + 1 : static_cast<std::size_t>(std::upper_bound(keys.begin(), keys.end(), *after, Before) - keys.begin());
+        if (next < keys.size()) return keys[next];
         return Scan(t, batchTo, std::nullopt);
     }
     // A row reached by bookmark: its own table and page, or the next table.
@@ -322,12 +337,12 @@ bool PgRecordset::RowExists(const RowKey& key) {
 }
 
 const Bytes* PgRecordset::HeadCovering(int field, const RowKey& key, std::int64_t from, std::int64_t n) const {
-    if (!loaded || from + n > kHeadBytes) return nullptr;
-    auto at = std::lower_bound(keys.begin(), keys.end(), key, Before);
-    if (at == keys.end() || !(*at == key)) return nullptr;
+    if (from + n > kHeadBytes) return nullptr;
+    const auto at = BatchIndex(key);
+    if (!at) return nullptr;
     // A row address with its xmin names one version of a row, so the head
     // read with the batch is that value's head whenever it is read.
-    const Bytes& head = heads[static_cast<std::size_t>(at - keys.begin()) * Names().size() + static_cast<std::size_t>(field)];
+    const Bytes& head = heads[*at * Names().size() + static_cast<std::size_t>(field)];
     return from + n <= static_cast<std::int64_t>(head.size()) ? &head : nullptr;
 }
 
