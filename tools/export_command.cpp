@@ -82,9 +82,10 @@ public:
         for (const auto& f : files_) fds.push_back(f.file->Fd());
         if (!FlushTogether(fds)) RaiseErrno(errno, "폴더 '" + folder_ + "'에 쓴 파일을 디스크에 기록하지 못했습니다");
         // Collisions, with each other or with files already there, are numbered.
-        for (auto& f : files_)
-            for (long n = 1; !f.file->Publish(f.base + (n > 1 ? "-" + std::to_string(n) : std::string()) + f.extension); ++n) {
-            }
+        for (auto& f : files_) {
+            long n = 1;
+            while (!f.file->Publish(f.base + (n > 1 ? "-" + std::to_string(n) : std::string()) + f.extension)) ++n;
+        }
         SyncFolder(folder_);
         const std::size_t n = files_.size();
         files_.clear();
@@ -122,7 +123,7 @@ std::unique_ptr<ExportFile> WriteNewFile(const LongBinaryField& pic, const std::
 }
 
 // One row's file: the stored value as it is or, with PNG options, the PNG
-// made of its picture, encoded once for every file name tried.
+// made of its picture.
 class RowContent {
 public:
     RowContent(const Field& pic, const std::optional<PngOptions>& png) : pic_(pic) {

@@ -3,7 +3,6 @@
 #include "engine/postgres/pg_recordset.h"
 
 #include <algorithm>
-
 #include <cassert>
 #include <cctype>
 #include <cstdlib>
@@ -15,7 +14,6 @@
 #include "text/korean.h"
 
 namespace pgkind {
-
 
 RowKey KeyFrom(const char* table, const char* ctid, const char* xmin) {
     // "(block,offset)", read by hand: once a row, sscanf's cost showed.
@@ -42,7 +40,6 @@ std::vector<PgParam> KeyParams(const RowKey& key) {
 }
 
 bool Before(const RowKey& a, const RowKey& b) { return std::tie(a.table, a.id) < std::tie(b.table, b.id); }
-
 
 std::string RightOf(const std::string& sql) {
     const auto words = Words(sql);
