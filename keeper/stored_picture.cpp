@@ -1,5 +1,6 @@
 #include "keeper/stored_picture.h"
 
+#include <QBuffer>
 #include <QImage>
 #include <QImageReader>
 #include <algorithm>
@@ -51,9 +52,26 @@ StoredPicture InspectPicture(const Field& pic, QImage* decoded) {
         // Decoded only for a caller that wants the picture itself.
         if (!result.readable || !decoded) return result;
     }
-    FieldDevice device(pic, result.bytes);
-    QImageReader reader(&device);
+    // A value the header read holds whole is decoded from memory: a value
+    // that is no picture at all is then turned down without a trip to the
+    // engine for every plug-in's look at its first bytes.
+    FieldDevice field(pic, result.bytes);
+    QByteArray whole;
+    QBuffer held(&whole);
+    QIODevice* device = &field;
+    if (static_cast<qint64>(head.size()) == result.bytes) {
+        whole = QByteArray(reinterpret_cast<const char*>(head.data()), static_cast<qsizetype>(head.size()));
+        held.open(QIODevice::ReadOnly);
+        device = &held;
+    }
+    QImageReader reader(device);
     result.format = reader.format();
+    // No decoder claims the value: asking again (size, read) would only
+    // repeat the same guess over every plug-in.
+    if (result.format.isEmpty() && reader.error() == QImageReader::UnsupportedFormatError) {
+        result.problem = "읽을 수 있는 그림이 아닙니다 (" + reader.errorString().toStdString() + ")";
+        return result;
+    }
     ReadProblem problem;
     QImage image = ReadWithinLimit(reader, problem);
     if (image.isNull()) {
