@@ -216,10 +216,11 @@ QImage WithoutPaper(const QImage& picture) {
 
 }  // namespace
 
-DocumentPng EncodePng(const QImage& picture, const PngOptions& options) {
-    DocumentPng result;
+DocumentPicture PrepareDocumentPicture(const QImage& picture, const PngOptions& options) {
+    DocumentPicture result;
     QRect ink;
-    QImage image = options.crop ? Cropped(picture, ink) : picture;
+    result.image = options.crop ? Cropped(picture, ink) : picture;
+    QImage& image = result.image;
     if (options.transparent) image = WithoutPaper(image);
     if (options.millimetres) {
         // With --crop the seal itself is measured, its margin printed at the same scale.
@@ -233,10 +234,17 @@ DocumentPng EncodePng(const QImage& picture, const PngOptions& options) {
     }
     // Qt answers an allocation that fails with a null image.
     if (image.isNull() && !picture.isNull()) throw std::bad_alloc();
+    return result;
+}
+
+DocumentPng EncodePng(const QImage& picture, const PngOptions& options) {
+    const DocumentPicture prepared = PrepareDocumentPicture(picture, options);
+    DocumentPng result;
+    result.dpi = prepared.dpi;
     QBuffer buffer(&result.png);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
-    if (!writer.write(image))
+    if (!writer.write(prepared.image))
         throw Error(err::InvalidPicture, "그림을 PNG로 바꿀 수 없습니다: " + writer.errorString().toStdString());
     return result;
 }

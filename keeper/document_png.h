@@ -35,6 +35,14 @@ struct DocumentPng {
     double dpi = 0;
 };
 
+// The picture EncodePng encodes, its resolution set: what a PDF embeds
+// where EncodePng's bytes go into files.
+struct DocumentPicture {
+    QImage image;
+    double dpi = 0;  // as DocumentPng's
+};
+DocumentPicture PrepareDocumentPicture(const QImage& picture, const PngOptions& options);
+
 // The PNG file for `picture`. Raises err::InvalidPicture when it cannot be
 // encoded, or when `transparent` or `crop` finds no ink on it, or no paper
 // (a blank sheet, a picture of one colour, ink only); std::bad_alloc when

@@ -40,6 +40,7 @@ constexpr int DiskFull = 61;
 constexpr int InputPastEnd = 62;
 constexpr int PermissionDenied = 70;
 constexpr int PathFileAccess = 75;
+constexpr int InvalidFileFormat = 321;
 constexpr int InvalidPicture = 481;
 // Database engine.
 constexpr int Engine = 3000;

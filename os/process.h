@@ -10,6 +10,9 @@
 
 // This process's number, for names no other process makes.
 long ProcessId();
+// The name of the user this process runs as, as the system knows them
+// (the login name); empty when the system cannot tell.
+std::string LoginUserName();
 // Sets an environment variable of this process, for a library that reads
 // it with getenv (on Windows, the C library's own copy). `value` is not
 // empty. False with errno on failure.

@@ -1,11 +1,21 @@
 #include "os/process.h"
 
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 
 long ProcessId() { return static_cast<long>(::getpid()); }
+
+std::string LoginUserName() {
+    // The account of the effective user, not $USER, which anyone can set.
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found) return found->pw_name;
+    return {};
+}
 
 bool SetEnvironmentValue(const std::string& name, const std::string& value) {
     return ::setenv(name.c_str(), value.c_str(), 1) == 0;

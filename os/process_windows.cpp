@@ -14,6 +14,12 @@
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
+std::string LoginUserName() {
+    wchar_t name[257];
+    DWORD size = 257;
+    return GetUserNameW(name, &size) ? Utf8(std::wstring(name, size - 1)) : std::string();
+}
+
 bool SetEnvironmentValue(const std::string& name, const std::string& value) {
     // The C library's copy, which getenv reads; it passes the change on to
     // the process's own environment too. (An empty value would remove it.)

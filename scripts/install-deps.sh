@@ -13,6 +13,7 @@ packages=(
   mdbtools-dev
   libpq-dev postgresql
   libicu-dev
+  libqpdf-dev libpoppler-qt6-dev qpdf
   desktop-file-utils man-db groff-base xclip
 )
 

@@ -17,3 +17,5 @@ int RunHistory(const QStringList& arguments);
 int RunRestore(const QStringList& arguments);
 int RunPrune(const QStringList& arguments);
 int RunOfficeSetup(const QStringList& arguments);
+int RunStamp(const QStringList& arguments);
+int RunLedger(const QStringList& arguments);

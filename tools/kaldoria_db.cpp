@@ -37,6 +37,9 @@ constexpr Command kCommands[] = {
                "  export PATH --all DIR       모든 그림을 DIR 안의 파일로 내보냅니다\n"
                "  export ... --transparent --crop --size MM   문서에 붙일 PNG로: 종이는 투명하게, 도장의 긴 변은 MM 밀리미터로",
      RunExport},
+    {"stamp", "stamp PATH NAME IN.pdf OUT.pdf [--page N] [--on TEXT|--at X,Y] [--size MM] [--purpose TEXT]\n"
+              "                              NAME 도장을 PDF에 찍어 새 파일로 쓰고 날인 대장에 남깁니다", RunStamp},
+    {"ledger", "ledger PATH [NAME] [--since DATE] [--csv]  날인 대장(누가 언제 어느 문서에 찍었는지)을 보여 줍니다", RunLedger},
     {"check", "check PATH                  무결성과 모든 그림을 검사합니다", RunCheck},
     {"backup", "backup PATH NEW             저장 중에도 온전한 사본을 새 파일 NEW로 만듭니다", RunBackup},
     {"link", "link PATH CONNINFO          PostgreSQL 서버의 도장 목록을 쓰는 연결 파일을 만듭니다", RunLink},
