@@ -15,6 +15,7 @@ BackupResult BackupBook(const std::string& path, const std::string& copy,
         result.bytes = r.bytes;
         result.historyVersions = r.historyVersions;
         result.historyUnreadable = r.historyUnreadable;
+        result.ledgerRows = r.ledgerRows;
         return result;
     }
     result.bytes = BackupDatabase(path, copy, [&](long long done, long long total) {

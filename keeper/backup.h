@@ -12,6 +12,7 @@ struct BackupResult {
     long stamps = -1;            // for a linked book
     long historyVersions = -1;   // for a linked book with a history
     bool historyUnreadable = false;  // the role may not read the server's history
+    long ledgerRows = -1;        // for a linked book with a ledger of stamped documents
 };
 
 // `progress(done, total)` for a local book, in pages; raises an Error

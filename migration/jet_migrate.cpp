@@ -21,6 +21,7 @@
 #include "os/unique_fd.h"
 #include "store/connection.h"
 #include "store/history.h"
+#include "store/ledger.h"
 #include "store/transfer.h"
 #include "text/korean.h"
 
@@ -202,6 +203,10 @@ MigrationResult CopyServerToFile(const std::string& linked, const std::string& t
             result.historyVersions = CopyHistory(server, db);
         } else {
             result.historyUnreadable = HasHistory(server);
+        }
+        if (CanReadLedger(server)) {
+            EnableLedger(db);
+            result.ledgerRows = CopyLedger(server, db);
         }
         writing.Commit();
         result.rows = std::move(carrier.rows);

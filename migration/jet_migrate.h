@@ -28,6 +28,7 @@ struct MigrationResult {
     std::vector<CarriedRow> rows;
     std::uint64_t bytes = 0;
     long historyVersions = -1;  // versions of the history copied; -1 when none was
+    long ledgerRows = -1;       // rows of the ledger of stamped documents copied; -1 when none was
     bool historyUnreadable = false;  // the server keeps one that this role may not read
 };
 

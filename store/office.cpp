@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "store/history.h"
+#include "store/ledger.h"
 #include "store/picture_table.h"
 #include "store/queries.h"
 #include "text/korean.h"
@@ -45,6 +46,7 @@ OfficeSetUp SetUpOffice(Database& db, const std::string& owner, const std::vecto
     }
     done.historyMade = !HistoryKeeps(db);
     if (done.historyMade) EnableHistory(db);
+    EnableLedger(db);
     // The book's tables: pic_list and those that inherit from it, by their own (quoted) names.
     const auto tables = ColumnText(db, "WITH RECURSIVE tree(oid) AS (SELECT 'pic_list'::regclass::oid UNION SELECT i.inhrelid "
                                    "FROM pg_catalog.pg_inherits i JOIN tree ON i.inhparent = tree.oid) "
@@ -62,6 +64,12 @@ OfficeSetUp SetUpOffice(Database& db, const std::string& owner, const std::vecto
     }
     db.Execute("REVOKE ALL ON " + schema + ".pic_history FROM PUBLIC", dbFailOnError);
     db.Execute("GRANT SELECT ON " + schema + ".pic_history TO " + kClerksRole, dbFailOnError);
+    // The ledger: clerks add rows by stamping and read them, never change one.
+    db.Execute("ALTER TABLE " + schema + ".pic_ledger OWNER TO " + owner, dbFailOnError);
+    for (const char* function : {"pic_ledger_witness", "pic_ledger_refuse"})
+        db.Execute("ALTER FUNCTION " + schema + "." + function + "() OWNER TO " + owner, dbFailOnError);
+    db.Execute("REVOKE ALL ON " + schema + ".pic_ledger FROM PUBLIC", dbFailOnError);
+    db.Execute("GRANT SELECT, INSERT ON " + schema + ".pic_ledger TO " + kClerksRole, dbFailOnError);
     done.database = FirstText(db, "SELECT current_database()");
     t.Commit();
     return done;

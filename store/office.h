@@ -29,7 +29,8 @@ struct OfficeSetUp {
 // it, pic_history and the history's functions to the owner; takes every
 // right on them from PUBLIC; grants the group SELECT, INSERT, UPDATE and
 // DELETE on pic_list and SELECT on pic_history (listing and restoring;
-// pruning stays the owner's), and the group to each clerk. One transaction:
+// pruning stays the owner's), SELECT and INSERT on the ledger of stamped
+// documents (made when missing), and the group to each clerk. One transaction:
 // all of it or nothing. Raises err::InvalidArgument for a name that is no
 // plain role name, err::InvalidOperation on a local book.
 OfficeSetUp SetUpOffice(Database& db, const std::string& owner, const std::vector<std::string>& clerks);

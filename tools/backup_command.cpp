@@ -36,6 +36,7 @@ int RunBackup(const QStringList& arguments) {
         if (r.linked) {
             Say("서버 " + r.server + "의 도장 " + std::to_string(r.stamps) + "개(" + std::to_string(r.bytes) +
                 " 바이트)" + (r.historyVersions >= 0 ? "와 기록의 버전 " + std::to_string(r.historyVersions) + "개" : "") +
+                (r.ledgerRows >= 0 ? ", 날인 대장 " + std::to_string(r.ledgerRows) + "건" : "") +
                 "를 " + WithParticle("'" + copy + "'", Particle::EuroRo) + " 백업했습니다 (무결성 검사: 이상 없음).");
             if (r.historyUnreadable)
                 ReportFailure("주의: 이 역할에는 서버의 기록(pic_history)을 읽을 권한이 없어 기록은 백업하지 않았습니다. "

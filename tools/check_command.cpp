@@ -7,6 +7,7 @@
 #include "store/office.h"
 #include "tools/cli/command.h"
 #include "keeper/book_check.h"
+#include "store/ledger.h"
 #include "tools/check_history.h"
 #include "tools/commands.h"
 
@@ -69,8 +70,16 @@ int RunCheck(const QStringList& arguments) {
             Say("그림 검사: " + std::to_string(rows) + "개 모두 읽을 수 있습니다");
         }
         const int history = CheckHistory(db, path);
+        int ledger = exitcode::Ok;
+        if (CanReadLedger(db)) {
+            const auto faults = LedgerFaults(db);
+            for (const std::string& fault : faults) ReportFailure("날인 대장: " + fault);
+            Say("날인 대장: " + std::to_string(ListLedger(db, std::nullopt, std::nullopt).size()) + "건" +
+                (faults.empty() ? ", 이상 없음" : ", 문제 " + std::to_string(faults.size()) + "개"));
+            if (!faults.empty()) ledger = exitcode::Failure;
+        }
         for (int worst : {exitcode::UnreadablePictures, exitcode::Failure})
-            if (pictures == worst || history == worst) return worst;
+            if (pictures == worst || history == worst || ledger == worst) return worst;
         return exitcode::Ok;
     } catch (const Error& e) {
         return ReportError(e);
