@@ -70,6 +70,10 @@ OfficeSetUp SetUpOffice(Database& db, const std::string& owner, const std::vecto
         db.Execute("ALTER FUNCTION " + schema + "." + function + "() OWNER TO " + owner, dbFailOnError);
     db.Execute("REVOKE ALL ON " + schema + ".pic_ledger FROM PUBLIC", dbFailOnError);
     db.Execute("GRANT SELECT, INSERT ON " + schema + ".pic_ledger TO " + kClerksRole, dbFailOnError);
+    // Reading its own new row's number (currval) needs SELECT on the row numbers; setting them needs more.
+    db.Execute("GRANT SELECT ON SEQUENCE " + FirstText(db, "SELECT pg_get_serial_sequence($1, 'id')", {schema + ".pic_ledger"}) +
+                   " TO " + kClerksRole,
+               dbFailOnError);
     done.database = FirstText(db, "SELECT current_database()");
     t.Commit();
     return done;

@@ -168,7 +168,10 @@ PgResult RunTogether(PGconn* c, const std::vector<PgStatement>& statements) {
         PgResult r(raw);
         const ExecStatusType status = PQresultStatus(raw);
         if (status == PGRES_PIPELINE_SYNC) break;
-        if (failed || status == PGRES_PIPELINE_ABORTED) continue;
+        // libpq (before 17) keeps the single-row mode of the last query read
+        // row by row (PgRecordset::ReadWhole) for the first query of the next
+        // pipeline: its rows come one by one, then its end, which counts.
+        if (failed || status == PGRES_PIPELINE_ABORTED || status == PGRES_SINGLE_TUPLE) continue;
         failed = status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK;
         kept = std::move(r);
     }

@@ -107,7 +107,7 @@ private:
 class PgBook : public Book {
 public:
     PgBook(const TempDir& dir, PgServer& server) {
-        server.Sql("DROP TABLE IF EXISTS pic_list, pic_history CASCADE; DROP FUNCTION IF EXISTS pic_history_keep(), pic_history_keep_all() CASCADE");
+        server.Sql("DROP TABLE IF EXISTS pic_list, pic_history, pic_ledger CASCADE; DROP FUNCTION IF EXISTS pic_history_keep(), pic_history_keep_all(), pic_ledger_witness(), pic_ledger_refuse() CASCADE");
         server.Sql("CREATE TABLE pic_list (pic_name text, pic bytea)");
         path_ = dir.File("dojang.mdb");
         CreateLinkFile(path_, server.Conninfo());

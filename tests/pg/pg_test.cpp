@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <gtest/gtest.h>
+
+#include <QPainter>
 #include <libpq-fe.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -602,13 +604,31 @@ TEST_F(LinkedBook, OfficeSetUpKeepsTheBookFromItsClerks) {
         EXPECT_FALSE(Has(done.err, "주인")) << done.err;
     }
     EXPECT_EQ(server->Query("SELECT string_agg(left_by, ' ' ORDER BY id) FROM pic_history"), "clerk_kim");
-    // What would empty the book or silence its history is refused.
+    // The clerk stamps a document: the ledger names the clerk's role, as the server saw it.
+    const std::string quotation = std::string(KALDORIA_SOURCE_DIR) + "/tests/data/pdf/quotation.pdf";
+    QImage seal(80, 80, QImage::Format_RGB32);
+    seal.fill(Qt::white);
+    QPainter(&seal).fillRect(20, 20, 40, 40, QColor(200, 30, 30));
+    WriteBytes(dir.File("seal.bmp"), BmpBytes(seal));
+    ASSERT_EQ(RunTool({"import", Q(pc), "회사 인감", Q(dir.File("seal.bmp"))}).status, 0);
+    Outcome stamped = RunTool({"stamp", Q(pc), "회사 인감", Q(quotation), Q(dir.File("찍은 견적서.pdf")), "--at", "100,100"});
+    ASSERT_EQ(stamped.status, 0) << stamped.err;
+    EXPECT_TRUE(Has(RunTool({"ledger", Q(pc)}).out, "\tclerk_kim")) << "the clerk reads the ledger";
+    // What would empty the book, silence its history or rewrite the ledger is refused.
     RawSession clerk(server->Conninfo("clerk_kim"));
     for (const char* refused : {"TRUNCATE pic_list", "ALTER TABLE pic_list DISABLE TRIGGER pic_history_keep",
                                 "DROP TRIGGER pic_history_keep ON pic_list", "DELETE FROM pic_history",
-                                "UPDATE pic_history SET pic = NULL", "INSERT INTO pic_history (left_at) VALUES (now())"})
+                                "UPDATE pic_history SET pic = NULL", "INSERT INTO pic_history (left_at) VALUES (now())",
+                                "UPDATE pic_ledger SET purpose = ''", "DELETE FROM pic_ledger", "TRUNCATE pic_ledger",
+                                "ALTER TABLE pic_ledger DISABLE TRIGGER pic_ledger_witness", "DROP TABLE pic_ledger",
+                                "CREATE OR REPLACE FUNCTION pic_ledger_witness() RETURNS trigger LANGUAGE plpgsql AS "
+                                "$$ BEGIN RETURN NEW; END $$"})
         EXPECT_FALSE(clerk.Try(refused)) << refused;
-    EXPECT_EQ(server->Query("SELECT count(*) FROM pic_list"), "2");
+    clerk.Sql("INSERT INTO pic_ledger (role, stamped_at, pic_name, pic_sha256, document, page, x_mm, y_mm, size_mm, out_sha256) "
+              "VALUES ('kaldoria_owner', '2001-01-01', 'x', 'x', 'x', 1, 1, 1, 1, 'x')");
+    EXPECT_EQ(server->Query("SELECT string_agg(role || ':' || (stamped_at > '2025-01-01'), ' ' ORDER BY id) FROM pic_ledger"),
+              "clerk_kim:true clerk_kim:true");
+    EXPECT_EQ(server->Query("SELECT count(*) FROM pic_list"), "3");
     // The administrator's own connection is told it owns the book; a local book cannot be split.
     EXPECT_TRUE(Has(RunTool({"check", Q(link)}).err, "도장 목록의 주인(또는 슈퍼유저)"));
     const std::string local = dir.File("local.mdb");
@@ -619,7 +639,7 @@ TEST_F(LinkedBook, OfficeSetUpKeepsTheBookFromItsClerks) {
     Outcome badName = RunTool({"office-setup", Q(link), "--owner", "Owner; DROP TABLE pic_list", "--clerk", "c"});
     EXPECT_EQ(badName.status, 1);
     EXPECT_TRUE(Has(badName.err, "쓸 수 없습니다")) << badName.err;
-    EXPECT_EQ(server->Query("SELECT count(*) FROM pic_list"), "2");
+    EXPECT_EQ(server->Query("SELECT count(*) FROM pic_list"), "3");
 }
 
 // A SQL_ASCII database holding a name another program wrote in EUC-KR: the
