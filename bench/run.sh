@@ -9,9 +9,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 [ $# -gt 0 ] && shift
 [ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" --target bench_transfer bench_startup bench_save bench_tool bench_pg bench_big bench_history bench_manager
+cmake --build "$build" --target bench_transfer bench_startup bench_save bench_tool bench_pg bench_big bench_history bench_manager bench_stamp
 echo "date: $(date -u '+%Y-%m-%d %H:%M UTC'); load average: $(cut -d' ' -f1-3 /proc/loadavg)"
-for area in transfer startup save tool pg history manager; do
+for area in transfer startup save tool pg history manager stamp; do
     echo
     echo "== $area"
     "$build/bench_$area" "$@"

@@ -1,6 +1,5 @@
 #include "keeper/document_stamp.h"
 
-#include <QCryptographicHash>
 #include <algorithm>
 #include <cerrno>
 
@@ -8,6 +7,7 @@
 #include "keeper/document_png.h"
 #include "keeper/stored_picture.h"
 #include "os/error.h"
+#include "pdf/digest.h"
 #include "os/files.h"
 #include "os/os_error.h"
 #include "os/paths.h"
@@ -44,10 +44,6 @@ QByteArray ReadWhole(const std::string& path) {
         bytes.append(chunk, static_cast<qsizetype>(n));
     }
     return bytes;
-}
-
-std::string Sha256(const QByteArray& bytes) {
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
 }
 
 void WriteAll(int fd, const QByteArray& bytes, const std::string& path) {
@@ -142,16 +138,16 @@ BookSeal ReadSeal(Database& db, const std::string& name, double sizeMm) {
     if (!stored.readable)
         throw Error(stored.outOfMemory ? err::OutOfMemory : err::InvalidPicture,
                     ShownName(name) + ": " + stored.problem + ". 문서에 찍을 수 없습니다.");
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Sha256 hash;
     for (std::int32_t at = 0; at < stored.bytes;) {
         const Bytes chunk = pic.GetChunk(at, static_cast<std::int32_t>(std::min<qint64>(1 << 20, stored.bytes - at)));
         if (chunk.empty()) break;
-        hash.addData(QByteArrayView(reinterpret_cast<const char*>(chunk.data()), static_cast<qsizetype>(chunk.size())));
+        hash.Add(chunk.data(), chunk.size());
         at += static_cast<std::int32_t>(chunk.size());
     }
     rs.Close();
     try {
-        return {PrepareSeal(picture, sizeMm), hash.result().toHex().toStdString()};
+        return {PrepareSeal(picture, sizeMm), hash.Hex()};
     } catch (const Error& e) {
         if (e.Number() != err::InvalidPicture) throw;
         throw Error(e.Number(), ShownName(name) + ": " + e.Description() + ". 문서에 찍을 수 없습니다.");
@@ -180,7 +176,7 @@ StampResult StampDocument(Database& db, const StampRequest& request) {
     entry.xMm = result.placement.centreMm.x();
     entry.yMm = result.placement.centreMm.y();
     entry.sizeMm = request.sizeMm;
-    entry.outputSha256 = Sha256(stamped);
+    entry.outputSha256 = Sha256Hex(stamped);
     entry.purpose = request.purpose;
     // The row and the file come together: the file is named inside the
     // row's transaction, and taken away again if the commit fails.
