@@ -51,6 +51,15 @@ ManagerQuestions ManagerQuestions::Dialogs() {
         return QFileDialog::getSaveFileName(parent, "백업할 새 파일", proposed, "도장 데이터베이스 (*.mdb)", nullptr,
                                             QFileDialog::DontConfirmOverwrite);
     };
+    q.documentToStamp = [](QWidget* parent) {
+        return QFileDialog::getOpenFileName(parent, "도장을 찍을 문서", QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+                                            "PDF 문서 (*.pdf);;모든 파일 (*)");
+    };
+    q.stampedFile = [](QWidget* parent, const QString& proposed) {
+        // An existing file is refused by the stamping itself, never overwritten.
+        return QFileDialog::getSaveFileName(parent, "도장을 찍은 문서를 저장할 새 파일", proposed, "PDF 문서 (*.pdf)", nullptr,
+                                            QFileDialog::DontConfirmOverwrite);
+    };
     q.tell = [](QWidget* parent, const QString& text, bool failure) {
         if (failure) QMessageBox::warning(parent, "도장 관리", text);
         else QMessageBox::information(parent, "도장 관리", text);

@@ -143,6 +143,7 @@ void ManagerWindow::BuildActions() {
     add(book, "새로 고침", QKeySequence(Qt::Key_F5), [this] { Reload(); }, false);
     add(book, "백업…", QKeySequence(Qt::CTRL | Qt::Key_B), [this] { BackupBook(); });
     add(book, "검사", QKeySequence(Qt::CTRL | Qt::Key_K), [this] { CheckBook(); });
+    add(book, "날인 대장", QKeySequence(Qt::CTRL | Qt::Key_L), [this] { ShowLedger(); }, false);
     book->addSeparator();
     add(book, "끝내기", QKeySequence::Quit, [this] { close(); }, false);
     bar->addSeparator();
@@ -151,6 +152,7 @@ void ManagerWindow::BuildActions() {
     add(stamp, "지우기…", QKeySequence::Delete, [this] { DeleteSelected(); });
     add(stamp, "기록…", QKeySequence(Qt::CTRL | Qt::Key_H), [this] { ShowHistory(); });
     add(stamp, "문서용…", QKeySequence(Qt::CTRL | Qt::Key_D), [this] { ShowDocument(); });
+    add(stamp, "문서에 찍기…", QKeySequence(Qt::CTRL | Qt::Key_P), [this] { StampDocument(); });
     add(stamp, "문서용으로 복사", QKeySequence::Copy, [this] {
         if (Selected().isEmpty()) return;
         std::string problem;

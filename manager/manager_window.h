@@ -1,8 +1,8 @@
 #pragma once
 // 도장 관리: every stamp of a book with its thumbnail, found by name or by
 // initial consonants, previewed, added or replaced whole, renamed, deleted,
-// restored from the history, made ready for a document; the book backed up
-// and checked. Every piece of work runs off the interface thread on a
+// restored from the history, made ready for a document or put on a PDF and
+// recorded in the ledger; the book backed up and checked. Every piece of work runs off the interface thread on a
 // connection of its own.
 #include <QMainWindow>
 #include <QStringList>
@@ -37,6 +37,9 @@ struct ManagerQuestions {
     std::function<QStringList(QWidget* parent)> picturesToAdd;
     std::function<QString(QWidget* parent)> bookToOpen;
     std::function<QString(QWidget* parent, const QString& proposed)> backupFile;
+    // A PDF to stamp; the new file for the stamped document.
+    std::function<QString(QWidget* parent)> documentToStamp;
+    std::function<QString(QWidget* parent, const QString& proposed)> stampedFile;
     // A failure or a report.
     std::function<void(QWidget* parent, const QString& text, bool failure)> tell;
 
@@ -68,6 +71,9 @@ public:
     void DeleteSelected();
     void ShowHistory();
     void ShowDocument();
+    // 문서에 찍기: the selected stamp on a PDF, recorded in the ledger.
+    void StampDocument();
+    void ShowLedger();
     void BackupBook();
     void CheckBook();
 

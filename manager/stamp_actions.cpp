@@ -13,6 +13,8 @@
 #include "keeper/picture_import.h"
 #include "manager/book_reader.h"
 #include "manager/document_dialog.h"
+#include "manager/ledger_dialog.h"
+#include "manager/stamp_dialog.h"
 #include "manager/history_dialog.h"
 #include "manager/jobs.h"
 #include "os/files.h"
@@ -182,6 +184,32 @@ void ManagerWindow::ShowDocument() {
     dialog.exec();
 }
 
+void ManagerWindow::StampDocument() {
+    const QString name = Selected();
+    if (name.isEmpty()) return Tell("문서에 찍을 도장을 목록에서 고르십시오.");
+    auto image = std::make_shared<QImage>();
+    auto problem = std::make_shared<std::string>();
+    const std::string path = path_;
+    const std::string failure = RunAndWait(this, "도장을 읽는 중…", [path, name, image, problem](JobControl&) {
+        OpenedDatabase book(path, true);
+        *image = ReadStampPicture(book.db(), name.toStdString(), problem.get());
+    });
+    if (!failure.empty() || image->isNull()) return Tell(failure.empty() ? *problem : failure);
+    const QString pdf = ask_.documentToStamp(this);
+    if (pdf.isEmpty()) return;
+    StampDialog dialog(path_, name, *image, pdf, this);
+    if (!dialog.Ready()) return Tell(dialog.Problem().toStdString());
+    dialog.askOutput = ask_.stampedFile;
+    dialog.tell = [this](const QString& text, bool failed) { ask_.tell(this, text, failed); };
+    dialog.exec();
+}
+
+void ManagerWindow::ShowLedger() {
+    LedgerDialog dialog(path_, this);
+    dialog.Reload();
+    dialog.exec();
+}
+
 void ManagerWindow::BackupBook() {
     const QString proposed = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/" +
                              QFileInfo(QString::fromStdString(path_)).completeBaseName() + "-" +
@@ -201,6 +229,7 @@ void ManagerWindow::BackupBook() {
         std::string said = result->linked ? "서버 " + result->server + "의 도장 " + std::to_string(result->stamps) + "개"
                                           : "도장 데이터베이스(" + std::to_string(result->bytes) + " 바이트)";
         said += "를 " + WithParticle("'" + copy.toStdString() + "'", Particle::EuroRo) + " 백업하고 검사했습니다 (이상 없음).";
+        if (result->ledgerRows >= 0) said += "\n날인 대장 " + std::to_string(result->ledgerRows) + "건도 백업했습니다.";
         if (result->historyUnreadable)
             said += "\n주의: 이 역할에는 서버의 기록을 읽을 권한이 없어 기록은 백업하지 않았습니다.";
         Tell(said, false);

@@ -7,6 +7,9 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineF>
 #include <QListView>
 #include <QLineEdit>
 #include <QMimeData>
@@ -18,10 +21,16 @@
 #include "keeper/book.h"
 #include "manager/document_dialog.h"
 #include "manager/history_dialog.h"
+#include "manager/ledger_dialog.h"
+#include "manager/stamp_dialog.h"
+#include "os/process.h"
+#include "pdf/pdf_document.h"
 #include "manager/manager_window.h"
 #include "store/history.h"
 
 namespace {
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 Bytes Encoded(const QImage& image, const char* format) {
     QByteArray data;
@@ -183,6 +192,55 @@ TEST_P(Manager, ADeleteSaysItCanBeUndoneAndACopyIsAPngForDocuments) {
     EXPECT_TRUE(png.hasAlphaChannel());
     EXPECT_EQ(png.pixelColor(0, 0).alpha(), 0);  // the paper is transparent
     EXPECT_TRUE(copied->hasImage());             // and a plain bitmap for other programs
+}
+
+// 문서에 찍기: the seal proposed on the 견적서's "(인)", dragged by the clerk,
+// saved as a new PDF where the drag left it, and listed in the ledger view.
+TEST_P(Manager, AStampIsPutOnADocumentWhereTheClerkDraggedItAndTheLedgerShowsIt) {
+    const QString quotation = KALDORIA_SOURCE_DIR "/tests/data/pdf/quotation.pdf";
+    StampDialog dialog(book->Path(), "도장", Seal(40, Qt::red), quotation);
+    ASSERT_TRUE(dialog.Ready()) << dialog.Problem().toStdString();
+    QFile file(quotation);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QPointF mark = PdfDocument(file.readAll(), "q").Find(2, "(인)").at(0).center();
+    EXPECT_EQ(dialog.Page(), 2);
+    EXPECT_TRUE(dialog.OnMark());
+    EXPECT_LT(QLineF(dialog.CentreMm(), mark).length(), 0.01);
+
+    PageView* view = dialog.View();
+    view->resize(560, 760);
+    const QPoint grip = view->ToWidget(dialog.CentreMm()).toPoint() + QPoint(3, 2), to = grip + QPoint(-40, 25);
+    QTest::mousePress(view, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(view, to);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, to);
+    EXPECT_FALSE(dialog.OnMark());
+    EXPECT_LT(QLineF(view->ToWidget(dialog.CentreMm()), QPointF(to - QPoint(3, 2))).length(), 1.0);
+    const QPointF dropped = dialog.CentreMm();
+
+    dialog.SetPurpose("계약서 제출");
+    const QString out = QString::fromStdString(dir.File("찍은 견적서.pdf"));
+    ASSERT_EQ(dialog.StampInto(out), "");
+    const LedgerEntry& e = dialog.Result().entry;
+    EXPECT_EQ(e.page, 3);
+    EXPECT_DOUBLE_EQ(e.xMm, dropped.x());
+    EXPECT_DOUBLE_EQ(e.yMm, dropped.y());
+    EXPECT_TRUE(QFileInfo::exists(out));
+    EXPECT_TRUE(Has(dialog.StampInto(out), "이미 있어")) << "a second save never overwrites";
+
+    LedgerDialog ledger(book->Path());
+    ledger.Reload();
+    ASSERT_EQ(ledger.Table()->rowCount(), 1);
+    EXPECT_EQ(ledger.Table()->item(0, 3)->text(), "도장");
+    EXPECT_EQ(ledger.Table()->item(0, 5)->text(), "3");
+    EXPECT_EQ(ledger.Table()->item(0, 8)->text(), "계약서 제출");
+    EXPECT_TRUE(ledger.Table()->item(0, 2)->text().startsWith(GetParam() == "pg" ? "postgres" : QString::fromStdString(LoginUserName())));
+
+    // A scanned page has no mark in its text: the seal waits in the page's middle.
+    StampDialog scan(book->Path(), "도장", Seal(40, Qt::red), KALDORIA_SOURCE_DIR "/tests/data/pdf/scan.pdf");
+    ASSERT_TRUE(scan.Ready());
+    EXPECT_FALSE(scan.OnMark());
+    EXPECT_NEAR(scan.CentreMm().x(), 105, 0.5);
+    EXPECT_NEAR(scan.CentreMm().y(), 148.5, 0.5);
 }
 
 // The book's tools: a check names the value that is no picture by its stamp
