@@ -151,6 +151,10 @@ ssl_ver=$(src_version openssl)
 pg_ver=$(src_version postgresql-15)
 icu_ver=$(src_version icu)
 jpeg_ver=$(src_version libjpeg-turbo)
+zlib_ver=$(src_version zlib)
+freetype_ver=$(src_version freetype)
+qpdf_ver=$(src_version qpdf)
+poppler_ver=$(src_version poppler)
 
 # mdbtools (libmdb, which reads the older Jet books) comes from trixie:
 # bookworm's 1.0.0+dfsg-1.1 is listed but its tarballs are gone from the
@@ -249,6 +253,31 @@ cflags=(-O2 -g0)
 jpeg_opts=(
   -DCMAKE_BUILD_TYPE=Release -DENABLE_SHARED=OFF -DENABLE_STATIC=ON
   -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF
+)
+
+# The PDF libraries: qpdf writes a stamped document, Poppler (its Qt 6
+# wrapper) finds the mark and draws pages. zlib goes into them statically;
+# qpdf's crypto is OpenSSL's (the SHA-256 of the ledger).
+zlib_opts=(-DCMAKE_BUILD_TYPE=Release)
+# FreeType as a DLL: its own copy of zlib (for gzip-packed fonts) stays
+# inside it, apart from the zlib qpdf and Poppler link.
+freetype_opts=(
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON
+  -DFT_DISABLE_ZLIB=ON -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON -DFT_DISABLE_HARFBUZZ=ON -DFT_DISABLE_BROTLI=ON
+)
+qpdf_opts=(
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DBUILD_STATIC_LIBS=OFF
+  -DUSE_IMPLICIT_CRYPTO=OFF -DREQUIRE_CRYPTO_OPENSSL=ON -DDEFAULT_CRYPTO=openssl
+  -DBUILD_DOC=OFF -DINSTALL_MANUAL=OFF -DINSTALL_EXAMPLES=OFF
+)
+poppler_opts=(
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DFONT_CONFIGURATION=win32
+  -DENABLE_QT6=ON -DENABLE_QT5=OFF -DENABLE_CPP=OFF -DENABLE_GLIB=OFF -DENABLE_GOBJECT_INTROSPECTION=OFF
+  -DENABLE_UTILS=OFF -DENABLE_BOOST=OFF -DENABLE_LIBOPENJPEG=none -DENABLE_CMS=none -DENABLE_DCTDECODER=libjpeg
+  -DENABLE_LIBCURL=OFF -DENABLE_ZLIB=ON -DENABLE_NSS3=OFF -DENABLE_GPGME=OFF -DENABLE_RELOCATABLE=ON
+  -DBUILD_GTK_TESTS=OFF -DBUILD_QT5_TESTS=OFF -DBUILD_QT6_TESTS=OFF -DBUILD_CPP_TESTS=OFF -DBUILD_MANUAL_TESTS=OFF
+  -DRUN_GPERF_IF_PRESENT=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Cairo=ON -DCMAKE_DISABLE_FIND_PACKAGE_PNG=ON
+  -DCMAKE_DISABLE_FIND_PACKAGE_TIFF=ON -DCMAKE_DISABLE_FIND_PACKAGE_Fontconfig=ON
 )
 
 # --- How each part is built (their text is hashed too) ----------------------
@@ -446,6 +475,50 @@ Cflags: -I\${includedir}/libmdb
 EOF
 }
 
+# zlib as a static library only, named as FindZLIB looks for it (Debian's
+# tarball has no win32 resources, which only the DLL needs).
+build_zlib() {
+  local src; src=$(unpack zlib "$zlib_ver")
+  cmake -S "$src" -B "$work/zlib-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" "${zlib_opts[@]}"
+  "${heavy[@]}" cmake --build "$work/zlib-build" -j "$jobs" --target zlibstatic
+  cp "$src/zlib.h" "$work/zlib-build/zconf.h" "$prefix/include/"
+  cp "$work/zlib-build/libzlibstatic.a" "$prefix/lib/libz.a"
+}
+
+build_freetype() {
+  local src; src=$(unpack freetype "$freetype_ver")
+  cmake -S "$src" -B "$work/freetype-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" "${freetype_opts[@]}"
+  "${heavy[@]}" cmake --build "$work/freetype-build" -j "$jobs"
+  cmake --install "$work/freetype-build"
+}
+
+# The library alone: qpdf's programs, tests and examples are not needed.
+build_qpdf() {
+  local src; src=$(unpack qpdf "$qpdf_ver")
+  cmake -S "$src" -B "$work/qpdf-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
+    -DKALDORIA_WINDOWS_PREFIX="$prefix" -DCMAKE_INSTALL_PREFIX="$prefix" "${qpdf_opts[@]}"
+  "${heavy[@]}" cmake --build "$work/qpdf-build" -j "$jobs" --target libqpdf
+  # Headers and libqpdf.pc are "dev"; on Windows the DLL, its import library
+  # and the CMake package fall outside qpdf's components. ("lib" holds only
+  # the mingw runtime DLLs qpdf.exe would need, which deploy.sh copies.)
+  cmake --install "$work/qpdf-build" --component dev
+  cmake --install "$work/qpdf-build" --component Unspecified
+  [ -f "$prefix/bin/qpdf29.dll" ] && [ -f "$prefix/lib/libqpdf.a" ]  # the import library
+}
+
+build_poppler() {
+  local src; src=$(unpack poppler "$poppler_ver")
+  cmake -S "$src" -B "$work/poppler-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
+    -DKALDORIA_WINDOWS_PREFIX="$prefix" -DCMAKE_INSTALL_PREFIX="$prefix" "${poppler_opts[@]}"
+  "${heavy[@]}" cmake --build "$work/poppler-build" -j "$jobs"
+  cmake --install "$work/poppler-build"
+}
+
 # --- The key ----------------------------------------------------------------
 compiler_id=$("$triple-g++-posix" --version | head -1)
 hash_of() { printf '%s\n' "$@" | sha256sum | cut -c1-12; }
@@ -460,8 +533,13 @@ h_pg=$(hash_of "$pg_ver" "${pg_opts[@]}" "$h_ssl" "$(declare -f build_libpq)" "$
 h_icu=$(hash_of "$icu_ver" "${icu_defs[@]}" "${cflags[@]}" "$(declare -f build_icu)" "$toolchain_hash")
 h_mdb=$(hash_of "$mdb_ver" "$mdb_sums" "${mdb_defs[@]}" "${cflags[@]}" "$(declare -f build_mdbtools)" \
   "$(cat "$mdb_iconv/iconv.h" "$mdb_iconv/iconv.c")" "$toolchain_hash")
+h_zlib=$(hash_of "$zlib_ver" "${zlib_opts[@]}" "$(declare -f build_zlib)" "$toolchain_hash")
+h_freetype=$(hash_of "$freetype_ver" "${freetype_opts[@]}" "$(declare -f build_freetype)" "$toolchain_hash")
+h_qpdf=$(hash_of "$qpdf_ver" "${qpdf_opts[@]}" "$h_zlib" "$h_jpeg" "$h_ssl" "$(declare -f build_qpdf)" "$toolchain_hash")
+h_poppler=$(hash_of "$poppler_ver" "${poppler_opts[@]}" "$h_qt" "$h_zlib" "$h_jpeg" "$h_freetype" \
+  "$(declare -f build_poppler)" "$toolchain_hash")
 
-key="qtbase-$qt_ver.libjpeg-turbo-$jpeg_ver.sqlite3-$sqlite_ver.openssl-$ssl_ver.postgresql-$pg_ver.icu-$icu_ver.mdbtools-$mdb_ver.$(hash_of "$h_qt" "$h_jpeg" "$h_formats" "$h_sqlite" "$h_ssl" "$h_pg" "$h_icu" "$h_mdb")"
+key="qtbase-$qt_ver.libjpeg-turbo-$jpeg_ver.sqlite3-$sqlite_ver.openssl-$ssl_ver.postgresql-$pg_ver.icu-$icu_ver.mdbtools-$mdb_ver.qpdf-$qpdf_ver.poppler-$poppler_ver.$(hash_of "$h_qt" "$h_jpeg" "$h_formats" "$h_sqlite" "$h_ssl" "$h_pg" "$h_icu" "$h_mdb" "$h_zlib" "$h_freetype" "$h_qpdf" "$h_poppler")"
 key=${key//[:~]/_}
 dir=$cache/$key
 prefix=$dir/prefix
@@ -510,7 +588,7 @@ say "building into $dir"
 # stamps of the shared parts, so only the changed parts build again. Each
 # part installs the same files, so a rebuilt part replaces its older files.
 stamps=(qtbase.$h_qt libjpeg-turbo.$h_jpeg qt-imageformats.$h_formats sqlite3.$h_sqlite
-  openssl.$h_ssl libpq.$h_pg icu.$h_icu mdbtools.$h_mdb)
+  openssl.$h_ssl libpq.$h_pg icu.$h_icu mdbtools.$h_mdb zlib.$h_zlib freetype.$h_freetype qpdf.$h_qpdf poppler.$h_poppler)
 if [ ! -d "$dir/parts" ]; then
   unpack_seed
   best="" best_count=0
@@ -577,6 +655,10 @@ part openssl "$h_ssl" build_openssl
 part libpq "$h_pg" build_libpq
 part icu "$h_icu" build_icu
 part mdbtools "$h_mdb" build_mdbtools
+part zlib "$h_zlib" build_zlib
+part freetype "$h_freetype" build_freetype
+part qpdf "$h_qpdf" build_qpdf
+part poppler "$h_poppler" build_poppler
 
 rmdir "$work"
 # pkg-config files name the prefix relative to themselves, so the cache may

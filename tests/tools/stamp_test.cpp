@@ -134,9 +134,7 @@ TEST_F(StampRefuses, BadInputWithAClearMessageAndWritesNothing) {
         return QStringList{"stamp", Q(book), "도장", Q(in), Q(to)} + more;
     };
     const Bytes whole = Quotation();
-    const std::string encrypted = dir.File("암호.pdf");
-    const Outcome locked = RunProgram("qpdf", {"--encrypt", "user", "owner", "256", "--", Q(kPdfs + "quotation.pdf"), Q(encrypted)});
-    ASSERT_EQ(locked.status, 0) << locked.err;
+    const std::string encrypted = kPdfs + "encrypted.pdf";
     fs::create_directory(dir.File("폴더"));
     const std::string existing = Made(dir, "있는.pdf", {'x'});
     const struct {

@@ -6,9 +6,11 @@
 #   scan.pdf         a scanner's kind of file: pages that are only a picture,
 #                    no text (LibreOffice Draw from a JPEG);
 #   amended.pdf      quotation.pdf updated in place: an attachment added by
-#                    poppler's pdfattach, which appends an incremental update.
+#                    poppler's pdfattach, which appends an incremental update;
+#   encrypted.pdf    quotation.pdf encrypted by qpdf (AES-256, user password
+#                    "user").
 # Needs LibreOffice (libreoffice-writer-nogui, libreoffice-draw-nogui),
-# ImageMagick and poppler-utils; the files are kept in the tree, so tests do
+# ImageMagick, poppler-utils and qpdf; the files are kept in the tree, so tests do
 # not need them.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,4 +27,5 @@ soffice --headless --convert-to pdf --outdir "$work" "$work/scan.jpg" >/dev/null
 cp "$work/scan.pdf" "$here/scan.pdf"
 printf '발주 참고 사항: 납품 장소 변경 없음.\n' >"$work/note.txt"
 pdfattach "$here/quotation.pdf" "$work/note.txt" "$here/amended.pdf"
+qpdf --encrypt user owner 256 -- "$here/quotation.pdf" "$here/encrypted.pdf"
 ls -l "$here"/*.pdf
