@@ -43,11 +43,7 @@ std::vector<std::string> TempDir::Entries() const {
     return names;
 }
 
-namespace {
-// The tests' paths are UTF-8; on Windows a plain string would be read in the
-// system's code page, which may not hold a Korean name.
 fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
-}  // namespace
 
 Bytes ReadBytes(const std::string& path) {
     std::ifstream in(PathOf(path), std::ios::binary);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +29,10 @@ public:
 private:
     std::string path_;
 };
+
+// A UTF-8 path for std::filesystem: on Windows a plain string would be read
+// in the system's code page, which may not hold a Korean name.
+std::filesystem::path PathOf(const std::string& utf8);
 
 Bytes ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);

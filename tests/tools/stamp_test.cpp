@@ -96,7 +96,7 @@ TEST_P(StampTool, PutsTheSealWhereTheClerkAskedAtItsTrueSize) {
         }
     }
     // The seal's picture is what was added, not the document again.
-    EXPECT_LT(fs::file_size(out), fs::file_size(in) + 16 * 1024);
+    EXPECT_LT(fs::file_size(PathOf(out)), fs::file_size(PathOf(in)) + 16 * 1024);
     EXPECT_EQ(LedgerRows(), 1);
     const Outcome row = RunSqliteShell(book, "SELECT pic_name, document, page, out_sha256 FROM pic_ledger");
     const Bytes written = ReadBytes(out);
@@ -135,7 +135,7 @@ TEST_F(StampRefuses, BadInputWithAClearMessageAndWritesNothing) {
     };
     const Bytes whole = Quotation();
     const std::string encrypted = kPdfs + "encrypted.pdf";
-    fs::create_directory(dir.File("폴더"));
+    fs::create_directory(PathOf(dir.File("폴더")));
     const std::string existing = Made(dir, "있는.pdf", {'x'});
     const struct {
         const char* what;
@@ -158,7 +158,7 @@ TEST_F(StampRefuses, BadInputWithAClearMessageAndWritesNothing) {
         const Outcome r = RunTool(c.arguments);
         EXPECT_EQ(r.status, 1) << r.out;
         for (const std::string& part : c.said) EXPECT_TRUE(Has(r.err, part)) << r.err;
-        EXPECT_FALSE(fs::exists(out));
+        EXPECT_FALSE(fs::exists(PathOf(out)));
     }
     EXPECT_EQ(ReadBytes(existing), Bytes{'x'});
     EXPECT_EQ(ReadBytes(kPdfs + "quotation.pdf"), whole);
