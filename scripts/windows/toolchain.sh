@@ -539,7 +539,13 @@ h_qpdf=$(hash_of "$qpdf_ver" "${qpdf_opts[@]}" "$h_zlib" "$h_jpeg" "$h_ssl" "$(d
 h_poppler=$(hash_of "$poppler_ver" "${poppler_opts[@]}" "$h_qt" "$h_zlib" "$h_jpeg" "$h_freetype" \
   "$(declare -f build_poppler)" "$toolchain_hash")
 
-key="qtbase-$qt_ver.libjpeg-turbo-$jpeg_ver.sqlite3-$sqlite_ver.openssl-$ssl_ver.postgresql-$pg_ver.icu-$icu_ver.mdbtools-$mdb_ver.qpdf-$qpdf_ver.poppler-$poppler_ver.$(hash_of "$h_qt" "$h_jpeg" "$h_formats" "$h_sqlite" "$h_ssl" "$h_pg" "$h_icu" "$h_mdb" "$h_zlib" "$h_freetype" "$h_qpdf" "$h_poppler")"
+# The upstream versions name the key (the hash holds Debian's revisions and
+# everything else): the prefix's bin folder must stay well under Windows'
+# 260 characters, or Windows programs started from it are not found there.
+upstream() { local v=${1#*:}; v=${v%%-*}; echo "${v%%+*}"; }
+key="qt$(upstream "$qt_ver")-sqlite$(upstream "$sqlite_ver")-ssl$(upstream "$ssl_ver")-pq$(upstream "$pg_ver")"
+key+="-icu$(upstream "$icu_ver")-mdb$(upstream "$mdb_ver")-qpdf$(upstream "$qpdf_ver")-poppler$(upstream "$poppler_ver")"
+key+=".$(hash_of "$h_qt" "$h_jpeg" "$h_formats" "$h_sqlite" "$h_ssl" "$h_pg" "$h_icu" "$h_mdb" "$h_zlib" "$h_freetype" "$h_qpdf" "$h_poppler")"
 key=${key//[:~]/_}
 dir=$cache/$key
 prefix=$dir/prefix
