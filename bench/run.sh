@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the benchmarks and runs the six quick ones one after another (about
+# Builds the benchmarks and runs the quick ones one after another (about
 # three minutes in all); the figures go to standard output. bench_big, the
 # big books' benchmark, is built too but takes half an hour: run it by hand
 # (build/bench_big [--quick] [--linked]).

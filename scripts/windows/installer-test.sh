@@ -6,7 +6,8 @@
 # - the installer, silent (/S): the files, the Start-menu entry, the uninstall
 #   key, the folder on the user's PATH (kept after what was there); the
 #   installed kaldoria-db.exe lists the sample book and saves a real-size
-#   stamp (the host's sqlite3 reads the same bytes back); kaldoria.exe starts
+#   stamp (the host's sqlite3 reads the same bytes back) and stamps a 견적서 PDF
+#   with the PDF libraries of the installed folder alone; kaldoria.exe starts
 #   there; a second install keeps the book; the silent uninstall removes the
 #   programs, DLLs, temp.bmp, entry, key and PATH entry and keeps dojang.mdb;
 # - the zip, unpacked into a folder with Korean letters and blanks in its
@@ -192,6 +193,11 @@ rm -f "$inst/some.bmp"
 out=$(cd "$inst" && win ./kaldoria-db.exe list dojang.mdb || true)
 check "list shows 새도장 after the save" grep -q '^"새도장"' <<<"$out"
 check "sqlite3 reads the same bytes under 새도장" [ "$(stored_hex "$inst/dojang.mdb" 새도장)" = "$stamp_hex" ]
+# Stamping loads the PDF libraries (qpdf, Poppler, FreeType) from the installed folder alone.
+cp "$repo/tests/data/pdf/quotation.pdf" "$inst/견적서.pdf"
+out=$(cd "$inst" && win ./kaldoria-db.exe stamp dojang.mdb 도장 견적서.pdf 날인.pdf || true)
+check "installed kaldoria-db.exe stamps the sample 견적서 on its '(인)'" grep -q "3쪽, '(인)'이 있는 자리" <<<"$out"
+rm -f "$inst/견적서.pdf" "$inst/날인.pdf"
 check "kaldoria.exe starts in the installed folder (window, temp.bmp), closes on Alt+F4" run_window "$inst/kaldoria.exe"
 check "kaldoria-manager.exe opens the installed folder's book, closes on Alt+F4" run_manager "$inst/kaldoria-manager.exe"
 
