@@ -122,6 +122,16 @@ inline ChildResult Run(const std::vector<std::string>& argv, const std::string& 
     return r;
 }
 
+// One side of a comparison: each run's wall time and the largest peak memory.
+struct Side {
+    std::vector<double> seconds;
+    long peakKib = 0;
+    void Add(const ChildResult& r) {
+        seconds.push_back(r.wallSeconds);
+        peakKib = std::max(peakKib, r.maxRssKib);
+    }
+};
+
 // A child that failed stops the benchmark with what it printed.
 inline ChildResult Checked(ChildResult r, const char* what) {
     if (r.status != 0) throw std::runtime_error(std::string(what) + " failed: " + r.out);

@@ -155,15 +155,9 @@ void ManagerWindow::BuildActions() {
     add(stamp, "문서에 찍기…", QKeySequence(Qt::CTRL | Qt::Key_P), [this] { StampDocument(); });
     add(stamp, "문서용으로 복사", QKeySequence::Copy, [this] {
         if (Selected().isEmpty()) return;
-        std::string problem;
-        auto image = std::make_shared<QImage>();
-        const std::string name = Selected().toStdString();
-        const std::string failure = RunAndWait(this, "도장을 읽는 중…", [this, name, image, &problem](JobControl&) {
-            OpenedDatabase opened(path_, true);
-            *image = ReadStampPicture(opened.db(), name, &problem);
-        });
-        if (!failure.empty() || image->isNull()) return Tell(failure.empty() ? problem : failure);
-        DocumentDialog dialog(Selected(), *image, this);
+        const QImage image = SelectedPicture({});
+        if (image.isNull()) return;
+        DocumentDialog dialog(Selected(), image, this);
         if (dialog.Png().isEmpty()) return Tell("문서용 그림을 만들 수 없습니다. '문서용…'에서 까닭을 보십시오.");
         dialog.Copy();
         statusBar()->showMessage(QString::fromStdString(Particled(Selected(), Particle::EulReul)) +

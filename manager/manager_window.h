@@ -97,6 +97,10 @@ private:
     void ShowTitle(const std::string& server);
     // The name stored under, or empty when nothing was.
     QString AddFile(const QString& file);
+    // The selected stamp's picture, read off the interface thread; a null
+    // image when none is selected (`none` is said then) or it cannot be read
+    // (the reason is said).
+    QImage SelectedPicture(const std::string& none);
     void Tell(const std::string& text, bool failure = true);
 
     std::string path_;

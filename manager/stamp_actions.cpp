@@ -169,9 +169,12 @@ void ManagerWindow::ShowHistory() {
     dialog.exec();
 }
 
-void ManagerWindow::ShowDocument() {
+QImage ManagerWindow::SelectedPicture(const std::string& none) {
     const QString name = Selected();
-    if (name.isEmpty()) return Tell("문서용으로 만들 도장을 목록에서 고르십시오.");
+    if (name.isEmpty()) {
+        if (!none.empty()) Tell(none);
+        return {};
+    }
     auto image = std::make_shared<QImage>();
     auto problem = std::make_shared<std::string>();
     const std::string path = path_;
@@ -179,25 +182,26 @@ void ManagerWindow::ShowDocument() {
         OpenedDatabase book(path, true);
         *image = ReadStampPicture(book.db(), name.toStdString(), problem.get());
     });
-    if (!failure.empty() || image->isNull()) return Tell(failure.empty() ? *problem : failure);
-    DocumentDialog dialog(name, *image, this);
+    if (!failure.empty() || image->isNull()) {
+        Tell(failure.empty() ? *problem : failure);
+        return {};
+    }
+    return *image;
+}
+
+void ManagerWindow::ShowDocument() {
+    const QImage image = SelectedPicture("문서용으로 만들 도장을 목록에서 고르십시오.");
+    if (image.isNull()) return;
+    DocumentDialog dialog(Selected(), image, this);
     dialog.exec();
 }
 
 void ManagerWindow::StampDocument() {
-    const QString name = Selected();
-    if (name.isEmpty()) return Tell("문서에 찍을 도장을 목록에서 고르십시오.");
-    auto image = std::make_shared<QImage>();
-    auto problem = std::make_shared<std::string>();
-    const std::string path = path_;
-    const std::string failure = RunAndWait(this, "도장을 읽는 중…", [path, name, image, problem](JobControl&) {
-        OpenedDatabase book(path, true);
-        *image = ReadStampPicture(book.db(), name.toStdString(), problem.get());
-    });
-    if (!failure.empty() || image->isNull()) return Tell(failure.empty() ? *problem : failure);
+    const QImage image = SelectedPicture("문서에 찍을 도장을 목록에서 고르십시오.");
+    if (image.isNull()) return;
     const QString pdf = ask_.documentToStamp(this);
     if (pdf.isEmpty()) return;
-    StampDialog dialog(path_, name, *image, pdf, this);
+    StampDialog dialog(path_, Selected(), image, pdf, this);
     if (!dialog.Ready()) return Tell(dialog.Problem().toStdString());
     dialog.askOutput = ask_.stampedFile;
     dialog.tell = [this](const QString& text, bool failed) { ask_.tell(this, text, failed); };

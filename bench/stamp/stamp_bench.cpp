@@ -53,15 +53,6 @@ void MakeBlankPage(const std::string& path) {
     painter.end();
 }
 
-struct Side {
-    std::vector<double> seconds;
-    long peakKib = 0;
-    void Add(const bench::ChildResult& r) {
-        seconds.push_back(r.wallSeconds);
-        peakKib = std::max(peakKib, r.maxRssKib);
-    }
-};
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -105,7 +96,7 @@ int main(int argc, char* argv[]) {
         const std::string plainNone = (dir / "plain-none.pdf").string(), plain = (dir / "plain.pdf").string();
         bench::Checked(bench::Run({"qpdf", "--decode-level=none", doc, plainNone}), "qpdf rewrite");
         bench::Checked(bench::Run({"qpdf", doc, plain}), "qpdf rewrite");
-        Side ours, qpdf;
+        bench::Side ours, qpdf;
         long oursGrowth = 0, qpdfGrowth = 0;
         for (int r = 0; r < runs; ++r) {
             const std::string out = (dir / ("ours-" + std::to_string(r) + ".pdf")).string();

@@ -34,15 +34,6 @@ std::size_t RandomBitmap(const std::string& path, int width, std::size_t bytes) 
     return size;
 }
 
-struct Side {
-    std::vector<double> seconds;
-    long peakKib = 0;
-    void Add(const bench::ChildResult& r) {
-        seconds.push_back(r.wallSeconds);
-        peakKib = std::max(peakKib, r.maxRssKib);
-    }
-};
-
 struct Commands {
     std::string tool, db, shellDb, out, shellOut;
     std::vector<std::string> Import(const std::string& file) const { return {tool, "import", db, "x", file}; }
@@ -64,7 +55,7 @@ bench::ChildResult Timed(const std::vector<std::string>& argv, const char* what)
 
 // One import and one export by each side on fresh databases, ours first
 // when `oursFirst`; each written file is checked byte for byte.
-void Round(const Commands& c, const std::string& file, bool oursFirst, Side sides[4]) {
+void Round(const Commands& c, const std::string& file, bool oursFirst, bench::Side sides[4]) {
     bench::FreshDatabase(c.db);
     bench::FreshDatabase(c.shellDb);
     fs::remove(c.out);
@@ -94,7 +85,7 @@ int Driver(const std::string& tool, bool quick) {
     // The resting figures: every command once on a tiny bitmap.
     const std::string tiny = (dir / "tiny.bmp").string();
     RandomBitmap(tiny, 16, 1024);
-    Side rest[4];
+    bench::Side rest[4];
     Round(c, tiny, true, rest);
 
     struct Size {
@@ -108,11 +99,11 @@ int Driver(const std::string& tool, bool quick) {
     for (const Size& size : sizes) {
         const std::string file = (dir / "in.bmp").string();
         const std::size_t bytes = RandomBitmap(file, size.width, static_cast<std::size_t>(size.mib) << 20);
-        Side sides[4];
+        bench::Side sides[4];
         for (int run = 0; run < size.runs; ++run) Round(c, file, run % 2 == 0, sides);
         for (int d = 0; d < 2; ++d) {
-            const Side& ours = sides[2 * d];
-            const Side& shell = sides[2 * d + 1];
+            const bench::Side& ours = sides[2 * d];
+            const bench::Side& shell = sides[2 * d + 1];
             // Each run's two sides share the machine's state, so the ratio is
             // the median of the runs' own ratios.
             std::vector<double> ratios;
