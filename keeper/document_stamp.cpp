@@ -21,12 +21,6 @@ namespace {
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
-std::string Millimetres(double mm) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", mm);
-    return text;
-}
-
 std::string MarkText(const QString& mark) { return Quoted(mark.toStdString()); }
 
 // The whole of IN, read once: what is searched is what is stamped.
@@ -68,6 +62,18 @@ void CheckOutput(const std::string& input, const std::string& output) {
 }
 
 }  // namespace
+
+std::string Millimetres(double mm) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", mm);
+    return text;
+}
+
+std::string StampedBy(const LedgerEntry& e) {
+    if (e.role.empty()) return e.user;
+    const std::string who = e.role + (e.address.empty() ? std::string() : "@" + e.address);
+    return e.user.empty() ? who : who + " (" + e.user + ")";
+}
 
 Placement PlaceSeal(const PdfDocument& doc, const SealPlace& place, const std::string& shown) {
     const int pages = doc.PageCount();

@@ -70,6 +70,13 @@ struct StampResult {
     LedgerEntry entry;  // as recorded
 };
 
+// Millimetres as the stamping's messages and the ledger show them: one decimal.
+std::string Millimetres(double mm);
+// Who stamped, as the ledger shows it: on a server the role and the PC's
+// address the server recorded, with the PC's user after them; on a local
+// book the PC's user.
+std::string StampedBy(const LedgerEntry& entry);
+
 // Stamps IN into OUT and records it. OUT appears only once it is written
 // whole and on the disk and its ledger row is committed; any failure leaves
 // no OUT and no row, with the reason in Korean. IN is only read.

@@ -8,19 +8,14 @@
 #include <memory>
 
 #include "keeper/book.h"
+#include "keeper/document_stamp.h"
 #include "keeper/history_text.h"
 #include "manager/jobs.h"
 #include "store/ledger.h"
 
 namespace {
 
-QString Mm(double value) { return QString::number(value, 'f', 1); }
-
-QString Who(const LedgerEntry& e) {
-    if (e.role.empty()) return QString::fromStdString(e.user);
-    QString who = QString::fromStdString(e.role + (e.address.empty() ? std::string() : "@" + e.address));
-    return e.user.empty() ? who : who + " (" + QString::fromStdString(e.user) + ")";
-}
+QString Mm(double value) { return QString::fromStdString(Millimetres(value)); }
 
 }  // namespace
 
@@ -64,7 +59,7 @@ void LedgerDialog::Reload() {
         const LedgerEntry& e = (*rows)[static_cast<std::size_t>(r)];
         const QStringList cells = {QString::number(e.id),
                                    QString::fromStdString(LocalTimeOf(e.stampedAtUtc)),
-                                   Who(e),
+                                   QString::fromStdString(StampedBy(e)),
                                    QString::fromStdString(e.name),
                                    QString::fromStdString(e.document),
                                    QString::number(e.page),

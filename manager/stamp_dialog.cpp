@@ -27,7 +27,7 @@ namespace {
 // Pages are drawn for the screen at this resolution and scaled to the view.
 constexpr double kPageDpi = 110;
 
-QString Mm(double value) { return QString::number(value, 'f', 1); }
+QString Mm(double value) { return QString::fromStdString(Millimetres(value)); }
 
 }  // namespace
 
@@ -164,7 +164,6 @@ StampDialog::StampDialog(std::string book, QString name, QImage stamp, QString p
         const Placement placed = PlaceSeal(*doc_, SealPlace{}, pdf_.toStdString());
         page = placed.page;
         centre = placed.centreMm;
-        onMark_ = true;
     } catch (const Error&) {
         // No mark in the text (a scan): the clerk drags the seal where it goes.
     }
@@ -173,8 +172,6 @@ StampDialog::StampDialog(std::string book, QString name, QImage stamp, QString p
         onMark_ = false;
         ShowWhere();
     });
-    onMark_ = centre.has_value();
-    ShowWhere();
     connect(page_, &QSpinBox::valueChanged, this, [this](int shown) { ShowPage(shown - 1, std::nullopt); });
     connect(size_, &QDoubleSpinBox::valueChanged, this, [this] {
         RemakeSeal();
@@ -186,8 +183,6 @@ StampDialog::~StampDialog() = default;
 
 int StampDialog::Page() const { return page_->value() - 1; }
 QPointF StampDialog::CentreMm() const { return view_->Centre(); }
-double StampDialog::SizeMm() const { return size_->value(); }
-void StampDialog::SetPage(int index) { page_->setValue(index + 1); }
 void StampDialog::SetPurpose(const QString& purpose) { purpose_->setText(purpose); }
 
 void StampDialog::ShowPage(int index, std::optional<QPointF> centre) {

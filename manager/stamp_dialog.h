@@ -66,11 +66,9 @@ public:
     const QString& Problem() const { return problem_; }
     int Page() const;  // from 0
     QPointF CentreMm() const;
-    double SizeMm() const;
     // Whether the seal stands where the document's mark is.
     bool OnMark() const { return onMark_; }
     PageView* View() const { return view_; }
-    void SetPage(int index);
     void SetPurpose(const QString& purpose);
 
     // Stamps into the new file `out` and records it, off the interface

@@ -170,10 +170,12 @@ std::vector<LedgerEntry> ListLedger(Database& db, const std::optional<std::strin
     return ReadRows(db, where, params);
 }
 
-std::vector<std::string> LedgerFaults(Database& db) {
-    std::vector<std::string> faults;
-    if (!HasLedger(db) || !CanReadLedger(db)) return faults;
+LedgerCheck CheckLedger(Database& db) {
+    LedgerCheck check;
+    if (!CanReadLedger(db)) return check;
+    std::vector<std::string>& faults = check.faults;
     for (const LedgerEntry& e : ListLedger(db, std::nullopt, std::nullopt)) {
+        ++check.rows;
         const std::string row = "날인 대장의 " + std::to_string(e.id) + "번 행";
         if (!IsSha256(e.pictureSha256) || !IsSha256(e.outputSha256))
             faults.push_back(row + "의 SHA-256 값이 SHA-256이 아닙니다.");
@@ -188,7 +190,7 @@ std::vector<std::string> LedgerFaults(Database& db) {
     for (const std::string& trigger : due)
         if (std::find(triggers.begin(), triggers.end(), trigger) == triggers.end())
             faults.push_back("날인 대장의 트리거 " + trigger + "가 없거나 꺼져 있습니다.");
-    return faults;
+    return check;
 }
 
 bool CanReadLedger(Database& db) {

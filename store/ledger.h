@@ -49,10 +49,15 @@ LedgerEntry AddLedgerEntry(Database& db, const LedgerEntry& entry);
 std::vector<LedgerEntry> ListLedger(Database& db, const std::optional<std::string>& name,
                                     const std::optional<std::string>& sinceUtc);
 
-// What is wrong with the ledger, a sentence each: a row that cannot be what
-// the stamping wrote (a hash that is no SHA-256, no page), a missing or
-// disabled trigger. Empty for a sound ledger and for a book without one.
-std::vector<std::string> LedgerFaults(Database& db);
+// The ledger read through once: how many rows it has, and what is wrong
+// with it, a sentence each: a row that cannot be what the stamping wrote (a
+// hash that is no SHA-256, no page), a missing or disabled trigger. No rows
+// and no faults for a book without a ledger or a role that may not read it.
+struct LedgerCheck {
+    long rows = 0;
+    std::vector<std::string> faults;
+};
+LedgerCheck CheckLedger(Database& db);
 
 // Whether this connection may read the ledger (always on a local book).
 bool CanReadLedger(Database& db);

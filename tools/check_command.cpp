@@ -72,11 +72,11 @@ int RunCheck(const QStringList& arguments) {
         const int history = CheckHistory(db, path);
         int ledger = exitcode::Ok;
         if (CanReadLedger(db)) {
-            const auto faults = LedgerFaults(db);
-            for (const std::string& fault : faults) ReportFailure("날인 대장: " + fault);
-            Say("날인 대장: " + std::to_string(ListLedger(db, std::nullopt, std::nullopt).size()) + "건" +
-                (faults.empty() ? ", 이상 없음" : ", 문제 " + std::to_string(faults.size()) + "개"));
-            if (!faults.empty()) ledger = exitcode::Failure;
+            const LedgerCheck read = CheckLedger(db);
+            for (const std::string& fault : read.faults) ReportFailure("날인 대장: " + fault);
+            Say("날인 대장: " + std::to_string(read.rows) + "건" +
+                (read.faults.empty() ? ", 이상 없음" : ", 문제 " + std::to_string(read.faults.size()) + "개"));
+            if (!read.faults.empty()) ledger = exitcode::Failure;
         }
         for (int worst : {exitcode::UnreadablePictures, exitcode::Failure})
             if (pictures == worst || history == worst || ledger == worst) return worst;

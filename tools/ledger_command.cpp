@@ -1,5 +1,6 @@
 // ledger: the book's ledger of stamped documents, as lines or as CSV.
 #include "keeper/book.h"
+#include "keeper/document_stamp.h"
 #include "keeper/history_text.h"
 #include "store/ledger.h"
 #include "text/korean.h"
@@ -8,14 +9,7 @@
 
 namespace {
 
-std::string Mm(double value) { return QString::number(value, 'f', 1).toStdString(); }
-
-// Who stamped: the server's role and the PC's address, else the PC's user.
-std::string Who(const LedgerEntry& e) {
-    if (e.role.empty()) return e.user;
-    std::string who = e.role + (e.address.empty() ? std::string() : "@" + e.address);
-    return e.user.empty() ? who : who + " (" + e.user + ")";
-}
+const char* const kCsvHeader = "\xEF\xBB\xBF번호,시각,찍은 사람,도장,문서,쪽,가로(mm),세로(mm),크기(mm),용도,도장 SHA-256,문서 SHA-256";
 
 // A CSV field: quoted, quotes doubled; a field a spreadsheet would take
 // for a formula starts with an apostrophe, so opening the file runs nothing.
@@ -56,7 +50,7 @@ int RunLedger(const QStringList& arguments) {
         OpenedDatabase opened(path, true);
         Database& db = opened.db();
         if (!HasLedger(db)) {
-            if (parser.isSet(csv)) Say("\xEF\xBB\xBF번호,시각,찍은 사람,도장,문서,쪽,가로(mm),세로(mm),크기(mm),용도,도장 SHA-256,문서 SHA-256");
+            if (parser.isSet(csv)) Say(kCsvHeader);
             else Say("'" + path + "'에는 아직 날인 대장이 없습니다: 도장을 문서에 찍으면(kaldoria-db stamp) 생깁니다.");
             return exitcode::Ok;
         }
@@ -65,16 +59,16 @@ int RunLedger(const QStringList& arguments) {
                                  "'kaldoria-db office-setup'으로 직원 역할에 읽을 권한을 달라고 하십시오.");
         const std::vector<LedgerEntry> rows = ListLedger(db, name, sinceUtc);
         if (parser.isSet(csv)) {
-            Say("\xEF\xBB\xBF번호,시각,찍은 사람,도장,문서,쪽,가로(mm),세로(mm),크기(mm),용도,도장 SHA-256,문서 SHA-256");
+            Say(kCsvHeader);
             for (const LedgerEntry& e : rows)
-                Say(std::to_string(e.id) + "," + CsvField(LocalTimeOf(e.stampedAtUtc)) + "," + CsvField(Who(e)) + "," +
-                    CsvField(e.name) + "," + CsvField(e.document) + "," + std::to_string(e.page) + "," + Mm(e.xMm) + "," +
-                    Mm(e.yMm) + "," + Mm(e.sizeMm) + "," + CsvField(e.purpose) + "," + e.pictureSha256 + "," + e.outputSha256);
+                Say(std::to_string(e.id) + "," + CsvField(LocalTimeOf(e.stampedAtUtc)) + "," + CsvField(StampedBy(e)) + "," +
+                    CsvField(e.name) + "," + CsvField(e.document) + "," + std::to_string(e.page) + "," + Millimetres(e.xMm) + "," +
+                    Millimetres(e.yMm) + "," + Millimetres(e.sizeMm) + "," + CsvField(e.purpose) + "," + e.pictureSha256 + "," + e.outputSha256);
             return exitcode::Ok;
         }
         for (const LedgerEntry& e : rows)
-            Say(std::to_string(e.id) + "\t" + LocalTimeOf(e.stampedAtUtc) + "\t" + Who(e) + "\t" + ShownName(e.name) + "\t'" +
-                e.document + "' " + std::to_string(e.page) + "쪽 (" + Mm(e.xMm) + ", " + Mm(e.yMm) + " mm) " + Mm(e.sizeMm) + " mm\t" +
+            Say(std::to_string(e.id) + "\t" + LocalTimeOf(e.stampedAtUtc) + "\t" + StampedBy(e) + "\t" + ShownName(e.name) + "\t'" +
+                e.document + "' " + std::to_string(e.page) + "쪽 (" + Millimetres(e.xMm) + ", " + Millimetres(e.yMm) + " mm) " + Millimetres(e.sizeMm) + " mm\t" +
                 (e.purpose.empty() ? std::string("-") : e.purpose) + "\t도장 " + e.pictureSha256.substr(0, 12) + "… 문서 " +
                 e.outputSha256.substr(0, 12) + "…");
         Say("날인 " + std::to_string(rows.size()) + "건");

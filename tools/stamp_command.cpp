@@ -8,8 +8,6 @@
 
 namespace {
 
-std::string Mm(double value) { return QString::number(value, 'f', 1).toStdString(); }
-
 bool ParseNumber(const QString& text, double& value) {
     bool ok = false;
     value = text.trimmed().toDouble(&ok);
@@ -75,7 +73,7 @@ int RunStamp(const QStringList& arguments) {
         const Placement& p = r.placement;
         Say(ShownName(request.name) + " → '" + request.output + "': " + std::to_string(p.page + 1) + "쪽, " +
             (p.onMark ? WithParticle("'" + request.place.mark.toStdString() + "'", Particle::IGa) + " 있는 자리" : std::string("준 자리")) +
-            " (왼쪽 위에서 " + Mm(p.centreMm.x()) + ", " + Mm(p.centreMm.y()) + " mm), 도장 " + Mm(request.sizeMm) + " mm");
+            " (왼쪽 위에서 " + Millimetres(p.centreMm.x()) + ", " + Millimetres(p.centreMm.y()) + " mm), 도장 " + Millimetres(request.sizeMm) + " mm");
         Say("날인 대장 " + std::to_string(r.entry.id) + "번: 문서 " + std::to_string(r.inputBytes) + " → " +
             std::to_string(r.outputBytes) + " 바이트, SHA-256 " + r.entry.outputSha256);
         return exitcode::Ok;

@@ -126,7 +126,7 @@ TEST_P(Ledger, EachStampingIsRecordedByWhatWasUsedAndMade) {
     EXPECT_EQ(ListLedger(db, std::nullopt, std::nullopt).size(), static_cast<std::size_t>(kRows + 3));
     EXPECT_EQ(ListLedger(db, std::nullopt, std::string("2000-01-01 00:00:00")).size(), static_cast<std::size_t>(kRows + 3));
     EXPECT_TRUE(ListLedger(db, std::nullopt, std::string("2999-01-01 00:00:00")).empty());
-    EXPECT_TRUE(LedgerFaults(db).empty());
+    EXPECT_TRUE(CheckLedger(db).faults.empty());
 }
 
 // Rows are neither changed nor removed, by the product or another program,
@@ -142,13 +142,13 @@ TEST_P(Ledger, RowsAreNeitherChangedNorRemovedNorForged) {
         EXPECT_EQ(book->One("SELECT role || ' ' || (coalesce(address, '') <> '10.0.0.9') || ' ' || "
                             "(extract(year FROM stamped_at) > 2025) FROM pic_ledger ORDER BY id DESC LIMIT 1"),
                   "postgres true true");
-        EXPECT_EQ(LedgerFaults(db).size(), 1u) << "the forged row's hashes are no SHA-256";
+        EXPECT_EQ(CheckLedger(db).faults.size(), 1u) << "the forged row's hashes are no SHA-256";
         book->Sql("ALTER TABLE pic_ledger DISABLE TRIGGER pic_ledger_witness");
     } else {
         EXPECT_EQ(book->One("SELECT count(*) FROM pic_ledger"), before);
         book->Sql("DROP TRIGGER pic_ledger_no_delete");
     }
-    const auto faults = LedgerFaults(db);
+    const auto faults = CheckLedger(db).faults;
     ASSERT_FALSE(faults.empty());
     EXPECT_NE(faults.back().find(Server() ? "pic_ledger_witness" : "pic_ledger_no_delete"), std::string::npos) << faults.back();
 }
@@ -168,7 +168,9 @@ TEST_P(Ledger, TheBackupCopiesTheLedgerRowForRow) {
         EXPECT_EQ(kept[i].document, original[i].document);
         EXPECT_EQ(kept[i].outputSha256, original[i].outputSha256);
     }
-    EXPECT_TRUE(LedgerFaults(copied).empty());
+    const LedgerCheck copyCheck = CheckLedger(copied);
+    EXPECT_TRUE(copyCheck.faults.empty());
+    EXPECT_EQ(copyCheck.rows, static_cast<long>(original.size()));
     copied.Close();
 }
 
